@@ -1,0 +1,51 @@
+# The project's user interface: make (release build), make test, make bench, make fuzz, make demo.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+RELEASE := build/release
+SANITIZE := build/sanitize
+BENCH := build/bench
+CMAKE_GEN := -G Ninja
+
+.PHONY: all release sanitize test bench fuzz demo deps format clean
+
+all: release
+
+deps:
+	@scripts/install-deps --check >/dev/null 2>&1 || scripts/install-deps
+
+release: deps
+	cmake -S . -B $(RELEASE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE) -j $(JOBS)
+
+# AddressSanitizer + UndefinedBehaviorSanitizer with clang, fuzz targets included.
+sanitize: deps
+	cmake -S . -B $(SANITIZE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_COMPILER=clang++ -DVOXTREL_SANITIZE=ON -DVOXTREL_FUZZ=ON
+	cmake --build $(SANITIZE) -j $(JOBS)
+
+test: release sanitize
+	@echo "== test suites, release build =="
+	ctest --test-dir $(RELEASE) -j $(JOBS) --output-on-failure
+	@echo "== test suites under ASan+UBSan, with short fuzz runs =="
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(SANITIZE) -j $(JOBS) --output-on-failure
+	@scripts/fuzz-summary $(SANITIZE)
+
+bench: deps
+	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
+	  -DVOXTREL_BENCH=ON
+	cmake --build $(BENCH) -j $(JOBS)
+	$(BENCH)/bench/voxtrel_bench --benchmark_min_time=0.5
+
+fuzz: sanitize
+	VOXTREL_FUZZ_SECONDS=60 ctest --test-dir $(SANITIZE) -L fuzz --output-on-failure
+	@scripts/fuzz-summary $(SANITIZE)
+
+demo: release
+	@if [ -x $(RELEASE)/tools/voxtrel/voxtrel ]; then $(RELEASE)/tools/voxtrel/voxtrel demo; \
+	else echo "not built yet: the control and the voxtrel command come with later work"; fi
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

@@ -1,0 +1,248 @@
+// Written forms and reading of the eight XML-RPC value kinds.
+#include "xmlrpc/xmlrpc_value.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+
+namespace voxtrel {
+
+namespace {
+
+const char* const kTypeNames[] = {"int",    "boolean", "double", "dateTime.iso8601",
+                                  "string", "base64",  "array",  "struct"};
+
+// Appends "</T></value>" CR LF after a scalar's content.
+void CloseScalar(std::string& out, int32_t valueType) {
+    out += "</";
+    out += kTypeNames[valueType];
+    out += "></value>\r\n";
+}
+
+// Reads a scalar's text, when there is one, and consumes the type element's end tag.
+template <typename Convert>
+bool ReadScalar(XMLNavigator& navigator, Convert convert) {
+    CharBuffer& text = navigator.ScratchText();
+    if (navigator.ReadText(text))
+        convert(text);
+    navigator.SkipElement();
+    return true;
+}
+
+}  // namespace
+
+const char* XmlRpcTypeName(int32_t valueType) {
+    return valueType >= 0 && valueType <= 7 ? kTypeNames[valueType] : nullptr;
+}
+
+int32_t TextToInt(const char* text) {
+    while (IsXmlSpace(static_cast<unsigned char>(*text)))
+        ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    int64_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        magnitude = magnitude * 10 + (*text - '0');
+        if (magnitude > int64_t{INT_MAX} + 1)
+            break;
+    }
+    if (negative)
+        return magnitude > int64_t{INT_MAX} ? INT_MIN : static_cast<int32_t>(-magnitude);
+    return magnitude > INT_MAX ? INT_MAX : static_cast<int32_t>(magnitude);
+}
+
+double TextToDouble(const char* text) {
+    return std::strtod(text, nullptr);
+}
+
+bool XmlRpcValue::Write(std::string& out) const {
+    const char* name = XmlRpcTypeName(valueType);
+    if (name == nullptr)
+        return false;
+    out += "<value><";
+    out += name;
+    out += '>';
+    return true;
+}
+
+bool XmlRpcValue::Read(XMLNavigator& navigator) {
+    navigator.SkipElement();
+    return true;
+}
+
+bool XmlRpcValueInt::Write(std::string& out) const {
+    if (!XmlRpcValue::Write(out))
+        return false;
+    char digits[16];
+    auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+    CloseScalar(out, valueType);
+    return true;
+}
+
+bool XmlRpcValueInt::Read(XMLNavigator& navigator) {
+    return ReadScalar(navigator,
+                      [this](const CharBuffer& text) { value = TextToInt(text.CStr()); });
+}
+
+bool XmlRpcValueBool::Write(std::string& out) const {
+    if (!XmlRpcValue::Write(out))
+        return false;
+    out += value ? '1' : '0';
+    CloseScalar(out, valueType);
+    return true;
+}
+
+bool XmlRpcValueBool::Read(XMLNavigator& navigator) {
+    return ReadScalar(navigator,
+                      [this](const CharBuffer& text) { value = TextToInt(text.CStr()) != 0; });
+}
+
+bool XmlRpcValueDouble::Write(std::string& out) const {
+    if (!XmlRpcValue::Write(out))
+        return false;
+    // Fixed notation with six decimals, as "%f" writes it; DBL_MAX takes 316 characters.
+    char digits[328];
+    auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
+    out.append(digits, result.ptr);
+    CloseScalar(out, valueType);
+    return true;
+}
+
+bool XmlRpcValueDouble::Read(XMLNavigator& navigator) {
+    return ReadScalar(navigator,
+                      [this](const CharBuffer& text) { value = TextToDouble(text.CStr()); });
+}
+
+bool XmlRpcValueString::Write(std::string& out) const {
+    if (!XmlRpcValue::Write(out))
+        return false;
+    out += value;
+    CloseScalar(out, valueType);
+    return true;
+}
+
+bool XmlRpcValueString::Read(XMLNavigator& navigator) {
+    return ReadScalar(navigator,
+                      [this](const CharBuffer& text) { value.assign(text.Data(), text.Length()); });
+}
+
+bool XmlRpcValueStruct::Write(std::string& out) const {
+    if (!XmlRpcValue::Write(out))
+        return false;
+    for (const Member& member : members) {
+        out += "\r\n<member>\r\n<name>";
+        out += member.first;
+        out += "</name>\r\n";
+        if (!member.second->Write(out))
+            return false;
+        out += "</member>";
+    }
+    out += "\r\n</struct></value>\r\n";
+    return true;
+}
+
+bool XmlRpcValueStruct::Read(XMLNavigator& navigator) {
+    while (ExpectElement(navigator, "member")) {
+        if (!ExpectElement(navigator, "name")) {
+            ClearMembers();
+            return false;
+        }
+        CharBuffer& text = navigator.ScratchText();
+        std::string name;
+        if (navigator.ReadText(text))
+            name.assign(text.Data(), text.Length());
+        navigator.SkipElement();
+        std::unique_ptr<XmlRpcValue> value = OpenValue(navigator);
+        if (!value || !value->Read(navigator)) {
+            ClearMembers();
+            return false;
+        }
+        members.emplace_back(std::move(name), std::move(value));
+        navigator.SkipElement();
+        navigator.SkipElement();
+    }
+    return true;
+}
+
+XmlRpcValue* XmlRpcValueStruct::GetMember(const char* name) const {
+    for (const Member& member : members) {
+        if (EqualsIgnoreCase(member.first.c_str(), name))
+            return member.second.get();
+    }
+    return nullptr;
+}
+
+void XmlRpcValueStruct::SetMember(const char* name, std::unique_ptr<XmlRpcValue> value) {
+    for (Member& member : members) {
+        if (EqualsIgnoreCase(member.first.c_str(), name)) {
+            member.second = std::move(value);
+            return;
+        }
+    }
+    members.emplace_back(name, std::move(value));
+}
+
+bool XmlRpcValueArray::Write(std::string& out) const {
+    if (!XmlRpcValue::Write(out))
+        return false;
+    out += "<data>\r\n";
+    for (const auto& element : elements) {
+        if (!element->Write(out))
+            return false;
+    }
+    out += "</data></array></value>\r\n";
+    return true;
+}
+
+bool XmlRpcValueArray::Read(XMLNavigator& navigator) {
+    if (!ExpectElement(navigator, "data"))
+        return false;
+    while (std::unique_ptr<XmlRpcValue> element = OpenValue(navigator)) {
+        if (!element->Read(navigator)) {
+            ClearElements();
+            return false;
+        }
+        elements.push_back(std::move(element));
+        navigator.SkipElement();
+    }
+    return XmlRpcValue::Read(navigator);
+}
+
+std::unique_ptr<XmlRpcValue> CreateValue(const char* typeName) {
+    if (EqualsIgnoreCase(typeName, "int") || EqualsIgnoreCase(typeName, "i4")) {
+        return std::make_unique<XmlRpcValueInt>();
+    }
+    if (EqualsIgnoreCase(typeName, "boolean"))
+        return std::make_unique<XmlRpcValueBool>();
+    if (EqualsIgnoreCase(typeName, "double"))
+        return std::make_unique<XmlRpcValueDouble>();
+    if (EqualsIgnoreCase(typeName, "string"))
+        return std::make_unique<XmlRpcValueString>();
+    if (EqualsIgnoreCase(typeName, "dateTime.iso8601")) {
+        return std::make_unique<XmlRpcValueDateTime>();
+    }
+    if (EqualsIgnoreCase(typeName, "base64"))
+        return std::make_unique<XmlRpcValueBase64>();
+    if (EqualsIgnoreCase(typeName, "array"))
+        return std::make_unique<XmlRpcValueArray>();
+    if (EqualsIgnoreCase(typeName, "struct"))
+        return std::make_unique<XmlRpcValueStruct>();
+    return nullptr;
+}
+
+std::unique_ptr<XmlRpcValue> CreateValue(const CharBuffer& typeName) {
+    return CreateValue(typeName.CStr());
+}
+
+std::unique_ptr<XmlRpcValue> OpenValue(XMLNavigator& navigator) {
+    if (!ExpectElement(navigator, "value"))
+        return nullptr;
+    XMLElement& type = navigator.ScratchElement();
+    if (!navigator.NextElement(type))
+        return nullptr;
+    return CreateValue(type.name);
+}
+
+}  // namespace voxtrel
