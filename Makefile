@@ -34,7 +34,11 @@ bench: deps
 	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
 	  -DVOXTREL_BENCH=ON
 	cmake --build $(BENCH) -j $(JOBS)
-	$(BENCH)/bench/voxtrel_bench --benchmark_min_time=0.5
+	$(BENCH)/bench/voxtrel_bench --benchmark_min_time=0.5 --benchmark_repetitions=5 \
+	  --benchmark_report_aggregates_only=true --benchmark_out=$(BENCH)/results.json
+	mkdir -p $(BENCH)/documents
+	$(BENCH)/bench/voxtrel_bench --dump-documents $(BENCH)/documents
+	python3 bench/compare_python.py $(BENCH)/results.json $(BENCH)/documents
 
 fuzz: sanitize
 	VOXTREL_FUZZ_SECONDS=60 ctest --test-dir $(SANITIZE) -L fuzz --output-on-failure
