@@ -32,8 +32,8 @@ inline std::unique_ptr<XmlRpcRequestMethod> CallStateChangedMessage() {
 
 inline std::unique_ptr<XmlRpcRequestMethod> MailArrivedMessage() {
     auto message = std::make_unique<MailArrivedMethod>();
-    message->SetParams(13323469184593209345u, Address("sip:alice@pbx.example.com"), 1146747721,
-                       42, 1007);
+    message->SetParams(13323469184593209345u, Address("sip:alice@pbx.example.com"), 1146747721, 42,
+                       1007);
     return message;
 }
 

@@ -38,8 +38,7 @@ void ReadValue(benchmark::State& state, const XmlRpcValue& value) {
         XMLNavigator navigator;
         navigator.Open(document);
         std::unique_ptr<XmlRpcValue> read = OpenValue(navigator);
-        if (!read || !read->Read(navigator))
-            state.SkipWithError("value did not read");
+        if (!read || !read->Read(navigator)) state.SkipWithError("value did not read");
         benchmark::DoNotOptimize(read.get());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));

@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ResetPartyAddress(second);
     if (!ParsePartyAddress(written, second)) std::abort();
     if (second.kind != first.kind || second.number != first.number ||
-        second.option != first.option || second.host != first.host ||
-        second.port != first.port || !second.displayName.empty()) {
+        second.option != first.option || second.host != first.host || second.port != first.port ||
+        !second.displayName.empty()) {
         std::abort();
     }
     std::string again;

@@ -13,7 +13,7 @@ using namespace voxtrel;
 namespace {
 
 class NullClient : public CallServiceClient {
-public:
+  public:
     void OnAuthenticate(const std::string&, const std::string&) override {}
     void OnAuthenticateResponse(bool, const std::string&) override {}
     void OnIncomingCallHandling(const std::string&, bool) override {}

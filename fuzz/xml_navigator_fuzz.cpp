@@ -16,18 +16,15 @@ bool IsNameByte(char c) {
 }
 
 void Check(bool condition) {
-    if (!condition)
-        std::abort();
+    if (!condition) std::abort();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     size_t opCount = data[0] % 16 + 1;
-    if (size < 1 + opCount)
-        return 0;
+    if (size < 1 + opCount) return 0;
     const uint8_t* ops = data + 1;
     CharBuffer document;
     size_t documentSize = size - 1 - opCount;
@@ -57,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     }
                     break;
                 case 1:
-                    if (navigator.ReadText(text))
-                        Check(text.Length() > 0);
+                    if (navigator.ReadText(text)) Check(text.Length() > 0);
                     navigator.NextElement(element);
                     break;
                 default:

@@ -13,32 +13,25 @@ namespace {
 
 std::unique_ptr<XmlRpcValue> ReadOne(const char* bytes, size_t size) {
     CharBuffer document;
-    if (!document.Append(bytes, static_cast<uint32_t>(size)))
-        return nullptr;
+    if (!document.Append(bytes, static_cast<uint32_t>(size))) return nullptr;
     XMLNavigator navigator;
     navigator.Open(document);
     std::unique_ptr<XmlRpcValue> value = OpenValue(navigator);
-    if (value && !value->Read(navigator))
-        return nullptr;
+    if (value && !value->Read(navigator)) return nullptr;
     return value;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     std::unique_ptr<XmlRpcValue> value = ReadOne(reinterpret_cast<const char*>(data), size);
-    if (!value)
-        return 0;
+    if (!value) return 0;
     std::string first;
-    if (!value->Write(first))
-        std::abort();
+    if (!value->Write(first)) std::abort();
     std::unique_ptr<XmlRpcValue> again = ReadOne(first.data(), first.size());
-    if (!again)
-        std::abort();
+    if (!again) std::abort();
     std::string second;
-    if (!again->Write(second) || second != first)
-        std::abort();
+    if (!again->Write(second) || second != first) std::abort();
     return 0;
 }

@@ -15,19 +15,16 @@ AuthenticateMethod::~AuthenticateMethod() {
 }
 
 bool AuthenticateMethod::Write(std::string& out) const {
-    if (!userName || !password)
-        return false;
+    if (!userName || !password) return false;
     return WriteRequest(out, {userName.get(), password.get()});
 }
 
 void AuthenticateMethod::Dispatch(CallServiceClient& session) {
-    if (userName && password)
-        session.OnAuthenticate(userName->value, password->value);
+    if (userName && password) session.OnAuthenticate(userName->value, password->value);
 }
 
 std::unique_ptr<XmlRpcResponseMethod> AuthenticateMethod::CreateResponse(bool fault) const {
-    if (fault)
-        return std::make_unique<FaultResponseMethod>(methodType);
+    if (fault) return std::make_unique<FaultResponseMethod>(methodType);
     return std::make_unique<AuthenticateResponseMethod>();
 }
 
@@ -43,14 +40,12 @@ bool AuthenticateMethod::SetParams(const std::string& user, const std::string& p
 }
 
 bool AuthenticateResponseMethod::Write(std::string& out) const {
-    if (!success || !statusText)
-        return false;
+    if (!success || !statusText) return false;
     return WriteResponse(out, {success.get(), statusText.get()});
 }
 
 void AuthenticateResponseMethod::Dispatch(CallServiceClient& session) {
-    if (success && statusText)
-        session.OnAuthenticateResponse(success->value, statusText->value);
+    if (success && statusText) session.OnAuthenticateResponse(success->value, statusText->value);
 }
 
 bool AuthenticateResponseMethod::ReadParams(XMLNavigator& navigator) {

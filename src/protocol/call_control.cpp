@@ -14,15 +14,13 @@ bool ParseTarget(const XmlRpcValueString* text, PartyAddress& target) {
 }  // namespace
 
 bool CreateCallMethod::Write(std::string& out) const {
-    if (!idParam || !from || !to)
-        return false;
+    if (!idParam || !from || !to) return false;
     return WriteRequest(out, {idParam.get(), from.get(), to.get()});
 }
 
 void CreateCallMethod::Dispatch(CallServiceClient& session) {
     PartyAddress target;
-    if (from && ParseTarget(to.get(), target))
-        session.OnCreateCall(GetId(), from->value, target);
+    if (from && ParseTarget(to.get(), target)) session.OnCreateCall(GetId(), from->value, target);
 }
 
 bool CreateCallMethod::ReadParams(XMLNavigator& navigator) {
@@ -35,16 +33,14 @@ bool CreateCallMethod::SetParams(uint64_t callId, const std::string& fromText,
                                  const PartyAddress& target) {
     SetIdText(idParam, callId);
     std::string targetText;
-    if (!FormatPartyAddress(target, targetText))
-        return false;
+    if (!FormatPartyAddress(target, targetText)) return false;
     SetString(to, targetText);
     SetString(from, fromText);
     return true;
 }
 
 bool CloseCallMethod::Write(std::string& out) const {
-    if (!idParam)
-        return false;
+    if (!idParam) return false;
     return WriteRequest(out, {idParam.get()});
 }
 
@@ -62,15 +58,13 @@ bool CloseCallMethod::SetParams(uint64_t callId) {
 }
 
 bool TransferCallMethod::Write(std::string& out) const {
-    if (!idParam || !to)
-        return false;
+    if (!idParam || !to) return false;
     return WriteRequest(out, {idParam.get(), to.get()});
 }
 
 void TransferCallMethod::Dispatch(CallServiceClient& session) {
     PartyAddress target;
-    if (ParseTarget(to.get(), target))
-        session.OnTransferCall(GetId(), target);
+    if (ParseTarget(to.get(), target)) session.OnTransferCall(GetId(), target);
 }
 
 bool TransferCallMethod::ReadParams(XMLNavigator& navigator) {
@@ -80,16 +74,14 @@ bool TransferCallMethod::ReadParams(XMLNavigator& navigator) {
 
 bool TransferCallMethod::SetParams(uint64_t callId, const PartyAddress& target) {
     std::string targetText;
-    if (!FormatPartyAddress(target, targetText))
-        return false;
+    if (!FormatPartyAddress(target, targetText)) return false;
     SetIdText(idParam, callId);
     SetString(to, targetText);
     return true;
 }
 
 bool CallPairMethod::Write(std::string& out) const {
-    if (!idParam || !otherCall)
-        return false;
+    if (!idParam || !otherCall) return false;
     return WriteRequest(out, {idParam.get(), otherCall.get()});
 }
 
@@ -105,18 +97,15 @@ bool CallPairMethod::SetParams(uint64_t callId, uint64_t otherCallId) {
 }
 
 void JoinCallsMethod::Dispatch(CallServiceClient& session) {
-    if (otherCall)
-        session.OnJoinCalls(GetId(), ParseId(otherCall->value));
+    if (otherCall) session.OnJoinCalls(GetId(), ParseId(otherCall->value));
 }
 
 void UnjoinCallsMethod::Dispatch(CallServiceClient& session) {
-    if (otherCall)
-        session.OnUnjoinCalls(GetId(), ParseId(otherCall->value));
+    if (otherCall) session.OnUnjoinCalls(GetId(), ParseId(otherCall->value));
 }
 
 bool PlayMessageMethod::Write(std::string& out) const {
-    if (!idParam || !fileName)
-        return false;
+    if (!idParam || !fileName) return false;
     return WriteRequest(out, {idParam.get(), fileName.get(), playCount.get()});
 }
 
@@ -139,14 +128,12 @@ bool PlayMessageMethod::SetParams(uint64_t callId, const std::string& name, int3
 }
 
 bool EnableDtmfDetectionMethod::Write(std::string& out) const {
-    if (!idParam || !onoff)
-        return false;
+    if (!idParam || !onoff) return false;
     return WriteRequest(out, {idParam.get(), onoff.get()});
 }
 
 void EnableDtmfDetectionMethod::Dispatch(CallServiceClient& session) {
-    if (onoff)
-        session.OnEnableDtmfDetection(GetId(), onoff->value);
+    if (onoff) session.OnEnableDtmfDetection(GetId(), onoff->value);
 }
 
 bool EnableDtmfDetectionMethod::ReadParams(XMLNavigator& navigator) {

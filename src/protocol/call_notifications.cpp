@@ -4,8 +4,7 @@
 namespace voxtrel {
 
 bool CallIntNotification::Write(std::string& out) const {
-    if (!idParam || !dataParam)
-        return false;
+    if (!idParam || !dataParam) return false;
     return WriteRequest(out, {idParam.get(), dataParam.get()});
 }
 
@@ -15,8 +14,7 @@ bool CallIntNotification::ReadParams(XMLNavigator& navigator) {
 }
 
 void CallStateChangedMethod::Dispatch(CallServiceClient& session) {
-    if (dataParam)
-        session.OnCallStateChanged(GetId(), dataParam->value);
+    if (dataParam) session.OnCallStateChanged(GetId(), dataParam->value);
 }
 
 bool CallStateChangedMethod::SetParams(uint64_t callId, int32_t state) {
@@ -26,8 +24,7 @@ bool CallStateChangedMethod::SetParams(uint64_t callId, int32_t state) {
 }
 
 bool MessagePlayedMethod::Write(std::string& out) const {
-    if (!idParam)
-        return false;
+    if (!idParam) return false;
     return WriteRequest(out, {idParam.get()});
 }
 

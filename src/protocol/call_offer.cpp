@@ -17,8 +17,7 @@ bool OfferPartyText(const PartyAddress& party, std::string& text) {
         text = "tel:" + party.number;
         return true;
     }
-    if (!JoinUserHost(text, party.number, party.host, false))
-        return false;
+    if (!JoinUserHost(text, party.number, party.host, false)) return false;
     text.insert(0, "sip:");
     return true;
 }
@@ -38,26 +37,22 @@ std::unique_ptr<XmlRpcValueArray> ArrayOfOne(const std::string& text) {
 }  // namespace
 
 bool CallArrivedMethod::Write(std::string& out) const {
-    if (!dataParam || !idParam)
-        return false;
+    if (!dataParam || !idParam) return false;
     return WriteRequest(out, {dataParam.get(), idParam.get()});
 }
 
 void CallArrivedMethod::Dispatch(CallServiceClient& session) {
-    if (!dataParam)
-        return;
+    if (!dataParam) return;
     PartyAddress caller;
     PartyAddress callee;
-    if (!ParseMember(*dataParam, "From", caller) || !ParseMember(*dataParam, "To", callee))
-        return;
+    if (!ParseMember(*dataParam, "From", caller) || !ParseMember(*dataParam, "To", callee)) return;
     auto* origin = GetMemberAs<XmlRpcValueString>(*dataParam, "OrigCallID", kXmlRpcString);
     uint64_t origCallId = origin != nullptr ? ParseId(origin->value) : 0;
     session.OnCallArrived(GetId(), caller, callee, origCallId);
 }
 
 std::unique_ptr<XmlRpcResponseMethod> CallArrivedMethod::CreateResponse(bool fault) const {
-    if (fault)
-        return std::make_unique<FaultResponseMethod>(methodType);
+    if (fault) return std::make_unique<FaultResponseMethod>(methodType);
     return std::make_unique<CallArrivedResponseMethod>();
 }
 
@@ -71,10 +66,8 @@ bool CallArrivedMethod::SetParams(uint64_t callId, const PartyAddress& caller,
     SetIdText(idParam, callId);
     std::string callerText;
     std::string calleeText;
-    if (!OfferPartyText(caller, callerText) || !OfferPartyText(callee, calleeText))
-        return false;
-    if (!dataParam)
-        dataParam = std::make_unique<XmlRpcValueStruct>();
+    if (!OfferPartyText(caller, callerText) || !OfferPartyText(callee, calleeText)) return false;
+    if (!dataParam) dataParam = std::make_unique<XmlRpcValueStruct>();
     dataParam->SetMember("From", std::make_unique<XmlRpcValueString>(callerText));
     dataParam->SetMember("To", std::make_unique<XmlRpcValueString>(calleeText));
     dataParam->SetMember("Contact", std::make_unique<XmlRpcValueString>(callerText));
@@ -86,15 +79,13 @@ bool CallArrivedMethod::SetParams(uint64_t callId, const PartyAddress& caller,
 }
 
 bool CallArrivedResponseMethod::Write(std::string& out) const {
-    if (!answerStruct || !idParam)
-        return false;
+    if (!answerStruct || !idParam) return false;
     return WriteResponse(out, {answerStruct.get(), idParam.get()});
 }
 
 void CallArrivedResponseMethod::StartAnswer(uint64_t callId, const char* action) {
     SetId(callId);
-    if (!answerStruct)
-        answerStruct = std::make_unique<XmlRpcValueStruct>();
+    if (!answerStruct) answerStruct = std::make_unique<XmlRpcValueStruct>();
     answerStruct->SetMember("action", std::make_unique<XmlRpcValueString>(action));
 }
 
@@ -136,14 +127,12 @@ bool CallArrivedResponseMethod::BuildRedirect(uint64_t callId, std::vector<Party
 
 bool CallArrivedResponseMethod::BuildDecline(uint64_t callId, const std::string& reasonText) {
     StartAnswer(callId, "decline");
-    if (!reasonText.empty())
-        answerStruct->SetMember("reason", ArrayOfOne(reasonText));
+    if (!reasonText.empty()) answerStruct->SetMember("reason", ArrayOfOne(reasonText));
     return true;
 }
 
 bool CallArrivedResponseMethod::ReadParams(XMLNavigator& navigator) {
-    if (!ReadRequiredParam(navigator, kXmlRpcStruct, answerStruct))
-        return false;
+    if (!ReadRequiredParam(navigator, kXmlRpcStruct, answerStruct)) return false;
     const XmlRpcValueStruct& answer = *answerStruct;
     if (auto* callIdText = GetMemberAs<XmlRpcValueString>(answer, "CallID", kXmlRpcString)) {
         SetString(idParam, callIdText->value);
@@ -202,10 +191,8 @@ void CallArrivedResponseMethod::Dispatch(CallServiceClient& session) {
             for (std::string text : targets) {
                 PartyAddress target;
                 ResetPartyAddress(target);
-                if (TakeMessageTakerMarker(text))
-                    target.kind |= kMessageTaker;
-                if (ParsePartyAddress(text, target))
-                    parsed.push_back(std::move(target));
+                if (TakeMessageTakerMarker(text)) target.kind |= kMessageTaker;
+                if (ParsePartyAddress(text, target)) parsed.push_back(std::move(target));
             }
             if (parsed.empty()) {
                 session.OnCallAccepted(GetId(), callerId, displayName);
@@ -221,8 +208,7 @@ void CallArrivedResponseMethod::Dispatch(CallServiceClient& session) {
 
 bool TakeMessageTakerMarker(std::string& target) {
     size_t at = target.find(kMessageTakerMarker);
-    if (at == std::string::npos)
-        return false;
+    if (at == std::string::npos) return false;
     // The marker is introduced by one character, normally ';'; at the very start there is none.
     size_t start = at == 0 ? 0 : at - 1;
     target.erase(start, at + kMessageTakerMarker.size() - start);

@@ -29,29 +29,36 @@ const Factory kFactories[kMethodCount] = {
     Make<UnsubscribeMethod>,          Make<MailArrivedMethod>,
 };
 
-bool NameMatches(std::string_view name, const char* candidate) {
-    size_t i = 0;
-    for (; i < name.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(name[i]);
-        unsigned char b = static_cast<unsigned char>(candidate[i]);
-        if (b == 0)
-            return false;
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<unsigned char>(a + 32);
-        if (b >= 'A' && b <= 'Z')
-            b = static_cast<unsigned char>(b + 32);
-        if (a != b)
-            return false;
-    }
-    return candidate[i] == 0;
+unsigned char Fold(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
 }
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Fold(a[i]) != Fold(b[i])) return false;
+    }
+    return true;
+}
+
+// Every method name starts with the same service prefix: it is compared once, then only the
+// short names.
+constexpr std::string_view kServicePrefix = "Services.CallProcessingService.";
 
 }  // namespace
 
 std::unique_ptr<XmlRpcRequestMethod> CreateRequest(std::string_view methodName) {
+    if (methodName.size() <= kServicePrefix.size() ||
+        !EqualsIgnoreCase(methodName.substr(0, kServicePrefix.size()), kServicePrefix)) {
+        return nullptr;
+    }
+    std::string_view shortName = methodName.substr(kServicePrefix.size());
     for (uint32_t code = 0; code < kMethodCount; ++code) {
-        if (NameMatches(methodName, MethodName(code)))
+        std::string_view candidate = MethodName(code);
+        if (EqualsIgnoreCase(shortName, candidate.substr(kServicePrefix.size()))) {
             return kFactories[code]();
+        }
     }
     return nullptr;
 }

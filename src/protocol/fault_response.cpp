@@ -3,31 +3,28 @@
 
 namespace voxtrel {
 
+using namespace std::string_view_literals;
+
 bool FaultResponseMethod::Write(std::string& out) const {
-    if (!faultStruct)
-        return false;
+    if (!faultStruct) return false;
     XmlRpcMethod::Write(out);
-    out += "<methodResponse>\r\n<fault>\r\n";
-    if (!faultStruct->Write(out))
-        return false;
-    out += "</fault>\r\n</methodResponse>\r\n\r\n";
+    out += "<methodResponse>\r\n<fault>\r\n"sv;
+    if (!faultStruct->Write(out)) return false;
+    out += "</fault>\r\n</methodResponse>\r\n\r\n"sv;
     return true;
 }
 
 void FaultResponseMethod::Dispatch(CallServiceClient& session) {
-    if (!faultStruct)
-        return;
+    if (!faultStruct) return;
     auto* code = GetMemberAs<XmlRpcValueInt>(*faultStruct, "faultCode", kXmlRpcInt);
-    if (code == nullptr)
-        return;
+    if (code == nullptr) return;
     auto* text = GetMemberAs<XmlRpcValueString>(*faultStruct, "faultString", kXmlRpcString);
     session.OnRequestFailed(GetId(), code->value, text != nullptr ? text->value : std::string());
 }
 
 bool FaultResponseMethod::ReadFault(XMLNavigator& navigator) {
     std::unique_ptr<XmlRpcValue> value = OpenValue(navigator);
-    if (!value || value->valueType != kXmlRpcStruct || !value->Read(navigator))
-        return false;
+    if (!value || value->valueType != kXmlRpcStruct || !value->Read(navigator)) return false;
     faultStruct.reset(static_cast<XmlRpcValueStruct*>(value.release()));
     navigator.SkipElement();
     navigator.SkipElement();
@@ -35,8 +32,7 @@ bool FaultResponseMethod::ReadFault(XMLNavigator& navigator) {
 }
 
 bool FaultResponseMethod::SetParams(int32_t code, const std::string& text) {
-    if (!faultStruct)
-        faultStruct = std::make_unique<XmlRpcValueStruct>();
+    if (!faultStruct) faultStruct = std::make_unique<XmlRpcValueStruct>();
     faultStruct->SetMember("faultCode", std::make_unique<XmlRpcValueInt>(code));
     if (!text.empty()) {
         faultStruct->SetMember("faultString", std::make_unique<XmlRpcValueString>(text));

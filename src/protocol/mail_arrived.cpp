@@ -6,24 +6,20 @@
 namespace voxtrel {
 
 bool MailArrivedMethod::Write(std::string& out) const {
-    if (!idParam || !dataParam)
-        return false;
+    if (!idParam || !dataParam) return false;
     return WriteRequest(out, {idParam.get(), dataParam.get()});
 }
 
 void MailArrivedMethod::Dispatch(CallServiceClient& session) {
-    if (!idParam || !dataParam)
-        return;
+    if (!idParam || !dataParam) return;
     PartyAddress from;
     ResetPartyAddress(from);
     auto* sender = GetMemberAs<XmlRpcValueString>(*dataParam, "From", kXmlRpcString);
-    if (sender == nullptr || !ParsePartyAddress(sender->value, from))
-        return;
+    if (sender == nullptr || !ParsePartyAddress(sender->value, from)) return;
     auto* time = GetMemberAs<XmlRpcValueDateTime>(*dataParam, "Time", kXmlRpcDateTime);
     auto* duration = GetMemberAs<XmlRpcValueInt>(*dataParam, "Duration", kXmlRpcInt);
     auto* mailId = GetMemberAs<XmlRpcValueInt>(*dataParam, "MailID", kXmlRpcInt);
-    if (time == nullptr || duration == nullptr || mailId == nullptr)
-        return;
+    if (time == nullptr || duration == nullptr || mailId == nullptr) return;
     session.OnMailArrived(GetId(), from, time->textRef, duration->value, mailId->value);
 }
 
@@ -35,11 +31,9 @@ bool MailArrivedMethod::ReadParams(XMLNavigator& navigator) {
 bool MailArrivedMethod::SetParams(uint64_t subscriptionId, const PartyAddress& from, int32_t time,
                                   int32_t duration, int32_t mailId) {
     std::string fromText;
-    if (!FormatPartyAddress(from, fromText))
-        return false;
+    if (!FormatPartyAddress(from, fromText)) return false;
     SetIdText(idParam, subscriptionId);
-    if (!dataParam)
-        dataParam = std::make_unique<XmlRpcValueStruct>();
+    if (!dataParam) dataParam = std::make_unique<XmlRpcValueStruct>();
     dataParam->SetMember("From", std::make_unique<XmlRpcValueString>(fromText));
     dataParam->SetMember("Time", std::make_unique<XmlRpcValueDateTime>(FormatLocalTime(time)));
     dataParam->SetMember("Duration", std::make_unique<XmlRpcValueInt>(duration));

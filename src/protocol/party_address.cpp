@@ -6,14 +6,11 @@ namespace voxtrel {
 namespace {
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
+    if (text.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<unsigned char>(c + ('a' - 'A'));
-        if (c != static_cast<unsigned char>(prefix[i]))
-            return false;
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + ('a' - 'A'));
+        if (c != static_cast<unsigned char>(prefix[i])) return false;
     }
     return true;
 }
@@ -21,8 +18,7 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
 // The closing quote of a display name: the next '"' not directly preceded by a backslash.
 size_t FindClosingQuote(std::string_view text, size_t opening) {
     for (size_t i = opening + 1; i < text.size(); ++i) {
-        if (text[i] == '"' && text[i - 1] != '\\')
-            return i;
+        if (text[i] == '"' && text[i - 1] != '\\') return i;
     }
     return std::string_view::npos;
 }
@@ -39,8 +35,7 @@ void ResetPartyAddress(PartyAddress& address) {
 }
 
 bool ParsePartyAddress(std::string_view text, PartyAddress& address) {
-    if (text.empty())
-        return false;
+    if (text.empty()) return false;
     if (StartsWithIgnoreCase(text, "sip:")) {
         if (!ParseNameAddr(text.substr(4), address.displayName, address.number, address.host,
                            address.port, false)) {
@@ -94,8 +89,7 @@ bool FormatPartyAddress(const PartyAddress& address, std::string& out) {
             return true;
         case kPartyVm:
             out = "vm:" + address.number;
-            if (!address.option.empty())
-                out += ";" + address.option;
+            if (!address.option.empty()) out += ";" + address.option;
             return true;
         default:
             out = "tel:" + address.number;
@@ -111,14 +105,11 @@ bool ParseNameAddr(std::string_view text, std::string& displayName, std::string&
         return SplitHostPort(text, user, host, port, hostOptional);
     }
     size_t closing = FindClosingQuote(text, opening);
-    if (closing == std::string_view::npos)
-        return false;
+    if (closing == std::string_view::npos) return false;
     size_t open = text.find('<', closing + 1);
-    if (open == std::string_view::npos)
-        return false;
+    if (open == std::string_view::npos) return false;
     size_t close = text.find('>', open + 1);
-    if (close == std::string_view::npos || close == open + 1)
-        return false;
+    if (close == std::string_view::npos || close == open + 1) return false;
     displayName = text.substr(opening + 1, closing - opening - 1);
     return SplitHostPort(text.substr(open + 1, close - open - 1), user, host, port, hostOptional);
 }
@@ -138,8 +129,7 @@ bool SplitHostPort(std::string_view text, std::string& user, std::string& host, 
 bool SplitUserHost(std::string_view text, std::string& user, std::string& host, bool hostOptional) {
     size_t at = text.rfind('@');
     if (at == std::string_view::npos) {
-        if (!hostOptional)
-            return false;
+        if (!hostOptional) return false;
         user = text;
         return true;
     }
@@ -150,11 +140,9 @@ bool SplitUserHost(std::string_view text, std::string& user, std::string& host, 
 
 bool JoinUserHost(std::string& out, const std::string& user, const std::string& host,
                   bool hostOptional) {
-    if (user.empty())
-        return false;
+    if (user.empty()) return false;
     if (host.empty()) {
-        if (!hostOptional)
-            return false;
+        if (!hostOptional) return false;
         out = user;
         return true;
     }
@@ -164,10 +152,8 @@ bool JoinUserHost(std::string& out, const std::string& user, const std::string& 
 
 bool JoinUserHostPort(std::string& out, const std::string& user, const std::string& host,
                       const std::string& port, bool hostOptional) {
-    if (!JoinUserHost(out, user, host, hostOptional))
-        return false;
-    if (!port.empty())
-        out += ":" + port;
+    if (!JoinUserHost(out, user, host, hostOptional)) return false;
+    if (!port.empty()) out += ":" + port;
     return true;
 }
 

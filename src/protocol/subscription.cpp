@@ -6,8 +6,7 @@
 namespace voxtrel {
 
 bool IncomingCallHandlingMethod::Write(std::string& out) const {
-    if (!extensionName || !enable)
-        return false;
+    if (!extensionName || !enable) return false;
     return WriteRequest(out, {extensionName.get(), enable.get()});
 }
 
@@ -28,8 +27,7 @@ bool IncomingCallHandlingMethod::SetParams(const std::string& extension, int32_t
 }
 
 bool SubscribeMethod::Write(std::string& out) const {
-    if (!idParam || !subscriptionType)
-        return false;
+    if (!idParam || !subscriptionType) return false;
     return WriteRequest(out, {idParam.get(), subscriptionType.get(), subscriptionData.get()});
 }
 
@@ -39,13 +37,11 @@ void SubscribeMethod::Dispatch(CallServiceClient& session) {
         return;
     }
     auto* extension = GetMemberAs<XmlRpcValueString>(*subscriptionData, "extension", kXmlRpcString);
-    if (extension != nullptr)
-        session.OnSubscribe(GetId(), extension->value);
+    if (extension != nullptr) session.OnSubscribe(GetId(), extension->value);
 }
 
 std::unique_ptr<XmlRpcResponseMethod> SubscribeMethod::CreateResponse(bool fault) const {
-    if (fault)
-        return std::make_unique<FaultResponseMethod>(methodType);
+    if (fault) return std::make_unique<FaultResponseMethod>(methodType);
     return std::make_unique<SubscribeResponseMethod>();
 }
 
@@ -58,21 +54,18 @@ bool SubscribeMethod::ReadParams(XMLNavigator& navigator) {
 bool SubscribeMethod::SetParams(uint64_t subscriptionId, const std::string& extension) {
     SetIdText(idParam, subscriptionId);
     SetInt(subscriptionType, kVoiceMailSubscription);
-    if (!subscriptionData)
-        subscriptionData = std::make_unique<XmlRpcValueStruct>();
+    if (!subscriptionData) subscriptionData = std::make_unique<XmlRpcValueStruct>();
     subscriptionData->SetMember("extension", std::make_unique<XmlRpcValueString>(extension));
     return true;
 }
 
 bool UnsubscribeMethod::Write(std::string& out) const {
-    if (!idParam)
-        return false;
+    if (!idParam) return false;
     return WriteRequest(out, {idParam.get()});
 }
 
 void UnsubscribeMethod::Dispatch(CallServiceClient& session) {
-    if (idParam)
-        session.OnUnsubscribe(GetId());
+    if (idParam) session.OnUnsubscribe(GetId());
 }
 
 bool UnsubscribeMethod::ReadParams(XMLNavigator& navigator) {
@@ -85,8 +78,7 @@ bool UnsubscribeMethod::SetParams(uint64_t subscriptionId) {
 }
 
 bool SubscribeResponseMethod::Write(std::string& out) const {
-    if (!idParam || !confirmed || !errorCode)
-        return false;
+    if (!idParam || !confirmed || !errorCode) return false;
     return WriteResponse(out, {idParam.get(), confirmed.get(), errorCode.get()});
 }
 

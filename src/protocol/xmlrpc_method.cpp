@@ -2,14 +2,18 @@
 #include "protocol/xmlrpc_method.h"
 
 #include <charconv>
+#include <string_view>
 
 #include "protocol/fault_response.h"
 
 namespace voxtrel {
 
+using namespace std::string_view_literals;
+
 namespace {
 
-const char* const kMethodNames[kMethodCount] = {
+// Views keep the lengths at hand for the writer; each still ends with its literal's zero.
+constexpr std::string_view kMethodNames[kMethodCount] = {
     "Services.CallProcessingService.createcall",
     "Services.CallProcessingService.closecall",
     "Services.CallProcessingService.transfercall",
@@ -31,23 +35,20 @@ const char* const kMethodNames[kMethodCount] = {
 constexpr size_t kWriteReserve = 1024;
 
 void AppendDeclaration(std::string& out) {
-    if (out.capacity() < kWriteReserve)
-        out.reserve(kWriteReserve);
-    out += "<?xml version=\"1.0\"?>\r\n";
+    if (out.capacity() < kWriteReserve) out.reserve(kWriteReserve);
+    out += "<?xml version=\"1.0\"?>\r\n"sv;
 }
 
 // Appends "<param>", each present value, "</param>" per param; false when a value fails.
 bool AppendParams(std::string& out, std::initializer_list<const XmlRpcValue*> params) {
-    out += "<params>\r\n";
+    out += "<params>\r\n"sv;
     for (const XmlRpcValue* value : params) {
-        if (value == nullptr)
-            continue;
-        out += "<param>\r\n";
-        if (!value->Write(out))
-            return false;
-        out += "</param>\r\n";
+        if (value == nullptr) continue;
+        out += "<param>\r\n"sv;
+        if (!value->Write(out)) return false;
+        out += "</param>\r\n"sv;
     }
-    out += "</params>\r\n";
+    out += "</params>\r\n"sv;
     return true;
 }
 
@@ -63,7 +64,7 @@ bool OpenDocument(XMLNavigator& navigator, std::string_view text) {
 }  // namespace
 
 const char* MethodName(uint32_t methodType) {
-    return methodType < kMethodCount ? kMethodNames[methodType] : nullptr;
+    return methodType < kMethodCount ? kMethodNames[methodType].data() : nullptr;
 }
 
 std::string FormatId(uint64_t id) {
@@ -92,27 +93,23 @@ uint64_t XmlRpcMethod::GetId() const {
 }
 
 bool XmlRpcRequestMethod::Write(std::string& out) const {
-    const char* name = MethodName(methodType);
-    if (name == nullptr)
-        return false;
+    if (methodType >= kMethodCount) return false;
     XmlRpcMethod::Write(out);
-    out += "<methodCall>\r\n<methodName>";
-    out += name;
-    out += "</methodName>\r\n";
+    out += "<methodCall>\r\n<methodName>"sv;
+    out += kMethodNames[methodType];
+    out += "</methodName>\r\n"sv;
     return true;
 }
 
 bool XmlRpcRequestMethod::WriteRequest(std::string& out,
                                        std::initializer_list<const XmlRpcValue*> params) const {
-    if (!XmlRpcRequestMethod::Write(out) || !AppendParams(out, params))
-        return false;
-    out += "</methodCall>\r\n\r\n";
+    if (!XmlRpcRequestMethod::Write(out) || !AppendParams(out, params)) return false;
+    out += "</methodCall>\r\n\r\n"sv;
     return true;
 }
 
 std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::CreateResponse(bool fault) const {
-    if (fault)
-        return std::make_unique<FaultResponseMethod>(methodType);
+    if (fault) return std::make_unique<FaultResponseMethod>(methodType);
     return std::make_unique<XmlRpcResponseMethod>(methodType);
 }
 
@@ -120,8 +117,7 @@ std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::ParseResponse(
     std::string_view text) const {
     for (bool fault : {false, true}) {
         std::unique_ptr<XmlRpcResponseMethod> answer = CreateResponse(fault);
-        if (answer->ReadDocument(text))
-            return answer;
+        if (answer->ReadDocument(text)) return answer;
     }
     return nullptr;
 }
@@ -129,16 +125,14 @@ std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::ParseResponse(
 bool XmlRpcResponseMethod::WriteResponse(std::string& out,
                                          std::initializer_list<const XmlRpcValue*> params) const {
     XmlRpcMethod::Write(out);
-    out += "<methodResponse>\r\n";
-    if (!AppendParams(out, params))
-        return false;
-    out += "</methodResponse>\r\n\r\n";
+    out += "<methodResponse>\r\n"sv;
+    if (!AppendParams(out, params)) return false;
+    out += "</methodResponse>\r\n\r\n"sv;
     return true;
 }
 
 bool XmlRpcResponseMethod::Write(std::string& out) const {
-    if (!idParam)
-        return false;
+    if (!idParam) return false;
     return WriteResponse(out, {idParam.get()});
 }
 
@@ -161,12 +155,9 @@ bool XmlRpcResponseMethod::ReadDocument(std::string_view text) {
         return false;
     }
     XMLElement& part = navigator.ScratchElement();
-    if (!navigator.NextElement(part))
-        return false;
-    if (EqualsIgnoreCase(part.name, "params"))
-        return ReadParams(navigator);
-    if (EqualsIgnoreCase(part.name, "fault"))
-        return ReadFault(navigator);
+    if (!navigator.NextElement(part)) return false;
+    if (EqualsIgnoreCase(part.name, "params")) return ReadParams(navigator);
+    if (EqualsIgnoreCase(part.name, "fault")) return ReadFault(navigator);
     return false;
 }
 
@@ -178,22 +169,18 @@ std::unique_ptr<XmlRpcRequestMethod> ParseRequest(std::string_view text) {
     }
     XmlRpcValueString name;
     name.Read(navigator);
-    if (!ExpectElement(navigator, "params"))
-        return nullptr;
+    if (!ExpectElement(navigator, "params")) return nullptr;
     std::unique_ptr<XmlRpcRequestMethod> request = CreateRequest(name.value);
-    if (!request || !request->ReadParams(navigator))
-        return nullptr;
+    if (!request || !request->ReadParams(navigator)) return nullptr;
     return request;
 }
 
 ParamStatus ReadParam(XMLNavigator& navigator, int32_t expectedType,
                       std::unique_ptr<XmlRpcValue>& value) {
     value.reset();
-    if (!ExpectElement(navigator, "param"))
-        return ParamStatus::kMissing;
+    if (!ExpectElement(navigator, "param")) return ParamStatus::kMissing;
     std::unique_ptr<XmlRpcValue> read = OpenValue(navigator);
-    if (!read)
-        return ParamStatus::kUnreadable;
+    if (!read) return ParamStatus::kUnreadable;
     bool readable = read->Read(navigator);
     if (!readable || read->valueType != expectedType) {
         if (readable) {
@@ -217,20 +204,17 @@ void SetIdText(std::unique_ptr<XmlRpcValueString>& field, uint64_t id) {
 }
 
 void SetString(std::unique_ptr<XmlRpcValueString>& field, std::string_view text) {
-    if (!field)
-        field = std::make_unique<XmlRpcValueString>();
+    if (!field) field = std::make_unique<XmlRpcValueString>();
     field->value = text;
 }
 
 void SetInt(std::unique_ptr<XmlRpcValueInt>& field, int32_t value) {
-    if (!field)
-        field = std::make_unique<XmlRpcValueInt>();
+    if (!field) field = std::make_unique<XmlRpcValueInt>();
     field->value = value;
 }
 
 void SetBool(std::unique_ptr<XmlRpcValueBool>& field, bool value) {
-    if (!field)
-        field = std::make_unique<XmlRpcValueBool>();
+    if (!field) field = std::make_unique<XmlRpcValueBool>();
     field->value = value;
 }
 

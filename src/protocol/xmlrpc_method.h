@@ -136,8 +136,7 @@ template <typename Value>
 bool ReadRequiredParam(XMLNavigator& navigator, int32_t expectedType,
                        std::unique_ptr<Value>& field) {
     std::unique_ptr<XmlRpcValue> value;
-    if (ReadParam(navigator, expectedType, value) != ParamStatus::kRead)
-        return false;
+    if (ReadParam(navigator, expectedType, value) != ParamStatus::kRead) return false;
     field.reset(static_cast<Value*>(value.release()));
     return true;
 }
@@ -149,10 +148,8 @@ bool ReadOptionalLastParam(XMLNavigator& navigator, int32_t expectedType,
                            std::unique_ptr<Value>& field) {
     std::unique_ptr<XmlRpcValue> value;
     ParamStatus status = ReadParam(navigator, expectedType, value);
-    if (status == ParamStatus::kMissing)
-        return true;
-    if (status == ParamStatus::kRead)
-        field.reset(static_cast<Value*>(value.release()));
+    if (status == ParamStatus::kMissing) return true;
+    if (status == ParamStatus::kRead) field.reset(static_cast<Value*>(value.release()));
     return !HasMoreElements(navigator);
 }
 

@@ -18,8 +18,7 @@ CharBuffer::CharBuffer(const CharBuffer& other) : data_(inline_), capacity_(othe
 CharBuffer& CharBuffer::operator=(const CharBuffer& other) {
     if (this != &other) {
         length_ = 0;
-        if (!AppendBytes(other.data_, other.length_))
-            Clear();
+        if (!AppendBytes(other.data_, other.length_)) Clear();
     }
     return *this;
 }
@@ -57,13 +56,10 @@ CharBuffer& CharBuffer::operator=(CharBuffer&& other) noexcept {
 }
 
 bool CharBuffer::Reserve(uint32_t adding) {
-    if (adding > kMaxLength - length_)
-        return false;
+    if (adding > kMaxLength - length_) return false;
     uint32_t needed = length_ + adding;
-    if (needed >= capacity_)
-        capacity_ = 2 * needed;
-    if (needed <= room_)
-        return true;
+    if (needed >= capacity_) capacity_ = 2 * needed;
+    if (needed <= room_) return true;
     uint32_t room = capacity_ > needed ? capacity_ : needed;
     std::unique_ptr<char[]> bigger(new char[room + 1]);
     std::memcpy(bigger.get(), data_, length_);
@@ -84,17 +80,14 @@ bool CharBuffer::Assign(const char* text, uint32_t count) {
 }
 
 bool CharBuffer::AppendGrowing(const char* bytes, size_t n) {
-    if (n > kMaxLength || !Reserve(static_cast<uint32_t>(n)))
-        return false;
-    if (n != 0)
-        std::memcpy(data_ + length_, bytes, n);
+    if (n > kMaxLength || !Reserve(static_cast<uint32_t>(n))) return false;
+    if (n != 0) std::memcpy(data_ + length_, bytes, n);
     length_ += static_cast<uint32_t>(n);
     return true;
 }
 
 bool CharBuffer::Equals(const char* text) const {
-    if (text == nullptr)
-        return false;
+    if (text == nullptr) return false;
     size_t n = std::strlen(text);
     return n == length_ && std::memcmp(data_, text, n) == 0;
 }

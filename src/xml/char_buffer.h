@@ -26,14 +26,12 @@ class CharBuffer {
     // buffer as it was, when the result would exceed kMaxLength.
     bool Assign(const char* text, uint32_t count = 0);
     bool Append(char c) {
-        if (length_ + 1 >= capacity_ || length_ + 1 > room_)
-            return Append(&c, 1);
+        if (length_ + 1 >= capacity_ || length_ + 1 > room_) return Append(&c, 1);
         data_[length_++] = c;
         return true;
     }
     bool Append(const char* text, uint32_t count = 0) {
-        if (text == nullptr)
-            return true;
+        if (text == nullptr) return true;
         return AppendBytes(text, count != 0 ? count : std::strlen(text));
     }
     void Clear() {

@@ -57,8 +57,7 @@ bool AttrVector::Contains(const char* name) const {
 
 const CharBuffer* AttrVector::Find(const char* name) const {
     for (uint32_t i = 0; i < count_; ++i) {
-        if (slots_[i]->name.Equals(name))
-            return &slots_[i]->value;
+        if (slots_[i]->name.Equals(name)) return &slots_[i]->value;
     }
     return nullptr;
 }
@@ -70,10 +69,10 @@ void AttrVector::Clear() {
 }
 
 XMLElement* ElementStack::Push(const XMLElement& element) {
-    if (count_ == capacity_)
-        capacity_ += capacity_ / 4;
+    if (count_ == capacity_) capacity_ += capacity_ / 4;
     if (count_ == slots_.size()) {
-        slots_.reserve(capacity_);
+        // Documents of this protocol nest a few levels deep: room grows from a small start.
+        if (slots_.empty()) slots_.reserve(8);
         slots_.push_back(element);
     } else {
         slots_[count_] = element;
@@ -82,8 +81,7 @@ XMLElement* ElementStack::Push(const XMLElement& element) {
 }
 
 XMLElement* ElementStack::Pop() {
-    if (count_ == 0)
-        return nullptr;
+    if (count_ == 0) return nullptr;
     return &slots_[--count_];
 }
 

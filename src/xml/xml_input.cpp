@@ -38,12 +38,10 @@ void XMLInput::Release() {
 }
 
 char XMLInput::Get() {
-    if (AtEnd())
-        return 0;
+    if (AtEnd()) return 0;
     char c = text_[position_++];
     if (c == '\r') {
-        if (text_[position_] == '\n')
-            ++position_;
+        if (text_[position_] == '\n') ++position_;
         return '\n';
     }
     return c;
@@ -59,23 +57,20 @@ bool XMLInput::ReadName(CharBuffer& name) {
     while (IsNameChar(static_cast<unsigned char>(text_[position_])))
         ++position_;
     name.Clear();
-    if (position_ == start)
-        return false;
+    if (position_ == start) return false;
     name.Append(text_ + start, position_ - start);
     return true;
 }
 
 char XMLInput::AcceptQuote() {
     char c = text_[position_];
-    if (c != '"' && c != '\'')
-        return 0;
+    if (c != '"' && c != '\'') return 0;
     ++position_;
     return c;
 }
 
 bool XMLInput::Accept(char c) {
-    if (AtEnd() || Peek() != c)
-        return false;
+    if (AtEnd() || Peek() != c) return false;
     Get();
     return true;
 }
@@ -86,8 +81,7 @@ bool XMLInput::ReadText(CharBuffer& text) {
     uint32_t n =
         lt ? static_cast<uint32_t>(static_cast<const char*>(lt) - start) : length_ - position_;
     text.Clear();
-    if (n == 0)
-        return false;
+    if (n == 0) return false;
     text.Append(start, n);
     position_ += n;
     return true;
@@ -100,8 +94,7 @@ void XMLInput::SkipTo(char c) {
 
 void XMLInput::SkipThrough(char c) {
     SkipTo(c);
-    if (!AtEnd())
-        ++position_;
+    if (!AtEnd()) ++position_;
 }
 
 void XMLInput::SkipPast(const char* text) {
@@ -115,8 +108,7 @@ void XMLInput::SkipPast(const char* text) {
 char XMLInput::SkipToAnyOf(const char* set) {
     while (!AtEnd()) {
         char c = text_[position_];
-        if (std::strchr(set, c) != nullptr)
-            return c;
+        if (std::strchr(set, c) != nullptr) return c;
         ++position_;
     }
     return 0;

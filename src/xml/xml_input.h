@@ -37,8 +37,7 @@ class XMLInput {
     bool Accept(char c);
     bool Accept(const char* text) { return Accept(text, std::strlen(text)); }
     bool Accept(const char* bytes, size_t count) {
-        if (!Test(bytes, count))
-            return false;
+        if (!Test(bytes, count)) return false;
         position_ += static_cast<uint32_t>(count);
         return true;
     }

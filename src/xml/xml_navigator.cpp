@@ -52,18 +52,15 @@ bool EqualsIgnoreCase(const CharBuffer& text, const char* name) {
     const char* data = text.Data();
     uint32_t n = text.Length();
     for (uint32_t i = 0; i < n; ++i) {
-        if (name[i] == 0 || FoldCase(data[i]) != FoldCase(name[i]))
-            return false;
+        if (name[i] == 0 || FoldCase(data[i]) != FoldCase(name[i])) return false;
     }
     return name[n] == 0;
 }
 
 bool EqualsIgnoreCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
-        if (FoldCase(*a) != FoldCase(*b))
-            return false;
-        if (*a == 0)
-            return true;
+        if (FoldCase(*a) != FoldCase(*b)) return false;
+        if (*a == 0) return true;
     }
 }
 
@@ -78,12 +75,10 @@ void XMLNavigator::EndDocument() {}
 void XMLNavigator::ResetDocument() {}
 
 void XMLNavigator::StartElement(const XMLElement& element) {
-    if (output_ != nullptr)
-        *output_ = element;
+    if (output_ != nullptr) *output_ = element;
     delivered_ = true;
     wasStart_ = true;
-    if (!element.isEmpty)
-        ++depth_;
+    if (!element.isEmpty) ++depth_;
 }
 
 void XMLNavigator::EndElement(const XMLElement&) {
@@ -93,8 +88,7 @@ void XMLNavigator::EndElement(const XMLElement&) {
 }
 
 bool XMLNavigator::Open(const CharBuffer& document) {
-    if (parsing_)
-        return false;
+    if (parsing_) return false;
     parsing_ = true;
     more_ = true;
     depth_ = 0;
@@ -105,19 +99,16 @@ bool XMLNavigator::Open(const CharBuffer& document) {
 bool XMLNavigator::OpenFile(const char* path) {
     struct stat status;
     if (path == nullptr || stat(path, &status) != 0) {
-        if (errorSink_)
-            errorSink_->Message("Maybe file does not exist");
+        if (errorSink_) errorSink_->Message("Maybe file does not exist");
         return false;
     }
     if (status.st_size < 1) {
-        if (errorSink_)
-            errorSink_->Message("Something wrong");
+        if (errorSink_) errorSink_->Message("Something wrong");
         return false;
     }
     FILE* file = std::fopen(path, "r");
     if (file == nullptr) {
-        if (errorSink_)
-            errorSink_->Message("Can't open file");
+        if (errorSink_) errorSink_->Message("Can't open file");
         return false;
     }
     CharBuffer document(static_cast<uint32_t>(
@@ -125,8 +116,7 @@ bool XMLNavigator::OpenFile(const char* path) {
     char block[255];
     size_t got;
     while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
-        if (!document.Append(block, static_cast<uint32_t>(got)))
-            break;
+        if (!document.Append(block, static_cast<uint32_t>(got))) break;
     }
     std::fclose(file);
     return Open(document);
@@ -138,8 +128,7 @@ void XMLNavigator::Finish() {
 }
 
 bool XMLNavigator::NextElement(XMLElement& element) {
-    if (!more_)
-        return false;
+    if (!more_) return false;
     delivered_ = false;
     wasStart_ = false;
     output_ = &element;
@@ -148,8 +137,7 @@ bool XMLNavigator::NextElement(XMLElement& element) {
     } while (more_ && !delivered_);
     // Elements passed over by later steps are not the caller's.
     output_ = nullptr;
-    if (!more_)
-        Finish();
+    if (!more_) Finish();
     return wasStart_;
 }
 
@@ -158,27 +146,23 @@ bool XMLNavigator::ReadText(CharBuffer& text) {
 }
 
 bool XMLNavigator::SkipElement() {
-    if (!more_)
-        return false;
+    if (!more_) return false;
     depth_ = 1;
     do {
         more_ = scanner_.Step();
     } while (more_ && depth_ != 0);
-    if (!more_)
-        Finish();
+    if (!more_) Finish();
     return more_;
 }
 
 void XMLNavigator::FatalError(int32_t code) {
     const char* text = XMLFatalText(code);
-    if (errorSink_ && text)
-        errorSink_->Message(text);
+    if (errorSink_ && text) errorSink_->Message(text);
 }
 
 void XMLNavigator::Error(int32_t code) {
     const char* text = XMLErrorText(code);
-    if (errorSink_ && text)
-        errorSink_->Message(text);
+    if (errorSink_ && text) errorSink_->Message(text);
 }
 
 bool ExpectElement(XMLNavigator& navigator, const char* name) {

@@ -9,8 +9,7 @@ XMLScanner::XMLScanner(XMLDocHandler* docHandler, XMLErrHandler* errHandler)
 XMLScanner::~XMLScanner() = default;
 
 void XMLScanner::ReportError(int32_t code) {
-    if (errHandler_)
-        errHandler_->Error(code);
+    if (errHandler_) errHandler_->Error(code);
 }
 
 void XMLScanner::Begin(const CharBuffer& document) {
@@ -22,8 +21,7 @@ void XMLScanner::Begin(const CharBuffer& document) {
         docHandler_->StartDocument();
     }
     SkipProlog();
-    if (input_.AtEnd())
-        ReportError(kXmlEmptyDocument);
+    if (input_.AtEnd()) ReportError(kXmlEmptyDocument);
 }
 
 void XMLScanner::SkipProlog() {
@@ -37,8 +35,7 @@ void XMLScanner::SkipProlog() {
             } else if (input_.Accept("<!--")) {
                 input_.SkipPast("-->");
             } else if (input_.Accept("<!DOCTYPE")) {
-                if (input_.SkipToAnyOf("[>") == '[')
-                    input_.SkipThrough(']');
+                if (input_.SkipToAnyOf("[>") == '[') input_.SkipThrough(']');
                 input_.SkipThrough('>');
             } else {
                 return;
@@ -47,27 +44,23 @@ void XMLScanner::SkipProlog() {
             input_.SkipWhiteSpace();
         } else {
             ReportError(kXmlInvalidDocumentStructure);
-            if (input_.AtEnd())
-                return;
+            if (input_.AtEnd()) return;
             input_.SkipThrough('>');
         }
     }
 }
 
 void XMLScanner::End() {
-    if (docHandler_)
-        docHandler_->EndDocument();
+    if (docHandler_) docHandler_->EndDocument();
     input_.Release();
     finished_ = true;
 }
 
 bool XMLScanner::Step() {
-    if (finished_)
-        return false;
+    if (finished_) return false;
     try {
         if (input_.AtEnd()) {
-            if (stack_.Count() > 0)
-                ReportError(kXmlInputEndedInElement);
+            if (stack_.Count() > 0) ReportError(kXmlInputEndedInElement);
             finished_ = true;
             return false;
         }
@@ -83,8 +76,7 @@ bool XMLScanner::Step() {
             case '!':
                 input_.Advance(2);
                 if (input_.Accept("[CDATA[")) {
-                    if (stack_.Count() == 0)
-                        ReportError(kXmlCdataOutsideRoot);
+                    if (stack_.Count() == 0) ReportError(kXmlCdataOutsideRoot);
                     input_.SkipPast("]]>");
                 } else if (input_.Accept("--")) {
                     input_.SkipPast("-->");
@@ -104,24 +96,21 @@ bool XMLScanner::Step() {
         }
     } catch (const XMLException& e) {
         finished_ = true;
-        if (errHandler_)
-            errHandler_->FatalError(e.code);
+        if (errHandler_) errHandler_->FatalError(e.code);
     }
     return !finished_;
 }
 
 bool XMLScanner::ScanText(CharBuffer& text) {
     char c = input_.Peek();
-    if (c == 0 || c == '<')
-        return false;
+    if (c == 0 || c == '<') return false;
     ScanCharacters(text);
     return true;
 }
 
 void XMLScanner::ScanCharacters(CharBuffer& text) {
     input_.ReadText(text);
-    if (docHandler_)
-        docHandler_->Characters(text, false);
+    if (docHandler_) docHandler_->Characters(text, false);
 }
 
 void XMLScanner::ScanStartTag() {
@@ -145,12 +134,10 @@ void XMLScanner::ScanStartTag() {
                 ReportError(kXmlExpectedWhitespace);
             }
         }
-        if (input_.AtEnd())
-            throw XMLException(kXmlUnexpectedEnd);
+        if (input_.AtEnd()) throw XMLException(kXmlUnexpectedEnd);
         if (c == '/') {
             input_.Get();
-            if (!input_.Accept('>'))
-                ReportError(kXmlUnterminatedStartTag);
+            if (!input_.Accept('>')) ReportError(kXmlUnterminatedStartTag);
             Deliver(true);
             return;
         }
@@ -174,28 +161,22 @@ void XMLScanner::ScanStartTag() {
 }
 
 int32_t XMLScanner::ScanAttribute() {
-    if (!input_.ReadName(attrName_))
-        return kXmlExpectedAttributeName;
+    if (!input_.ReadName(attrName_)) return kXmlExpectedAttributeName;
     if (tag_.attributes.Contains(attrName_)) {
         ReportError(kXmlAttributeRepeated);
         return 0;
     }
     input_.SkipWhiteSpace();
-    if (!input_.Accept('='))
-        return kXmlExpectedEqualSign;
+    if (!input_.Accept('=')) return kXmlExpectedEqualSign;
     input_.SkipWhiteSpace();
     char quote = input_.AcceptQuote();
-    if (quote == 0)
-        return kXmlExpectedAttributeValue;
+    if (quote == 0) return kXmlExpectedAttributeValue;
     attrValue_.Clear();
     for (;;) {
-        if (input_.AtEnd())
-            throw XMLException(kXmlUnexpectedEnd);
+        if (input_.AtEnd()) throw XMLException(kXmlUnexpectedEnd);
         char c = input_.Get();
-        if (c == quote)
-            break;
-        if (c == '<')
-            ReportError(kXmlLessThanInAttribute);
+        if (c == quote) break;
+        if (c == '<') ReportError(kXmlLessThanInAttribute);
         attrValue_.Append(IsXmlSpace(static_cast<unsigned char>(c)) ? ' ' : c);
     }
     tag_.attributes.Add(XMLAttribute{attrName_, attrValue_});
@@ -207,11 +188,9 @@ void XMLScanner::Deliver(bool isEmpty) {
     XMLElement* element = stack_.Push(tag_);
     if (isEmpty) {
         stack_.Pop();
-        if (element->isRoot)
-            finished_ = true;
+        if (element->isRoot) finished_ = true;
     }
-    if (docHandler_)
-        docHandler_->StartElement(*element);
+    if (docHandler_) docHandler_->StartElement(*element);
 }
 
 void XMLScanner::ScanEndTag() {
@@ -227,12 +206,9 @@ void XMLScanner::ScanEndTag() {
         return;
     }
     input_.SkipWhiteSpace();
-    if (!input_.Accept('>'))
-        ReportError(kXmlUnterminatedEndTag);
-    if (element->isRoot)
-        finished_ = true;
-    if (docHandler_)
-        docHandler_->EndElement(*element);
+    if (!input_.Accept('>')) ReportError(kXmlUnterminatedEndTag);
+    if (element->isRoot) finished_ = true;
+    if (docHandler_) docHandler_->EndElement(*element);
 }
 
 }  // namespace voxtrel

@@ -4,27 +4,30 @@
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <string_view>
 
 namespace voxtrel {
 
+using namespace std::string_view_literals;
+
 namespace {
 
-const char* const kTypeNames[] = {"int",    "boolean", "double", "dateTime.iso8601",
-                                  "string", "base64",  "array",  "struct"};
+// Views keep the lengths at hand for the writers; each still ends with its literal's zero.
+constexpr std::string_view kTypeNames[] = {"int",    "boolean", "double", "dateTime.iso8601",
+                                           "string", "base64",  "array",  "struct"};
 
 // Appends "</T></value>" CR LF after a scalar's content.
 void CloseScalar(std::string& out, int32_t valueType) {
-    out += "</";
+    out += "</"sv;
     out += kTypeNames[valueType];
-    out += "></value>\r\n";
+    out += "></value>\r\n"sv;
 }
 
 // Reads a scalar's text, when there is one, and consumes the type element's end tag.
 template <typename Convert>
 bool ReadScalar(XMLNavigator& navigator, Convert convert) {
     CharBuffer& text = navigator.ScratchText();
-    if (navigator.ReadText(text))
-        convert(text);
+    if (navigator.ReadText(text)) convert(text);
     navigator.SkipElement();
     return true;
 }
@@ -32,23 +35,20 @@ bool ReadScalar(XMLNavigator& navigator, Convert convert) {
 }  // namespace
 
 const char* XmlRpcTypeName(int32_t valueType) {
-    return valueType >= 0 && valueType <= 7 ? kTypeNames[valueType] : nullptr;
+    return valueType >= 0 && valueType <= 7 ? kTypeNames[valueType].data() : nullptr;
 }
 
 int32_t TextToInt(const char* text) {
     while (IsXmlSpace(static_cast<unsigned char>(*text)))
         ++text;
     bool negative = *text == '-';
-    if (*text == '-' || *text == '+')
-        ++text;
+    if (*text == '-' || *text == '+') ++text;
     int64_t magnitude = 0;
     for (; *text >= '0' && *text <= '9'; ++text) {
         magnitude = magnitude * 10 + (*text - '0');
-        if (magnitude > int64_t{INT_MAX} + 1)
-            break;
+        if (magnitude > int64_t{INT_MAX} + 1) break;
     }
-    if (negative)
-        return magnitude > int64_t{INT_MAX} ? INT_MIN : static_cast<int32_t>(-magnitude);
+    if (negative) return magnitude > int64_t{INT_MAX} ? INT_MIN : static_cast<int32_t>(-magnitude);
     return magnitude > INT_MAX ? INT_MAX : static_cast<int32_t>(magnitude);
 }
 
@@ -58,9 +58,8 @@ double TextToDouble(const char* text) {
 
 bool XmlRpcValue::Write(std::string& out) const {
     const char* name = XmlRpcTypeName(valueType);
-    if (name == nullptr)
-        return false;
-    out += "<value><";
+    if (name == nullptr) return false;
+    out += "<value><"sv;
     out += name;
     out += '>';
     return true;
@@ -72,8 +71,7 @@ bool XmlRpcValue::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueInt::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out))
-        return false;
+    if (!XmlRpcValue::Write(out)) return false;
     char digits[16];
     auto result = std::to_chars(digits, digits + sizeof digits, value);
     out.append(digits, result.ptr);
@@ -87,8 +85,7 @@ bool XmlRpcValueInt::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueBool::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out))
-        return false;
+    if (!XmlRpcValue::Write(out)) return false;
     out += value ? '1' : '0';
     CloseScalar(out, valueType);
     return true;
@@ -100,8 +97,7 @@ bool XmlRpcValueBool::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueDouble::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out))
-        return false;
+    if (!XmlRpcValue::Write(out)) return false;
     // Fixed notation with six decimals, as "%f" writes it; DBL_MAX takes 316 characters.
     char digits[328];
     auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
@@ -116,8 +112,7 @@ bool XmlRpcValueDouble::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueString::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out))
-        return false;
+    if (!XmlRpcValue::Write(out)) return false;
     out += value;
     CloseScalar(out, valueType);
     return true;
@@ -129,17 +124,15 @@ bool XmlRpcValueString::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueStruct::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out))
-        return false;
+    if (!XmlRpcValue::Write(out)) return false;
     for (const Member& member : members) {
-        out += "\r\n<member>\r\n<name>";
+        out += "\r\n<member>\r\n<name>"sv;
         out += member.first;
-        out += "</name>\r\n";
-        if (!member.second->Write(out))
-            return false;
-        out += "</member>";
+        out += "</name>\r\n"sv;
+        if (!member.second->Write(out)) return false;
+        out += "</member>"sv;
     }
-    out += "\r\n</struct></value>\r\n";
+    out += "\r\n</struct></value>\r\n"sv;
     return true;
 }
 
@@ -151,8 +144,7 @@ bool XmlRpcValueStruct::Read(XMLNavigator& navigator) {
         }
         CharBuffer& text = navigator.ScratchText();
         std::string name;
-        if (navigator.ReadText(text))
-            name.assign(text.Data(), text.Length());
+        if (navigator.ReadText(text)) name.assign(text.Data(), text.Length());
         navigator.SkipElement();
         std::unique_ptr<XmlRpcValue> value = OpenValue(navigator);
         if (!value || !value->Read(navigator)) {
@@ -168,8 +160,7 @@ bool XmlRpcValueStruct::Read(XMLNavigator& navigator) {
 
 XmlRpcValue* XmlRpcValueStruct::GetMember(const char* name) const {
     for (const Member& member : members) {
-        if (EqualsIgnoreCase(member.first.c_str(), name))
-            return member.second.get();
+        if (EqualsIgnoreCase(member.first.c_str(), name)) return member.second.get();
     }
     return nullptr;
 }
@@ -185,20 +176,17 @@ void XmlRpcValueStruct::SetMember(const char* name, std::unique_ptr<XmlRpcValue>
 }
 
 bool XmlRpcValueArray::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out))
-        return false;
-    out += "<data>\r\n";
+    if (!XmlRpcValue::Write(out)) return false;
+    out += "<data>\r\n"sv;
     for (const auto& element : elements) {
-        if (!element->Write(out))
-            return false;
+        if (!element->Write(out)) return false;
     }
-    out += "</data></array></value>\r\n";
+    out += "</data></array></value>\r\n"sv;
     return true;
 }
 
 bool XmlRpcValueArray::Read(XMLNavigator& navigator) {
-    if (!ExpectElement(navigator, "data"))
-        return false;
+    if (!ExpectElement(navigator, "data")) return false;
     while (std::unique_ptr<XmlRpcValue> element = OpenValue(navigator)) {
         if (!element->Read(navigator)) {
             ClearElements();
@@ -214,21 +202,15 @@ std::unique_ptr<XmlRpcValue> CreateValue(const char* typeName) {
     if (EqualsIgnoreCase(typeName, "int") || EqualsIgnoreCase(typeName, "i4")) {
         return std::make_unique<XmlRpcValueInt>();
     }
-    if (EqualsIgnoreCase(typeName, "boolean"))
-        return std::make_unique<XmlRpcValueBool>();
-    if (EqualsIgnoreCase(typeName, "double"))
-        return std::make_unique<XmlRpcValueDouble>();
-    if (EqualsIgnoreCase(typeName, "string"))
-        return std::make_unique<XmlRpcValueString>();
+    if (EqualsIgnoreCase(typeName, "boolean")) return std::make_unique<XmlRpcValueBool>();
+    if (EqualsIgnoreCase(typeName, "double")) return std::make_unique<XmlRpcValueDouble>();
+    if (EqualsIgnoreCase(typeName, "string")) return std::make_unique<XmlRpcValueString>();
     if (EqualsIgnoreCase(typeName, "dateTime.iso8601")) {
         return std::make_unique<XmlRpcValueDateTime>();
     }
-    if (EqualsIgnoreCase(typeName, "base64"))
-        return std::make_unique<XmlRpcValueBase64>();
-    if (EqualsIgnoreCase(typeName, "array"))
-        return std::make_unique<XmlRpcValueArray>();
-    if (EqualsIgnoreCase(typeName, "struct"))
-        return std::make_unique<XmlRpcValueStruct>();
+    if (EqualsIgnoreCase(typeName, "base64")) return std::make_unique<XmlRpcValueBase64>();
+    if (EqualsIgnoreCase(typeName, "array")) return std::make_unique<XmlRpcValueArray>();
+    if (EqualsIgnoreCase(typeName, "struct")) return std::make_unique<XmlRpcValueStruct>();
     return nullptr;
 }
 
@@ -237,11 +219,9 @@ std::unique_ptr<XmlRpcValue> CreateValue(const CharBuffer& typeName) {
 }
 
 std::unique_ptr<XmlRpcValue> OpenValue(XMLNavigator& navigator) {
-    if (!ExpectElement(navigator, "value"))
-        return nullptr;
+    if (!ExpectElement(navigator, "value")) return nullptr;
     XMLElement& type = navigator.ScratchElement();
-    if (!navigator.NextElement(type))
-        return nullptr;
+    if (!navigator.NextElement(type)) return nullptr;
     return CreateValue(type.name);
 }
 

@@ -43,8 +43,7 @@ PartyAddress Address(const char* text) {
 // Parses a request and dispatches it; the calls it made, or {"unread"}.
 Calls DispatchRequest(const std::string& text) {
     auto request = ParseRequest(text);
-    if (!request)
-        return {"unread"};
+    if (!request) return {"unread"};
     RecordingClient client;
     request->Dispatch(client);
     return client.calls;
@@ -53,8 +52,7 @@ Calls DispatchRequest(const std::string& text) {
 // Reads text as the answer to request, dispatches it; {"unread"} when it does not read.
 Calls DispatchAnswer(const XmlRpcRequestMethod& request, const std::string& text) {
     auto answer = request.ParseResponse(text);
-    if (!answer)
-        return {"unread"};
+    if (!answer) return {"unread"};
     RecordingClient client;
     answer->Dispatch(client);
     return client.calls;
@@ -522,8 +520,7 @@ TEST(Dispatch, OfferAnswersOnTheReceivingSide) {
     CallArrivedMethod offer;
     auto answer = [&](const char* members, const char* second = nullptr) {
         std::string s = std::string("<value><struct>") + members + "</struct></value>";
-        if (second)
-            return DispatchAnswer(offer, Response({s.c_str(), second}));
+        if (second) return DispatchAnswer(offer, Response({s.c_str(), second}));
         return DispatchAnswer(offer, Response({s.c_str()}));
     };
     const char* id = "<value><string>42</string></value>";

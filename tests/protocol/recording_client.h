@@ -12,14 +12,10 @@ namespace voxtrel {
 
 inline std::string Describe(const PartyAddress& a) {
     std::string text = "{kind=" + std::to_string(a.kind) + " number=" + a.number;
-    if (!a.option.empty())
-        text += " option=" + a.option;
-    if (!a.displayName.empty())
-        text += " name=" + a.displayName;
-    if (!a.host.empty())
-        text += " host=" + a.host;
-    if (!a.port.empty())
-        text += " port=" + a.port;
+    if (!a.option.empty()) text += " option=" + a.option;
+    if (!a.displayName.empty()) text += " name=" + a.displayName;
+    if (!a.host.empty()) text += " host=" + a.host;
+    if (!a.port.empty()) text += " port=" + a.port;
     return text + "}";
 }
 

@@ -24,10 +24,8 @@ class Recorder : public XMLDocHandler, public XMLErrHandler {
     void StartElement(const XMLElement& e) override {
         std::string line = "S ";
         line += e.name.CStr();
-        if (e.isRoot)
-            line += " root";
-        if (e.isEmpty)
-            line += " empty";
+        if (e.isRoot) line += " root";
+        if (e.isEmpty) line += " empty";
         for (uint32_t i = 0; i < e.attributes.Count(); ++i) {
             line += ' ';
             line += e.attributes.At(i).name.CStr();
@@ -56,16 +54,13 @@ std::vector<std::string> Scan(const std::string& text, int* steps = nullptr) {
     scanner.Begin(document);
     int count = 0;
     while (scanner.Step()) {
-        if (++count > 10000)
-            ADD_FAILURE() << "scanner does not finish";
+        if (++count > 10000) ADD_FAILURE() << "scanner does not finish";
     }
     scanner.End();
-    if (steps)
-        *steps = count;
+    if (steps) *steps = count;
     std::vector<std::string> events;
     for (const std::string& line : recorder.log) {
-        if (line != "reset" && line != "start" && line != "end")
-            events.push_back(line);
+        if (line != "reset" && line != "start" && line != "end") events.push_back(line);
     }
     return events;
 }

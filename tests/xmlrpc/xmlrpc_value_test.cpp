@@ -23,8 +23,7 @@ std::unique_ptr<XmlRpcValue> ReadValue(const std::string& text) {
     document.Assign(text.c_str());
     nav.Open(document);
     std::unique_ptr<XmlRpcValue> value = OpenValue(nav);
-    if (value && !value->Read(nav))
-        return nullptr;
+    if (value && !value->Read(nav)) return nullptr;
     return value;
 }
 
