@@ -22,17 +22,8 @@ BsdSocket::~BsdSocket() {
 
 bool BsdSocket::CreateTCP(bool server, const SocketAddress& address, uint16_t localPort,
                           uint32_t localAddress) {
-    if (HasSocket()) {
-        ReportSocketError("Socket already created", true);
+    if (!Open(kAddressFamilyInet, kSocketStream, kProtocolTcp, "Initialize TCP protocol"))
         return false;
-    }
-    type_ = kSocketStream;
-    protocol_ = kProtocolTcp;
-    handle_ = platform::OpenSocket(kAddressFamilyInet, kSocketStream, kProtocolTcp);
-    if (!HasSocket()) {
-        ReportSocketError("Initialize TCP protocol", true);
-        return false;
-    }
     if (server) {
         localAddress_ = address;
         if (!BindLocal("Bind"))
@@ -105,30 +96,16 @@ int BsdSocket::Accept(BsdSocket& client) {
 }
 
 int BsdSocket::Send(const void* buffer, int length, uint32_t timeout, int flags) {
-    if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
-        return 0;
-    }
-    if (!WaitUntilReady(true, timeout, "Send timeout"))
-        return kSocketTimedOut;
-    int sent = platform::Send(handle_, buffer, length, flags);
-    if (sent >= 0)
-        return sent;
-    int error = platform::LastError();
-    SetLastSocketErrorCode(error);
-    if (mode_ != kBlockingMode && platform::IsWouldBlock(error))
-        return 0;
-    ReportSocketError("Send", false);
-    return kSocketFailed;
+    int stop = 0;
+    if (!ReadyToTransfer(true, timeout, stop))
+        return stop;
+    return SendResult(platform::Send(handle_, buffer, length, flags), "Send");
 }
 
 int BsdSocket::Receive(void* buffer, int length, uint32_t timeout, int flags) {
-    if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
-        return 0;
-    }
-    if (!WaitUntilReady(false, timeout, "Receive timeout"))
-        return kSocketTimedOut;
+    int stop = 0;
+    if (!ReadyToTransfer(false, timeout, stop))
+        return stop;
     return ReceiveResult(platform::Receive(handle_, buffer, length, flags), length, flags,
                          "Receive");
 }
@@ -146,17 +123,8 @@ int BsdSocket::SendAll(const void* buffer, int length, uint32_t timeout) {
 }
 
 bool BsdSocket::CreateUDP(const SocketAddress* localAddress) {
-    if (HasSocket()) {
-        ReportSocketError("Socket already created", true);
+    if (!Open(kAddressFamilyInet, kSocketDatagram, kProtocolUdp, "Initialize UDP protocol"))
         return false;
-    }
-    type_ = kSocketDatagram;
-    protocol_ = kProtocolUdp;
-    handle_ = platform::OpenSocket(kAddressFamilyInet, kSocketDatagram, kProtocolUdp);
-    if (!HasSocket()) {
-        ReportSocketError("Initialize UDP protocol", true);
-        return false;
-    }
     if (localAddress == nullptr)
         return true;
     return BindAt(*localAddress, "Bind");
@@ -168,33 +136,20 @@ void BsdSocket::SetPeerAddr(const SockAddrIn& address) {
 
 int BsdSocket::SendDatagram(const void* buffer, int length, const SocketAddress* destination,
                             uint32_t timeout, int flags) {
-    if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
-        return 0;
-    }
-    if (!WaitUntilReady(true, timeout, "Send timeout"))
-        return kSocketTimedOut;
+    int stop = 0;
+    if (!ReadyToTransfer(true, timeout, stop))
+        return stop;
     const SocketAddress& to = destination != nullptr ? *destination : peerAddress_;
     int sent = platform::SendTo(handle_, buffer, length, flags, to.Buffer(),
                                 SocketAddress::kPlatformLength);
-    if (sent >= 0)
-        return sent;
-    int error = platform::LastError();
-    SetLastSocketErrorCode(error);
-    if (mode_ != kBlockingMode && platform::IsWouldBlock(error))
-        return 0;
-    ReportSocketError("SendDatagram", false);
-    return kSocketFailed;
+    return SendResult(sent, "SendDatagram");
 }
 
 int BsdSocket::ReceiveDatagram(void* buffer, int length, SocketAddress* source, uint32_t timeout,
                                int flags) {
-    if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
-        return 0;
-    }
-    if (!WaitUntilReady(false, timeout, "Receive timeout"))
-        return kSocketTimedOut;
+    int stop = 0;
+    if (!ReadyToTransfer(false, timeout, stop))
+        return stop;
     SocketAddress unused;
     SocketAddress& from = source != nullptr ? *source : unused;
     int fromLength = SocketAddress::kPlatformLength;
@@ -204,18 +159,7 @@ int BsdSocket::ReceiveDatagram(void* buffer, int length, SocketAddress* source, 
 }
 
 bool BsdSocket::CreateSocketEx(int domain, int type, int protocol) {
-    if (HasSocket()) {
-        ReportSocketError("Socket already created", true);
-        return false;
-    }
-    type_ = type;
-    protocol_ = protocol;
-    handle_ = platform::OpenSocket(domain, type, protocol);
-    if (!HasSocket()) {
-        ReportSocketError("CreateSocketEx", true);
-        return false;
-    }
-    return true;
+    return Open(domain, type, protocol, "CreateSocketEx");
 }
 
 bool BsdSocket::BindEx(const SocketAddress& localAddress) {
@@ -365,12 +309,33 @@ int BsdSocket::GetLocalHost(std::vector<SocketAddress>& addresses, std::string* 
     return static_cast<int>(addresses.size());
 }
 
-bool BsdSocket::WaitUntilReady(bool forWrite, uint32_t timeout, const char* timeoutModule) {
+bool BsdSocket::Open(int domain, int type, int protocol, const char* module) {
+    if (HasSocket()) {
+        ReportSocketError("Socket already created", true);
+        return false;
+    }
+    type_ = type;
+    protocol_ = protocol;
+    handle_ = platform::OpenSocket(domain, type, protocol);
+    if (!HasSocket()) {
+        ReportSocketError(module, true);
+        return false;
+    }
+    return true;
+}
+
+bool BsdSocket::ReadyToTransfer(bool forWrite, uint32_t timeout, int& stop) {
+    if (!HasSocket()) {
+        ReportSocketError("Empty socket", true);
+        stop = 0;
+        return false;
+    }
     if (mode_ != kBlockingMode)
         return true;
     // A failed wait is not a time-out: the operation goes on and reports its own failure.
     if (platform::WaitReady(handle_, forWrite, TimeoutToWait(timeout)) == 0) {
-        ReportSocketError(timeoutModule, true);
+        ReportSocketError(forWrite ? "Send timeout" : "Receive timeout", true);
+        stop = kSocketTimedOut;
         return false;
     }
     return true;
@@ -409,6 +374,17 @@ void BsdSocket::FillSelfPort() {
     int length = SocketAddress::kBufferLength;
     if (platform::GetSockName(handle_, localAddress_.Buffer(), &length) != 0)
         ReportSocketError("Get self port", true);
+}
+
+int BsdSocket::SendResult(int sent, const char* module) {
+    if (sent >= 0)
+        return sent;
+    int error = platform::LastError();
+    SetLastSocketErrorCode(error);
+    if (mode_ != kBlockingMode && platform::IsWouldBlock(error))
+        return 0;
+    ReportSocketError(module, false);
+    return kSocketFailed;
 }
 
 int BsdSocket::ReceiveResult(int received, int length, int flags, const char* module) {

@@ -93,8 +93,11 @@ class BsdSocket {
 
   private:
     bool HasSocket() const { return handle_ != kInvalidSocket; }
-    // Blocking mode only: false after reporting timeoutModule when the wait ran out.
-    bool WaitUntilReady(bool forWrite, uint32_t timeout, const char* timeoutModule);
+    // Refuses a second creation; reports module when the platform gives no socket.
+    bool Open(int domain, int type, int protocol, const char* module);
+    // False, with the result for the caller in stop, for an empty socket (0) and for a blocking
+    // wait that ran out (-2); non-blocking sockets do not wait.
+    bool ReadyToTransfer(bool forWrite, uint32_t timeout, int& stop);
     // Binds the local address; on failure reports module and closes the socket.
     bool BindLocal(const char* module);
     // Binds localAddress and fills in the port that the system chose for port 0.
@@ -103,6 +106,7 @@ class BsdSocket {
     void CompleteLocalAddress();
     // The whole local address from getsockname while its port is still 0.
     void FillSelfPort();
+    int SendResult(int sent, const char* module);
     int ReceiveResult(int received, int length, int flags, const char* module);
 
     NetworkUser networkUser_;

@@ -57,8 +57,9 @@ bool LocalHostName(std::string& name);
 // The platform's inet_addr: 0xFFFFFFFF for a text that is no address.
 uint32_t ParseAddress(const char* text);
 
-// Shows one error report to the user.
-void ShowMessage(const char* message);
+// Shows an error report in a message box when the process has no console; false, showing
+// nothing, when it has one (then the report goes to standard error).
+bool ShowInMessageBox(const char* message);
 
 }  // namespace platform
 }  // namespace voxtrel

@@ -53,7 +53,7 @@ void AddCardRecords(std::vector<InterfaceRecord>& records, const NetworkCard& ca
 
 void BuildRoutes(const std::vector<ForwardRow>& forward, const std::vector<AddressRow>& addresses,
                  const std::vector<InterfaceRecord>& records, std::vector<RouteEntry>& routes) {
-    // Walked from the highest destination down, so that a more specific route (a host route
+    // Walked from the highest destination down, so that a narrower route (a host route
     // inside a network, a longer mask on the same network) is listed, and matched, first. Among
     // equal routes the lower metric comes first.
     std::vector<ForwardRow> rows = forward;

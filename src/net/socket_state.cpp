@@ -3,6 +3,7 @@
 #include "net/socket_state.h"
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 
 #include "net/net_platform.h"
@@ -75,7 +76,10 @@ void ReportSocketError(const char* module, bool takePlatformError) {
 }
 
 void ShowSocketError(const char* message) {
-    platform::ShowMessage(message);
+    if (platform::ShowInMessageBox(message))
+        return;
+    std::fprintf(stderr, "\n%s\n", message);
+    std::fflush(stderr);
 }
 
 bool ShowSocketErrors() {

@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 
 #include "net/net_platform.h"
 #include "net/socket_address.h"
@@ -234,9 +233,8 @@ uint32_t ParseAddress(const char* text) {
     return ::inet_addr(text);
 }
 
-void ShowMessage(const char* message) {
-    std::fprintf(stderr, "\n%s\n", message);
-    std::fflush(stderr);
+bool ShowInMessageBox(const char*) {
+    return false;
 }
 
 }  // namespace voxtrel::platform

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -204,13 +203,10 @@ uint32_t ParseAddress(const char* text) {
     return ::inet_addr(text);
 }
 
-void ShowMessage(const char* message) {
+bool ShowInMessageBox(const char* message) {
     char console[kTextRoom];
-    if (GetConsoleTitleA(console, kTextRoom) != 0) {
-        std::fprintf(stderr, "\n%s\n", message);
-        std::fflush(stderr);
-        return;
-    }
+    if (GetConsoleTitleA(console, kTextRoom) != 0)
+        return false;
     char path[kTextRoom];
     DWORD length = GetModuleFileNameA(nullptr, path, kTextRoom);
     path[length < kTextRoom ? length : kTextRoom - 1] = 0;
@@ -219,6 +215,7 @@ void ShowMessage(const char* message) {
     title += slash != nullptr ? slash + 1 : path;
     title += '"';
     MessageBoxA(nullptr, message, title.c_str(), MB_ICONHAND | MB_TASKMODAL);
+    return true;
 }
 
 }  // namespace voxtrel::platform
