@@ -1,5 +1,5 @@
-// POSIX specifics: time-out waits on descriptors numbered above FD_SETSIZE, the parsing of the
-// kernel's routing table, and the Linux interface list.
+// What only POSIX can test: time-out waits on descriptors numbered above FD_SETSIZE, the
+// parsing of the kernel's routing table, and the Linux interface list.
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <unistd.h>
