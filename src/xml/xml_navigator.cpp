@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -111,8 +112,8 @@ bool XMLNavigator::OpenFile(const char* path) {
         if (errorSink_) errorSink_->Message("Can't open file");
         return false;
     }
-    CharBuffer document(static_cast<uint32_t>(
-        status.st_size < CharBuffer::kMaxLength ? status.st_size : CharBuffer::kMaxLength));
+    long long size = status.st_size;
+    CharBuffer document(static_cast<uint32_t>(std::min<long long>(size, CharBuffer::kMaxLength)));
     char block[255];
     size_t got;
     while ((got = std::fread(block, 1, sizeof block, file)) > 0) {

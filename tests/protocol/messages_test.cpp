@@ -1,7 +1,7 @@
 // Protocol messages: exact written bytes, reading rules, answers and dispatch.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <ctime>
 #include <initializer_list>
 #include <string>
 
@@ -263,24 +263,32 @@ TEST(Golden, FaultAnswer) {
     EXPECT_EQ(DispatchAnswer(close, text), (Calls{"OnRequestFailed 0 4 T"}));
 }
 
+// The C library's own local-time text of a time, for comparison with what the setter writes.
+std::string LocalText(time_t time) {
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&time));
+    return text;
+}
+
 TEST(Golden, MailArrived) {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    const time_t left = 1146747721;
+    std::string when = LocalText(left);
     MailArrivedMethod mail;
-    ASSERT_TRUE(mail.SetParams(5, Address("sip:alice@host"), 1146747721, 12, 7));
-    EXPECT_EQ(
-        Written(mail),
-        Call("mailarrived",
-             {"<value><string>5</string></value>",
-              "<value><struct>\r\n<member>\r\n<name>From</name>\r\n"
-              "<value><string>sip:alice@host</string></value>\r\n</member>\r\n<member>\r\n"
-              "<name>Time</name>\r\n"
-              "<value><dateTime.iso8601>2006-05-04 13:02:01</dateTime.iso8601></value>\r\n"
-              "</member>\r\n<member>\r\n<name>Duration</name>\r\n<value><int>12</int></value>\r\n"
-              "</member>\r\n<member>\r\n<name>MailID</name>\r\n<value><int>7</int></value>\r\n"
-              "</member>\r\n</struct></value>"}));
+    ASSERT_TRUE(mail.SetParams(5, Address("sip:alice@host"), static_cast<int32_t>(left), 12, 7));
+    std::string data =
+        "<value><struct>\r\n<member>\r\n<name>From</name>\r\n"
+        "<value><string>sip:alice@host</string></value>\r\n</member>\r\n"
+        "<member>\r\n<name>Time</name>\r\n<value><dateTime.iso8601>" +
+        when +
+        "</dateTime.iso8601></value>\r\n</member>\r\n<member>\r\n"
+        "<name>Duration</name>\r\n<value><int>12</int></value>\r\n</member>\r\n"
+        "<member>\r\n<name>MailID</name>\r\n<value><int>7</int></value>\r\n"
+        "</member>\r\n</struct></value>";
+    EXPECT_EQ(Written(mail),
+              Call("mailarrived", {"<value><string>5</string></value>", data.c_str()}));
     EXPECT_EQ(DispatchRequest(Written(mail)),
-              (Calls{"OnMailArrived 5 {kind=1 number=alice host=host} 2006-05-04 13:02:01 12 7"}));
+              (Calls{"OnMailArrived 5 {kind=1 number=alice host=host} " + when + " 12 7"}));
+    EXPECT_EQ(FormatLocalTime(0).size(), 19u);
 }
 
 TEST(Writing, RequiredFieldsMissingAppendNothing) {

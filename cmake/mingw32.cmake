@@ -1,0 +1,4 @@
+# Cross toolchain for 32-bit Windows (i686-w64-mingw32).
+set(VOXTREL_MINGW_TRIPLET i686-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
