@@ -1,0 +1,89 @@
+// The Voxtrel control: fifteen methods that steer calls on the PBX, and eight events delivered on
+// the host's thread, one at a time, in order. The same core serves every face of the control
+// (C++, the C API, Python, the Windows ActiveX control).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace voxtrel {
+
+// The host's event handlers. Each runs on the host's thread, inside PumpEvents (or the
+// platform's message loop on Windows); the control's methods may be called from inside them.
+class VoxtrelEvents {
+public:
+    virtual ~VoxtrelEvents() = default;
+    virtual void CallStateChanged(const std::string& callID, int16_t callState) = 0;
+    virtual void MessagePlayed(const std::string& callID) = 0;
+    virtual void DtmfDigitReceived(const std::string& callID, int16_t digit) = 0;
+    virtual void RequestFailed(const std::string& callID, int32_t failureCode,
+                               const std::string& failureString) = 0;
+    virtual void Disconnected() = 0;
+    virtual void CallArrived(const std::string& callID, const std::string& caller,
+                             const std::string& callee, const std::string& origCallID) = 0;
+    virtual void MailArrived(const std::string& subscrID, const std::string& caller,
+                             const std::string& time, int32_t duration, int32_t id) = 0;
+    virtual void SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
+                                       int32_t errorCode) = 0;
+};
+
+class ControlServiceClient;
+class EventMailbox;
+
+class CVoxtrelCtrl {
+public:
+    // The calling thread becomes the host's thread: the control's window is bound to it and
+    // events are delivered there. The window exists from construction.
+    CVoxtrelCtrl();
+    // Disconnects, releases any delivery in progress and stops the worker.
+    ~CVoxtrelCtrl();
+    CVoxtrelCtrl(const CVoxtrelCtrl&) = delete;
+    CVoxtrelCtrl& operator=(const CVoxtrelCtrl&) = delete;
+
+    // The fifteen methods. Texts are byte strings in the system's single-byte code page; ids are
+    // decimal texts, read digit by digit without validation. A BOOL argument is passed on as a
+    // 32-bit integer (only 1 means on). The two id-returning methods give "0" when nothing was
+    // sent. None throws; none waits for the service except Connect and Disconnect.
+    bool Connect(const std::string& serverAddress, int16_t serverPort, int32_t timeout,
+                 const std::string& username, const std::string& password);
+    bool Disconnect();
+    std::string CreateCall(const std::string& from, const std::string& to);
+    bool CloseCall(const std::string& callID);
+    bool TransferCall(const std::string& callID, const std::string& to);
+    bool JoinCalls(const std::string& callID, const std::string& callIDtoJoin);
+    bool UnjoinCalls(const std::string& callID, const std::string& callIDtoUnjoin);
+    bool PlayMessage(const std::string& callID, const std::string& fileName, int16_t playCount);
+    bool EnableDtmfDetection(const std::string& callID, int32_t onoff);
+    bool IncomingCallHandling(const std::string& extensionName, int32_t enable);
+    bool AcceptCall(const std::string& callID, const std::string& callerID,
+                    const std::string& callerDispName);
+    bool RejectCall(const std::string& callID);
+    bool ForwardCall(const std::string& callID, const std::string& callee,
+                     const std::string& callerID, const std::string& callerDispName);
+    std::string SubscribeToVoiceMail(const std::string& extensionName);
+    bool Unsubscribe(const std::string& subscrID);
+
+    // The sink that receives the events; not owned; null drops them. Set on the host's thread.
+    void SetEventSink(VoxtrelEvents* sink);
+
+    // The control's window, the target of event delivery. Without it every event is dropped, as
+    // for a control that is not in-place active. Host's thread only.
+    bool CreateControlWindow();  // false when it exists already
+    void DestroyControlWindow();  // drops a delivery in progress unhandled
+    bool HasControlWindow() const;
+
+    // Handles the events waiting for the host's thread, waiting up to timeoutMs for the first
+    // one (0: only those already waiting); returns how many were handled.
+    int PumpEvents(int timeoutMs);
+    // A descriptor that polls readable while an event waits, for the host's own event loop
+    // (POSIX); -1 without a window or where the platform delivers through its message loop.
+    int EventDescriptor() const;
+
+private:
+    std::unique_ptr<EventMailbox> mailbox_;
+    std::unique_ptr<ControlServiceClient> session_;
+    VoxtrelEvents* sink_ = nullptr;
+};
+
+}  // namespace voxtrel
