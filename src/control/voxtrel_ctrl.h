@@ -30,6 +30,7 @@ public:
 
 class ControlServiceClient;
 class EventMailbox;
+struct ControlMessage;
 
 class CVoxtrelCtrl {
 public:
@@ -81,6 +82,9 @@ public:
     int EventDescriptor() const;
 
 private:
+    // The window's message handlers: each fires its event on the host's thread.
+    void HandleMessage(const ControlMessage& message);
+
     std::unique_ptr<EventMailbox> mailbox_;
     std::unique_ptr<ControlServiceClient> session_;
     VoxtrelEvents* sink_ = nullptr;
