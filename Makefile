@@ -4,7 +4,7 @@ RELEASE := build/release
 SANITIZE := build/sanitize
 TSAN := build/tsan
 # The suites with threads of their own, run again under ThreadSanitizer.
-TSAN_SUITES := session_tests
+TSAN_SUITES := session_tests control_tests
 BENCH := build/bench
 CMAKE_GEN := -G Ninja
 

@@ -6,7 +6,9 @@ namespace voxtrel {
 ControlServiceClient::ControlServiceClient(CVoxtrelCtrl* owner, EventMailbox* window)
     : owner_(owner), window_(window) {}
 
-ControlServiceClient::~ControlServiceClient() { Shutdown(); }
+ControlServiceClient::~ControlServiceClient() {
+    Shutdown();
+}
 
 void ControlServiceClient::Forward(ControlMessage message) {
     if (State() != kAuthenticated || owner_ == nullptr || window_ == nullptr) return;
@@ -34,13 +36,12 @@ void ControlServiceClient::OnCallArrived(const uint64_t& callId, const PartyAddr
     Forward(std::move(message));
 }
 
-void ControlServiceClient::OnCallAccepted(const uint64_t&, const std::string&,
-                                          const std::string&) {}
+void ControlServiceClient::OnCallAccepted(const uint64_t&, const std::string&, const std::string&) {
+}
 void ControlServiceClient::OnCallRedirected(const uint64_t&, const std::vector<PartyAddress>&,
                                             const std::string&, const std::string&) {}
 void ControlServiceClient::OnCallDeclined(const uint64_t&) {}
-void ControlServiceClient::OnCreateCall(const uint64_t&, const std::string&,
-                                        const PartyAddress&) {}
+void ControlServiceClient::OnCreateCall(const uint64_t&, const std::string&, const PartyAddress&) {}
 void ControlServiceClient::OnCloseCall(const uint64_t&) {}
 void ControlServiceClient::OnTransferCall(const uint64_t&, const PartyAddress&) {}
 void ControlServiceClient::OnJoinCalls(const uint64_t&, const uint64_t&) {}

@@ -10,7 +10,7 @@ namespace voxtrel {
 class CVoxtrelCtrl;
 
 class ControlServiceClient : public CallServiceClient {
-public:
+  public:
     ControlServiceClient(CVoxtrelCtrl* owner, EventMailbox* window);
     virtual ~ControlServiceClient();
 
@@ -44,10 +44,10 @@ public:
                        const std::string& time, int32_t duration, int32_t mailId) override;
     void OnRequestFailed(const uint64_t& callId, int32_t code, const std::string& text) override;
 
-protected:
+  protected:
     void NotifyDisconnected() override;
 
-private:
+  private:
     // Sends the message to the window when the session is authenticated and the window lives.
     void Forward(ControlMessage message);
 

@@ -5,7 +5,9 @@ namespace voxtrel {
 
 EventMailbox::EventMailbox(Handler handler) : handler_(std::move(handler)) {}
 
-EventMailbox::~EventMailbox() { Close(); }
+EventMailbox::~EventMailbox() {
+    Close();
+}
 
 bool EventMailbox::Open() {
     std::unique_ptr<HostDoorbell> doorbell;
@@ -58,7 +60,8 @@ void EventMailbox::SetRefusing(bool refusing) {
 }
 
 void EventMailbox::DropAllLocked() {
-    for (auto& pending : waiting_) pending->finished = true;
+    for (auto& pending : waiting_)
+        pending->finished = true;
     waiting_.clear();
     // The one being handled runs to its end on the host's thread; its sender need not wait for
     // it, since the message owns everything it refers to.

@@ -16,7 +16,7 @@
 namespace voxtrel {
 
 class EventMailbox {
-public:
+  public:
     using Handler = std::function<void(const ControlMessage&)>;
 
     // handler runs on the host's thread for every message handled.
@@ -43,7 +43,7 @@ public:
     int Pump(int timeoutMs);
     int Descriptor() const;
 
-private:
+  private:
     struct Pending {
         ControlMessage message;
         bool finished = false;

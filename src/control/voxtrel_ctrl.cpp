@@ -9,7 +9,9 @@ namespace voxtrel {
 
 namespace {
 // Events carry the low 16 bits of the state and of the sign-extended digit.
-int16_t Low16(int64_t value) { return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF)); }
+int16_t Low16(int64_t value) {
+    return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
+}
 }  // namespace
 
 CVoxtrelCtrl::CVoxtrelCtrl()
@@ -135,16 +137,28 @@ bool CVoxtrelCtrl::Unsubscribe(const std::string& subscrID) {
     return session_ && session_->Unsubscribe(ParseId(subscrID));
 }
 
-void CVoxtrelCtrl::SetEventSink(VoxtrelEvents* sink) { sink_ = sink; }
+void CVoxtrelCtrl::SetEventSink(VoxtrelEvents* sink) {
+    sink_ = sink;
+}
 
-bool CVoxtrelCtrl::CreateControlWindow() { return mailbox_->Open(); }
+bool CVoxtrelCtrl::CreateControlWindow() {
+    return mailbox_->Open();
+}
 
-void CVoxtrelCtrl::DestroyControlWindow() { mailbox_->Close(); }
+void CVoxtrelCtrl::DestroyControlWindow() {
+    mailbox_->Close();
+}
 
-bool CVoxtrelCtrl::HasControlWindow() const { return mailbox_->IsOpen(); }
+bool CVoxtrelCtrl::HasControlWindow() const {
+    return mailbox_->IsOpen();
+}
 
-int CVoxtrelCtrl::PumpEvents(int timeoutMs) { return mailbox_->Pump(timeoutMs); }
+int CVoxtrelCtrl::PumpEvents(int timeoutMs) {
+    return mailbox_->Pump(timeoutMs);
+}
 
-int CVoxtrelCtrl::EventDescriptor() const { return mailbox_->Descriptor(); }
+int CVoxtrelCtrl::EventDescriptor() const {
+    return mailbox_->Descriptor();
+}
 
 }  // namespace voxtrel

@@ -13,7 +13,7 @@ namespace voxtrel {
 namespace {
 
 class PipeDoorbell : public HostDoorbell {
-public:
+  public:
     PipeDoorbell(int readEnd, int writeEnd) : read_(readEnd), write_(writeEnd) {}
     ~PipeDoorbell() override {
         close(read_);
@@ -42,7 +42,7 @@ public:
 
     int Descriptor() const override { return read_; }
 
-private:
+  private:
     int read_;
     int write_;
 };
