@@ -85,6 +85,6 @@ $(MINGW_TARGETS): deps
 	cmake -S . -B build/$@ $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/$@.cmake \
 	  -DGTest_DIR=$(CURDIR)/build/$@-gtest/install/lib/cmake/GTest
-	cmake --build build/$@ -j $(JOBS) --target xml_tests xmlrpc_tests protocol_tests net_tests
+	cmake --build build/$@ -j $(JOBS) --target xml_tests xmlrpc_tests protocol_tests net_tests voxtrel_control
 
 test: mingw
