@@ -51,6 +51,7 @@ bench: deps
 	mkdir -p $(BENCH)/documents
 	$(BENCH)/bench/voxtrel_bench --dump-documents $(BENCH)/documents
 	python3 bench/compare_python.py $(BENCH)/results.json $(BENCH)/documents
+	$(BENCH)/bench/voxtrel_delivery_bench 20000
 
 fuzz: sanitize
 	VOXTREL_FUZZ_SECONDS=60 ctest --test-dir $(SANITIZE) -L fuzz --output-on-failure
