@@ -8,7 +8,7 @@ TSAN_SUITES := session_tests control_tests
 BENCH := build/bench
 CMAKE_GEN := -G Ninja
 
-.PHONY: all release sanitize tsan test bench fuzz demo deps format clean
+.PHONY: all release sanitize tsan test check-memory bench fuzz demo deps format clean
 
 all: release
 
@@ -41,6 +41,12 @@ test: release sanitize tsan
 	@echo "== threaded suites under ThreadSanitizer =="
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir $(TSAN) -j $(JOBS) --output-on-failure -R '^(Session|Control)'
+	@echo "== unit suites under valgrind memcheck =="
+	scripts/check-memory $(RELEASE)
+
+# The unit suites under valgrind's memcheck; part of make test.
+check-memory: release
+	scripts/check-memory $(RELEASE)
 
 bench: deps
 	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
