@@ -61,6 +61,11 @@ void CallServiceClient::Shutdown() {
     worker_.join();
     connection_.reset();
     std::lock_guard<std::mutex> lock(queueLock_);
+    for (const RequestEntry& entry : sendQueue_)
+        Account(*entry.message, SessionAccounting::kDiscarded);
+    for (const RequestEntry& entry : awaitingList_) {
+        Account(*entry.message, SessionAccounting::kDiscarded);
+    }
     sendQueue_.clear();
     awaitingList_.clear();
 }
@@ -108,6 +113,7 @@ SessionState CallServiceClient::WaitForState(std::initializer_list<SessionState>
 }
 
 void CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
+    if (SessionAccounting* accounting = accounting_.load()) accounting->Accepted(*message);
     std::lock_guard<std::mutex> lock(queueLock_);
     sendQueue_.push_back(RequestEntry{std::move(message), 0});
     Wake();
@@ -274,8 +280,14 @@ void CallServiceClient::FailAll(int32_t code, const char* text) {
     }
     // Notified outside the lock: a host may issue a request from inside the notification.
     std::string failureText = text;
-    for (RequestEntry& entry : failed)
+    SessionAccounting::Outcome outcome = code == kClosedLocally ? SessionAccounting::kClosedLocally
+                                         : code == kClosedRemotely
+                                             ? SessionAccounting::kClosedRemotely
+                                             : SessionAccounting::kConnectionTimedOut;
+    for (RequestEntry& entry : failed) {
+        Account(*entry.message, outcome);
         OnRequestFailed(entry.message->GetId(), code, failureText);
+    }
 }
 
 void CallServiceClient::DropConnection() {
@@ -390,7 +402,13 @@ void CallServiceClient::ConnectedPass(time_t now, int& limitSeconds, bool, bool)
             if (entry.message->Write(text)) {
                 QueueOutput(text);
                 entry.timeWritten = now;
-                if (entry.message->isRequest == 1) awaitingList_.push_back(std::move(entry));
+                if (entry.message->isRequest == 1) {
+                    awaitingList_.push_back(std::move(entry));
+                } else {
+                    Account(*entry.message, SessionAccounting::kWritten);
+                }
+            } else {
+                Account(*entry.message, SessionAccounting::kUnwritable);
             }
         }
         int32_t timeout = timeout_.load();
@@ -404,7 +422,10 @@ void CallServiceClient::ConnectedPass(time_t now, int& limitSeconds, bool, bool)
         }
         // More queued messages: one per pass, and the wake-up bytes keep the passes coming.
     }
-    if (timedOut) OnRequestFailed(timedOut->GetId(), kRequestTimeout, "Request timeout");
+    if (timedOut) {
+        Account(*timedOut, SessionAccounting::kTimedOut);
+        OnRequestFailed(timedOut->GetId(), kRequestTimeout, "Request timeout");
+    }
 }
 
 bool CallServiceClient::ExtractMessage() {
@@ -430,9 +451,9 @@ bool CallServiceClient::ExtractMessage() {
         awaitingList_.pop_front();
     }
     // A fault names the request it answers.
-    if (dynamic_cast<FaultResponseMethod*>(answer.get()) != nullptr) {
-        answer->SetId(answered->GetId());
-    }
+    bool fault = dynamic_cast<FaultResponseMethod*>(answer.get()) != nullptr;
+    if (fault) answer->SetId(answered->GetId());
+    Account(*answered, fault ? SessionAccounting::kFaulted : SessionAccounting::kAnswered);
     answered.reset();
     answer->Dispatch(*this);
     return true;

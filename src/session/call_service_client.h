@@ -45,6 +45,27 @@ struct RequestEntry {
     time_t timeWritten = 0;
 };
 
+// Accounting of every message the session takes: how each one ended. Tests and soak runs attach
+// one to prove that nothing is lost or ended twice; without one the session pays nothing.
+class SessionAccounting {
+  public:
+    enum Outcome {
+        kWritten,             // an answer of this side, handed to the connection
+        kAnswered,            // a request read its answer
+        kFaulted,             // a request read a fault
+        kTimedOut,            // 100
+        kClosedLocally,       // 101
+        kClosedRemotely,      // 102
+        kConnectionTimedOut,  // 103
+        kUnwritable,          // a message whose Write failed, dropped unsent
+        kDiscarded,           // still queued when the session was destroyed
+    };
+    virtual ~SessionAccounting() = default;
+    // Both run on whichever thread queues or ends the message, possibly concurrently.
+    virtual void Accepted(const XmlRpcMethod& message) = 0;
+    virtual void Ended(const XmlRpcMethod& message, Outcome outcome) = 0;
+};
+
 class CallServiceClient : public CallServiceNotifications {
   public:
     // The session's operations, on the host's thread. Each request operation returns false (or
@@ -77,6 +98,9 @@ class CallServiceClient : public CallServiceNotifications {
     // Any thread: appends the message to the send queue and wakes the worker.
     void Enqueue(std::unique_ptr<XmlRpcMethod> message);
 
+    // Attaches the accounting (not owned) before the session is used; null detaches.
+    void SetAccounting(SessionAccounting* accounting) { accounting_.store(accounting); }
+
   protected:
     // Starts the worker thread; the session is idle.
     CallServiceClient();
@@ -106,6 +130,9 @@ class CallServiceClient : public CallServiceNotifications {
     // Hands pending output to the connection; keeps what it does not take.
     void Flush();
     void QueueOutput(const std::string& text);
+    void Account(const XmlRpcMethod& message, SessionAccounting::Outcome outcome) {
+        if (SessionAccounting* accounting = accounting_.load()) accounting->Ended(message, outcome);
+    }
 
     std::atomic<int32_t> state_{kIdle};
     std::unique_ptr<BsdSocket> connection_;
@@ -122,6 +149,7 @@ class CallServiceClient : public CallServiceNotifications {
     // Connect and Disconnect wait on the state with this event instead of polling.
     std::mutex stateLock_;
     std::condition_variable stateChanged_;
+    std::atomic<SessionAccounting*> accounting_{nullptr};
 };
 
 }  // namespace voxtrel

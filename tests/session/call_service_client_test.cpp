@@ -7,7 +7,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,32 @@ class RecordingSession : public CallServiceClient {
 };
 
 using Lines = std::vector<std::string>;
+
+// Checks that every message the session took ends exactly once.
+class Ledger : public SessionAccounting {
+  public:
+    void Accepted(const XmlRpcMethod& message) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_.insert(&message).second) ++errors;
+        ++accepted;
+    }
+    void Ended(const XmlRpcMethod& message, Outcome outcome) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (open_.erase(&message) != 1) ++errors;
+        ++outcomes[outcome];
+    }
+    size_t Open() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return open_.size();
+    }
+    int accepted = 0;
+    int errors = 0;
+    std::map<Outcome, int> outcomes;
+
+  private:
+    std::mutex mutex_;
+    std::set<const XmlRpcMethod*> open_;
+};
 
 // The worker reports a lost connection before it returns to idle.
 bool WaitUntilIdle(const CallServiceClient& session) {
@@ -210,39 +238,52 @@ TEST(SessionRequests, RefusedOutsideAuthenticated) {
 }
 
 TEST(SessionRequests, EachRequestEndsExactlyOnce) {
-    Connected c(1);
-    ASSERT_TRUE(c.ok);
-    EXPECT_EQ(c.session.CreateCall("pbx:1", "not an address"), 0u);
-    uint64_t answered = c.session.CreateCall("pbx:1", "PBX:2");
-    uint64_t faulted = c.session.CreateCall("pbx:1", "pbx:3");
-    uint64_t subscribed = c.session.Subscribe("100");
-    uint64_t timedOut = c.session.CreateCall("pbx:1", "pbx:4");
-    ASSERT_NE(answered, 0u);
-    EXPECT_LT(answered, faulted);
-    std::string m;
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(FirstString(m), std::to_string(answered));
-    EXPECT_NE(m.find("<value><string>pbx:2</string></value>"), std::string::npos);
-    c.peer.Send(PlainAnswer(FirstString(m)));
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    c.peer.Send(FaultAnswer(4, "busy"));
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(MethodOf(m), "subscribe");
-    c.peer.Send("<?xml version=\"1.0\"?>\r\n<methodResponse>\r\n<params>\r\n" +
-                StringParam(FirstString(m)) +
-                "<param>\r\n<value><boolean>1</boolean></value>\r\n</param>\r\n" + IntParam(0) +
-                "</params>\r\n</methodResponse>\r\n\r\n");
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(FirstString(m), std::to_string(timedOut));
-    Lines lines = c.session.WaitFor(3, 5);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "failed " + std::to_string(faulted) + " 4 busy");
-    EXPECT_EQ(lines[1], "confirmed " + std::to_string(subscribed) + " 1 0");
-    EXPECT_EQ(lines[2], "failed " + std::to_string(timedOut) + " 100 Request timeout");
-    // An answer after the time-out finds no request waiting and is dropped.
-    c.peer.Send(PlainAnswer(std::to_string(timedOut)));
-    EXPECT_TRUE(c.session.Disconnect());
-    EXPECT_EQ(c.session.Lines().size(), 3u);
+    Ledger ledger;
+    {
+        Connected c(1);
+        ASSERT_TRUE(c.ok);
+        c.session.SetAccounting(&ledger);
+        EXPECT_EQ(c.session.CreateCall("pbx:1", "not an address"), 0u);
+        uint64_t answered = c.session.CreateCall("pbx:1", "PBX:2");
+        uint64_t faulted = c.session.CreateCall("pbx:1", "pbx:3");
+        uint64_t subscribed = c.session.Subscribe("100");
+        uint64_t timedOut = c.session.CreateCall("pbx:1", "pbx:4");
+        ASSERT_NE(answered, 0u);
+        EXPECT_LT(answered, faulted);
+        std::string m;
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        EXPECT_EQ(FirstString(m), std::to_string(answered));
+        EXPECT_NE(m.find("<value><string>pbx:2</string></value>"), std::string::npos);
+        c.peer.Send(PlainAnswer(FirstString(m)));
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        c.peer.Send(FaultAnswer(4, "busy"));
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        EXPECT_EQ(MethodOf(m), "subscribe");
+        c.peer.Send("<?xml version=\"1.0\"?>\r\n<methodResponse>\r\n<params>\r\n" +
+                    StringParam(FirstString(m)) +
+                    "<param>\r\n<value><boolean>1</boolean></value>\r\n</param>\r\n" + IntParam(0) +
+                    "</params>\r\n</methodResponse>\r\n\r\n");
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        EXPECT_EQ(FirstString(m), std::to_string(timedOut));
+        Lines lines = c.session.WaitFor(3, 5);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "failed " + std::to_string(faulted) + " 4 busy");
+        EXPECT_EQ(lines[1], "confirmed " + std::to_string(subscribed) + " 1 0");
+        EXPECT_EQ(lines[2], "failed " + std::to_string(timedOut) + " 100 Request timeout");
+        // An answer after the time-out finds no request waiting and is dropped.
+        c.peer.Send(PlainAnswer(std::to_string(timedOut)));
+        c.session.CloseCall(1);  // cut short by Disconnect
+        EXPECT_TRUE(c.session.Disconnect());
+        EXPECT_EQ(c.session.Lines().size(), 4u);
+        c.session.SetAccounting(nullptr);
+    }
+    EXPECT_EQ(ledger.Open(), 0u);
+    EXPECT_EQ(ledger.errors, 0);
+    EXPECT_EQ(ledger.accepted, 5);
+    EXPECT_EQ(ledger.outcomes[SessionAccounting::kAnswered], 2);
+    EXPECT_EQ(ledger.outcomes[SessionAccounting::kFaulted], 1);
+    EXPECT_EQ(ledger.outcomes[SessionAccounting::kTimedOut], 1);
+    EXPECT_EQ(ledger.outcomes[SessionAccounting::kClosedLocally], 1);
 }
 
 TEST(SessionRequests, LostConnectionFailsQueueThenAwaitingThenDisconnects) {
