@@ -372,8 +372,8 @@ std::string DescribeCallModel(const PbxTimings& timings) {
             "                   busy or unreachable\n";
     text += "  5 joined         joincalls on two connected calls of one connection\n";
     text +=
-        "  6 disconnected   final: closecall, a completed transfer, a joined partner's\n"
-        "                   end returns the partner to 3\n";
+        "  6 disconnected   final: closecall or a completed transfer; a call joined to\n"
+        "                   the ended one returns to 3\n";
     text += "  7 busy           final: the called number is \"busy\", " + ms(timings.ring) +
             " after dialing\n";
     text += "  8 failed         final: the called number is \"unreachable\", " + ms(timings.ring) +

@@ -229,7 +229,7 @@ PbxService::~PbxService() {
 }
 
 bool PbxService::Listen(std::string& error) {
-    auto listener = std::make_unique<BsdSocket>(false);
+    auto listener = std::make_unique<BsdSocket>(ShowSocketErrors());
     SocketAddress address;
     if (!BsdSocket::GetHostByName(options_.host.c_str(), address)) {
         error = "cannot resolve " + options_.host;

@@ -34,7 +34,8 @@ struct Connection {
 
     ConnectionId id = 0;
     std::string peer;
-    BsdSocket socket{false};
+    // The process-wide show-errors flag stays as the process's owner set it.
+    BsdSocket socket{ShowSocketErrors()};
     MessageFramer framer;
     std::string output;
     size_t outputStart = 0;  // bytes before it are sent
@@ -50,7 +51,7 @@ struct Connection {
     size_t Pending() const { return output.size() - outputStart; }
 };
 
-class PbxService : private CallModelEvents {
+class PbxService final : private CallModelEvents {
   public:
     // Bookkeeping limits per connection, beyond which the oldest entry or the request goes.
     static constexpr size_t kMaxUnacknowledged = 4096;

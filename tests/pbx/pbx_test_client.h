@@ -60,7 +60,8 @@ class PbxTestClient {
     Reply ReadReply(const XmlRpcRequestMethod& request, uint32_t wait = kWait);
     // True when accepted.
     bool Authenticate(const std::string& user, const std::string& password);
-    // A harmless request and its answer: everything sent before has been handled.
+    // A harmless request and its answer: everything sent before has been handled. False also
+    // when an earlier answer is still unread.
     bool Sync();
     // Reads and drops until the service closes the connection; false when it stays open.
     bool WaitClosed(uint32_t wait = kWait);

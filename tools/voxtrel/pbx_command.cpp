@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "console.h"
+#include "net/socket_state.h"
 #include "pbx/pbx_simulator.h"
 #include "subcommands.h"
 
@@ -88,6 +89,8 @@ bool IsComment(const std::string& line) {
 
 int RunPbx(int argc, char** argv) {
     PbxOptions options;
+    // Peers that vanish make sockets fail; that is the service's daily business, not news.
+    SetShowSocketErrors(false);
     for (int i = 1; i < argc; ++i) {
         std::string_view option = argv[i];
         if (option == "--help" || option == "-h") {
