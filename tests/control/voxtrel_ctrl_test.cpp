@@ -250,3 +250,27 @@ TEST(ControlLifetime, DestroyedWhileTheWorkerWaitsOnTheHost) {
 
 }  // namespace
 }  // namespace voxtrel
+
+namespace voxtrel {
+namespace {
+
+TEST(ControlLifetime, ReconnectsFromInsideTheDisconnectedHandler) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    bool reconnected = false;
+    std::thread service;
+    c.events.onEvent = [&](const std::string& line) {
+        if (line != "Disconnected") return;
+        service = std::thread([&] { c.peer.Authenticate(true); });
+        reconnected =
+            c.control.Connect("127.0.0.1", static_cast<int16_t>(c.peer.Port()), 5, "u", "p");
+    };
+    c.peer.CloseConnection();
+    c.events.PumpFor(1);
+    if (service.joinable()) service.join();
+    EXPECT_TRUE(reconnected);
+    c.events.onEvent = nullptr;
+}
+
+}  // namespace
+}  // namespace voxtrel
