@@ -4,7 +4,7 @@ RELEASE := build/release
 SANITIZE := build/sanitize
 TSAN := build/tsan
 # The suites with threads of their own, run again under ThreadSanitizer.
-TSAN_SUITES := session_tests control_tests
+TSAN_SUITES := session_tests control_tests pbx_tests
 BENCH := build/bench
 CMAKE_GEN := -G Ninja
 
@@ -40,7 +40,7 @@ test: release sanitize tsan
 	@scripts/fuzz-summary $(SANITIZE)
 	@echo "== threaded suites under ThreadSanitizer =="
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-	  ctest --test-dir $(TSAN) -j $(JOBS) --output-on-failure -R '^(Session|Control)'
+	  ctest --test-dir $(TSAN) -j $(JOBS) --output-on-failure -R '^(Session|Control|Pbx)'
 	@echo "== unit suites under valgrind memcheck =="
 	scripts/check-memory $(RELEASE)
 
