@@ -147,6 +147,10 @@ void CVoxtrelCtrl::SetEventSink(VoxtrelEvents* sink) {
     sink_ = sink;
 }
 
+void CVoxtrelCtrl::SetSessionAccounting(SessionAccounting* accounting) {
+    if (session_) session_->SetAccounting(accounting);
+}
+
 bool CVoxtrelCtrl::CreateControlWindow() {
     return mailbox_->Open();
 }
