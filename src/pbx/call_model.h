@@ -167,7 +167,10 @@ class CallModel {
         uint32_t epoch;
     };
 
+    // The call when the connection owns it, or when its offer to the connection is unanswered;
+    // else null with the fault in outcome.
     Call* Owned(ConnectionId connection, uint64_t callId, Outcome& outcome);
+    Call* Offered(ConnectionId connection, uint64_t callId, Outcome& outcome);
     Call& AddCall(uint64_t callId, int32_t state);
     void Schedule(const Call& call, TimerKind kind, Clock::time_point due);
     // Sets the state, tells the owner, and ends the call in a final state.
