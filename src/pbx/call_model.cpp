@@ -130,34 +130,43 @@ Outcome CallModel::TransferCall(ConnectionId connection, uint64_t callId, const 
     return outcome;
 }
 
+bool CallModel::OwnedPair(ConnectionId connection, uint64_t callId, uint64_t otherId, Call*& call,
+                          Call*& other, Outcome& outcome) {
+    call = Owned(connection, callId, outcome);
+    other = call != nullptr ? Owned(connection, otherId, outcome) : nullptr;
+    return other != nullptr;
+}
+
+void CallModel::Link(Call& call, Call& other, bool joined) {
+    call.joinedWith = joined ? other.id : 0;
+    other.joinedWith = joined ? call.id : 0;
+    int32_t state = joined ? kStateJoined : kStateConnected;
+    ChangeState(call, state);
+    ChangeState(other, state);
+}
+
 Outcome CallModel::JoinCalls(ConnectionId connection, uint64_t callId, uint64_t otherId) {
     Outcome outcome;
-    Call* call = Owned(connection, callId, outcome);
-    Call* other = call != nullptr ? Owned(connection, otherId, outcome) : nullptr;
-    if (other == nullptr) return outcome;
+    Call* call = nullptr;
+    Call* other = nullptr;
+    if (!OwnedPair(connection, callId, otherId, call, other, outcome)) return outcome;
     if (call == other) return Fault(kFaultWrongState, "A call cannot join itself");
     if (call->state != kStateConnected || other->state != kStateConnected) {
         return Fault(kFaultWrongState, "Both calls must be connected");
     }
-    call->joinedWith = otherId;
-    other->joinedWith = callId;
-    ChangeState(*call, kStateJoined);
-    ChangeState(*other, kStateJoined);
+    Link(*call, *other, true);
     return outcome;
 }
 
 Outcome CallModel::UnjoinCalls(ConnectionId connection, uint64_t callId, uint64_t otherId) {
     Outcome outcome;
-    Call* call = Owned(connection, callId, outcome);
-    Call* other = call != nullptr ? Owned(connection, otherId, outcome) : nullptr;
-    if (other == nullptr) return outcome;
+    Call* call = nullptr;
+    Call* other = nullptr;
+    if (!OwnedPair(connection, callId, otherId, call, other, outcome)) return outcome;
     if (call->joinedWith != otherId || other->joinedWith != callId) {
         return Fault(kFaultNotJoined, "The calls are not joined");
     }
-    call->joinedWith = 0;
-    other->joinedWith = 0;
-    ChangeState(*call, kStateConnected);
-    ChangeState(*other, kStateConnected);
+    Link(*call, *other, false);
     return outcome;
 }
 

@@ -171,6 +171,10 @@ class CallModel {
     // else null with the fault in outcome.
     Call* Owned(ConnectionId connection, uint64_t callId, Outcome& outcome);
     Call* Offered(ConnectionId connection, uint64_t callId, Outcome& outcome);
+    bool OwnedPair(ConnectionId connection, uint64_t callId, uint64_t otherId, Call*& call,
+                   Call*& other, Outcome& outcome);
+    // Joins two calls, or parts them, and tells their owners, the first call first.
+    void Link(Call& call, Call& other, bool joined);
     Call& AddCall(uint64_t callId, int32_t state);
     void Schedule(const Call& call, TimerKind kind, Clock::time_point due);
     // Sets the state, tells the owner, and ends the call in a final state.
