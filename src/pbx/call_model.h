@@ -1,6 +1,5 @@
-// The simulated PBX's calls: states, the timed progress of created calls, transfers, joins,
-// played messages, DTMF detection and offered calls. Connections are known only by their ids and
-// reached through CallModelEvents; the time is passed in, so the model needs no clock.
+// The simulated PBX's calls: states and their timed progress, transfers, joins, messages, DTMF
+// and offers. Connections are only ids behind CallModelEvents; the time is passed in.
 #pragma once
 
 #include <chrono>
@@ -156,7 +155,6 @@ class CallModel {
 
     const Call* Find(uint64_t callId) const;
     size_t CallCount() const { return calls_.size(); }
-    const PbxTimings& Timings() const { return timings_; }
 
   private:
     enum class TimerKind { kProgress, kTransferDone, kPlayDone };
@@ -177,7 +175,7 @@ class CallModel {
     void Link(Call& call, Call& other, bool joined);
     Call& AddCall(uint64_t callId, int32_t state);
     void Schedule(const Call& call, TimerKind kind, Clock::time_point due);
-    // Sets the state, tells the owner, and ends the call in a final state.
+    // Sets the state and tells the owner; a final state removes the call, and call with it.
     void ChangeState(Call& call, int32_t state);
     void RemoveCall(uint64_t callId);
     void CancelPlays(Call& call);

@@ -1,6 +1,5 @@
-// The simulator's service on one thread: the listening socket, every connection with its framer
-// and output buffer, the protocol side of the service contract, the call model and the console
-// commands. Nothing here locks; PbxSimulator runs it on its own thread.
+// The simulated service on one thread, without locks: the listening socket, the connections with
+// their framers and output buffers, the protocol side, the call model and the console commands.
 #pragma once
 
 #include <chrono>

@@ -1,6 +1,5 @@
-// The simulator over loopback connections: authentication, answers in request order, the call
-// model's notifications, offers and their answers among acknowledgements, the console's
-// commands, and peers that misbehave.
+// The simulator over loopback connections: authentication, answers in order, notifications, offers
+// answered among acknowledgements, the console's commands, and peers that misbehave.
 #include "pbx/pbx_simulator.h"
 
 #include <gtest/gtest.h>
