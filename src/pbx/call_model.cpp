@@ -103,7 +103,6 @@ Outcome CallModel::CreateCall(ConnectionId connection, uint64_t callId, const Pa
     if (calls_.size() >= maxCalls_) return Fault(kFaultLimit, "Too many calls");
     Call& call = AddCall(callId, kStateDialing);
     call.owner = connection;
-    call.callee = to;
     call.destination = DestinationOf(to);
     events_.CallStateChanged(connection, callId, kStateDialing);
     Schedule(call, TimerKind::kProgress, now + timings_.ring);

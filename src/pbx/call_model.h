@@ -94,6 +94,7 @@ struct Call {
     int32_t state = 0;
     // Receives the call's notifications; 0 while the call is only offered.
     ConnectionId owner = 0;
+    // The parties of an offered call; a created call keeps only how its target behaves.
     PartyAddress caller;
     PartyAddress callee;
     uint64_t origCallId = 0;

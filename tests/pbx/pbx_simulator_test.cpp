@@ -209,6 +209,9 @@ TEST_F(PbxSimulatorTest, RequestsThatDoNotFitTheServiceGetFaults) {
     auto close = Make<CloseCallMethod>(5);
     EXPECT_TRUE(Fault(client->ReadReply(*close), kFaultUnknownMethod));
     EXPECT_TRUE(Fault(client->ReadReply(*close), kFaultUnknownMethod));
+    // The service keeps nothing long on a peer's behalf.
+    auto longName = Make<IncomingCallHandlingMethod>(std::string(300, '1'), 1);
+    EXPECT_TRUE(Fault(client->Call(*longName), kFaultLimit));
     // Only voice mail with an extension is confirmed.
     auto other = Make<SubscribeMethod>(9, "100");
     other->subscriptionType->value = 2;
