@@ -3,19 +3,12 @@
 #include "pbx/call_model.h"
 
 #include <algorithm>
-#include <cctype>
-#include <iterator>
+
+#include "xml/xml_navigator.h"
 
 namespace voxtrel::pbx {
 
 namespace {
-
-bool SameLetters(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 bool Talking(const Call& call) {
     return call.state == kStateConnected || call.state == kStateJoined;
@@ -36,9 +29,10 @@ bool IsFinalState(int32_t state) {
 }
 
 Destination DestinationOf(const PartyAddress& party) {
-    if (SameLetters(party.number, "busy")) return Destination::kBusy;
-    if (SameLetters(party.number, "unreachable")) return Destination::kUnreachable;
-    if (SameLetters(party.number, "noanswer")) return Destination::kNoAnswer;
+    const char* number = party.number.c_str();
+    if (EqualsIgnoreCase(number, "busy")) return Destination::kBusy;
+    if (EqualsIgnoreCase(number, "unreachable")) return Destination::kUnreachable;
+    if (EqualsIgnoreCase(number, "noanswer")) return Destination::kNoAnswer;
     return Destination::kAnswers;
 }
 
@@ -109,7 +103,6 @@ Outcome CallModel::CreateCall(ConnectionId connection, uint64_t callId, const Pa
     if (calls_.size() >= maxCalls_) return Fault(kFaultLimit, "Too many calls");
     Call& call = AddCall(callId, kStateDialing);
     call.owner = connection;
-    call.callee = to;
     call.destination = DestinationOf(to);
     events_.CallStateChanged(connection, callId, kStateDialing);
     Schedule(call, TimerKind::kProgress, now + timings_.ring);
@@ -136,34 +129,43 @@ Outcome CallModel::TransferCall(ConnectionId connection, uint64_t callId, const 
     return outcome;
 }
 
+bool CallModel::OwnedPair(ConnectionId connection, uint64_t callId, uint64_t otherId, Call*& call,
+                          Call*& other, Outcome& outcome) {
+    call = Owned(connection, callId, outcome);
+    other = call != nullptr ? Owned(connection, otherId, outcome) : nullptr;
+    return other != nullptr;
+}
+
+void CallModel::Link(Call& call, Call& other, bool joined) {
+    call.joinedWith = joined ? other.id : 0;
+    other.joinedWith = joined ? call.id : 0;
+    int32_t state = joined ? kStateJoined : kStateConnected;
+    ChangeState(call, state);
+    ChangeState(other, state);
+}
+
 Outcome CallModel::JoinCalls(ConnectionId connection, uint64_t callId, uint64_t otherId) {
     Outcome outcome;
-    Call* call = Owned(connection, callId, outcome);
-    Call* other = call != nullptr ? Owned(connection, otherId, outcome) : nullptr;
-    if (other == nullptr) return outcome;
+    Call* call = nullptr;
+    Call* other = nullptr;
+    if (!OwnedPair(connection, callId, otherId, call, other, outcome)) return outcome;
     if (call == other) return Fault(kFaultWrongState, "A call cannot join itself");
     if (call->state != kStateConnected || other->state != kStateConnected) {
         return Fault(kFaultWrongState, "Both calls must be connected");
     }
-    call->joinedWith = otherId;
-    other->joinedWith = callId;
-    ChangeState(*call, kStateJoined);
-    ChangeState(*other, kStateJoined);
+    Link(*call, *other, true);
     return outcome;
 }
 
 Outcome CallModel::UnjoinCalls(ConnectionId connection, uint64_t callId, uint64_t otherId) {
     Outcome outcome;
-    Call* call = Owned(connection, callId, outcome);
-    Call* other = call != nullptr ? Owned(connection, otherId, outcome) : nullptr;
-    if (other == nullptr) return outcome;
+    Call* call = nullptr;
+    Call* other = nullptr;
+    if (!OwnedPair(connection, callId, otherId, call, other, outcome)) return outcome;
     if (call->joinedWith != otherId || other->joinedWith != callId) {
         return Fault(kFaultNotJoined, "The calls are not joined");
     }
-    call->joinedWith = 0;
-    other->joinedWith = 0;
-    ChangeState(*call, kStateConnected);
-    ChangeState(*other, kStateConnected);
+    Link(*call, *other, false);
     return outcome;
 }
 
@@ -220,47 +222,52 @@ Outcome CallModel::OfferCall(const std::string& extension, const PartyAddress& c
     return {};
 }
 
-Outcome CallModel::AcceptOffer(ConnectionId connection, uint64_t callId) {
+Call* CallModel::Offered(ConnectionId connection, uint64_t callId, Outcome& outcome) {
     auto found = calls_.find(callId);
     if (found == calls_.end() || found->second.offeredTo.count(connection) == 0) {
-        return Fault(kFaultUnknownCall, "No offer of call " + std::to_string(callId));
+        outcome = Fault(kFaultUnknownCall, "No offer of call " + std::to_string(callId));
+        return nullptr;
     }
-    Call& call = found->second;
-    call.offeredTo.clear();
-    call.owner = connection;
-    ChangeState(call, kStateConnected);
-    return {};
+    return &found->second;
+}
+
+Outcome CallModel::AcceptOffer(ConnectionId connection, uint64_t callId) {
+    Outcome outcome;
+    Call* call = Offered(connection, callId, outcome);
+    if (call == nullptr) return outcome;
+    call->offeredTo.clear();
+    call->owner = connection;
+    ChangeState(*call, kStateConnected);
+    return outcome;
 }
 
 Outcome CallModel::DeclineOffer(ConnectionId connection, uint64_t callId) {
-    auto found = calls_.find(callId);
-    if (found == calls_.end() || found->second.offeredTo.erase(connection) == 0) {
-        return Fault(kFaultUnknownCall, "No offer of call " + std::to_string(callId));
-    }
+    Outcome outcome;
+    Call* call = Offered(connection, callId, outcome);
+    if (call == nullptr) return outcome;
+    call->offeredTo.erase(connection);
     // The caller gives up once nobody is left to answer.
-    if (found->second.offeredTo.empty() && found->second.owner == 0) RemoveCall(callId);
-    return {};
+    if (call->offeredTo.empty()) RemoveCall(callId);
+    return outcome;
 }
 
 Outcome CallModel::RedirectOffer(ConnectionId connection, uint64_t callId,
                                  const std::vector<PartyAddress>& targets) {
-    auto found = calls_.find(callId);
-    if (found == calls_.end() || found->second.offeredTo.count(connection) == 0) {
-        return Fault(kFaultUnknownCall, "No offer of call " + std::to_string(callId));
-    }
-    Call& call = found->second;
-    call.offeredTo.clear();
+    Outcome outcome;
+    Call* call = Offered(connection, callId, outcome);
+    if (call == nullptr) return outcome;
+    call->offeredTo.clear();
     std::vector<ConnectionId> handlers;
     if (!targets.empty()) handlers = events_.HandlersOf(targets.front().number);
     if (handlers.empty()) {
         // Forwarded out of this service.
         RemoveCall(callId);
-        return {};
+        return outcome;
     }
-    call.callee = targets.front();
-    call.callee.kind &= ~kMessageTaker;
-    Offer(call, handlers);
-    return {};
+    call->callee = targets.front();
+    call->callee.kind &= ~kMessageTaker;
+    Offer(*call, handlers);
+    return outcome;
 }
 
 Outcome CallModel::SendDigits(uint64_t callId, std::string_view digits) {

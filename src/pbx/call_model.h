@@ -1,6 +1,5 @@
-// The simulated PBX's calls: states, the timed progress of created calls, transfers, joins,
-// played messages, DTMF detection and offered calls. Connections are known only by their ids and
-// reached through CallModelEvents; the time is passed in, so the model needs no clock.
+// The simulated PBX's calls: states and their timed progress, transfers, joins, messages, DTMF
+// and offers. Connections are only ids behind CallModelEvents; the time is passed in.
 #pragma once
 
 #include <chrono>
@@ -95,6 +94,7 @@ struct Call {
     int32_t state = 0;
     // Receives the call's notifications; 0 while the call is only offered.
     ConnectionId owner = 0;
+    // The parties of an offered call; a created call keeps only how its target behaves.
     PartyAddress caller;
     PartyAddress callee;
     uint64_t origCallId = 0;
@@ -156,7 +156,6 @@ class CallModel {
 
     const Call* Find(uint64_t callId) const;
     size_t CallCount() const { return calls_.size(); }
-    const PbxTimings& Timings() const { return timings_; }
 
   private:
     enum class TimerKind { kProgress, kTransferDone, kPlayDone };
@@ -167,10 +166,17 @@ class CallModel {
         uint32_t epoch;
     };
 
+    // The call when the connection owns it, or when its offer to the connection is unanswered;
+    // else null with the fault in outcome.
     Call* Owned(ConnectionId connection, uint64_t callId, Outcome& outcome);
+    Call* Offered(ConnectionId connection, uint64_t callId, Outcome& outcome);
+    bool OwnedPair(ConnectionId connection, uint64_t callId, uint64_t otherId, Call*& call,
+                   Call*& other, Outcome& outcome);
+    // Joins two calls, or parts them, and tells their owners, the first call first.
+    void Link(Call& call, Call& other, bool joined);
     Call& AddCall(uint64_t callId, int32_t state);
     void Schedule(const Call& call, TimerKind kind, Clock::time_point due);
-    // Sets the state, tells the owner, and ends the call in a final state.
+    // Sets the state and tells the owner; a final state removes the call, and call with it.
     void ChangeState(Call& call, int32_t state);
     void RemoveCall(uint64_t callId);
     void CancelPlays(Call& call);

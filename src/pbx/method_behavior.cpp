@@ -1,24 +1,13 @@
 // The per-method answer table and the method name lookup of the console commands.
 #include "pbx/method_behavior.h"
 
-#include <cctype>
+#include "xml/xml_navigator.h"
 
 namespace voxtrel::pbx {
 
 namespace {
 
 constexpr std::string_view kServicePrefix = "Services.CallProcessingService.";
-
-bool SameLetters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -61,8 +50,10 @@ std::string_view ShortMethodName(uint32_t methodType) {
 }
 
 int FindMethodType(std::string_view name) {
+    std::string text(name);
     for (uint32_t type = 0; type < kMethodCount; ++type) {
-        if (SameLetters(name, MethodName(type)) || SameLetters(name, ShortMethodName(type))) {
+        if (EqualsIgnoreCase(text.c_str(), MethodName(type)) ||
+            EqualsIgnoreCase(text.c_str(), MethodName(type) + kServicePrefix.size())) {
             return static_cast<int>(type);
         }
     }

@@ -102,8 +102,9 @@ class PbxService::Inbound : public CallServiceNotifications {
     }
     void OnIncomingCallHandling(const std::string& extension, bool enable) override {
         auto& extensions = connection_.extensions;
-        if (enable && extensions.count(extension) == 0 && extensions.size() >= kMaxExtensions) {
-            Fault(kFaultLimit, "Too many extensions");
+        if (enable && extensions.count(extension) == 0 &&
+            (extensions.size() >= kMaxExtensions || extension.size() > kMaxExtensionName)) {
+            Fault(kFaultLimit, "Too many extensions, or too long a name");
             return;
         }
         if (enable) {
@@ -134,13 +135,14 @@ class PbxService::Inbound : public CallServiceNotifications {
     void OnEnableDtmfDetection(const uint64_t& callId, bool on) override {
         Result(service_.model_.EnableDtmfDetection(connection_.id, callId, on));
     }
-    void OnSubscribe(const uint64_t& subscriptionId, const std::string& extension) override {
+    void OnSubscribe(const uint64_t& subscriptionId, const std::string&) override {
         auto& subscriptions = connection_.subscriptions;
         if (subscriptions.count(subscriptionId) == 0 && subscriptions.size() >= kMaxSubscriptions) {
             Fault(kFaultLimit, "Too many subscriptions");
             return;
         }
-        subscriptions[subscriptionId] = extension;
+        // Notices go by subscription id alone, so the extension is not kept.
+        subscriptions.insert(subscriptionId);
         SubscribeResponseMethod answer;
         answer.SetParams(subscriptionId, true, 0);
         Send(answer);

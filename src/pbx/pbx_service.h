@@ -1,6 +1,5 @@
-// The simulator's service on one thread: the listening socket, every connection with its framer
-// and output buffer, the protocol side of the service contract, the call model and the console
-// commands. Nothing here locks; PbxSimulator runs it on its own thread.
+// The simulated service on one thread, without locks: the listening socket, the connections with
+// their framers and output buffers, the protocol side, the call model and the console commands.
 #pragma once
 
 #include <chrono>
@@ -41,8 +40,8 @@ struct Connection {
     size_t outputStart = 0;  // bytes before it are sent
     bool authenticated = false;
     std::string user;
-    std::set<std::string> extensions;               // taken over by incomingcallhandling
-    std::map<uint64_t, std::string> subscriptions;  // subscription id to extension
+    std::set<std::string> extensions;  // taken over by incomingcallhandling
+    std::set<uint64_t> subscriptions;
     std::deque<Notice> unacknowledged;
     // Set by Close; the connection is removed at the end of the pass.
     bool closing = false;
@@ -53,9 +52,11 @@ struct Connection {
 
 class PbxService final : private CallModelEvents {
   public:
-    // Bookkeeping limits per connection, beyond which the oldest entry or the request goes.
+    // Limits per connection, so that no peer makes the service hold much: beyond them the
+    // oldest unacknowledged entry is forgotten, or the request is refused.
     static constexpr size_t kMaxUnacknowledged = 4096;
     static constexpr size_t kMaxExtensions = 256;
+    static constexpr size_t kMaxExtensionName = 256;
     static constexpr size_t kMaxSubscriptions = 256;
 
     explicit PbxService(const PbxOptions& options);

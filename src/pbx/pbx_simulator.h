@@ -1,6 +1,5 @@
-// The call-processing service simulator: listens for controls, authenticates them, answers their
-// requests in order and plays a call model, all on one thread of its own. Embeddable: tests and
-// the demo start it inside their process; `voxtrel pbx` runs it behind a console.
+// The call-processing service simulator on a thread of its own, embeddable in any process (tests,
+// the demo); `voxtrel pbx` runs it behind a console.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,5 @@
-// The simulator over loopback connections: authentication, answers in request order, the call
-// model's notifications, offers and their answers among acknowledgements, the console's
-// commands, and peers that misbehave.
+// The simulator over loopback connections: authentication, answers in order, notifications, offers
+// answered among acknowledgements, the console's commands, and peers that misbehave.
 #include "pbx/pbx_simulator.h"
 
 #include <gtest/gtest.h>
@@ -210,6 +209,9 @@ TEST_F(PbxSimulatorTest, RequestsThatDoNotFitTheServiceGetFaults) {
     auto close = Make<CloseCallMethod>(5);
     EXPECT_TRUE(Fault(client->ReadReply(*close), kFaultUnknownMethod));
     EXPECT_TRUE(Fault(client->ReadReply(*close), kFaultUnknownMethod));
+    // The service keeps nothing long on a peer's behalf.
+    auto longName = Make<IncomingCallHandlingMethod>(std::string(300, '1'), 1);
+    EXPECT_TRUE(Fault(client->Call(*longName), kFaultLimit));
     // Only voice mail with an extension is confirmed.
     auto other = Make<SubscribeMethod>(9, "100");
     other->subscriptionType->value = 2;

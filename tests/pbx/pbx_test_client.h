@@ -1,6 +1,5 @@
-// A raw loopback client of the simulator for the tests: writes protocol messages on a plain
-// socket, cuts what arrives with MessageFramer, and keeps the service's requests apart from its
-// answers, acknowledging the notifications unless told not to.
+// The tests' raw loopback client of the simulator: protocol messages over a plain socket, cut with
+// MessageFramer; the service's requests are kept apart from its answers and acknowledged.
 #pragma once
 
 #include <cstdint>
