@@ -4,7 +4,7 @@ RELEASE := build/release
 SANITIZE := build/sanitize
 TSAN := build/tsan
 # The suites with threads of their own, run again under ThreadSanitizer.
-TSAN_SUITES := session_tests control_tests
+TSAN_SUITES := session_tests control_tests capi_tests
 BENCH := build/bench
 CMAKE_GEN := -G Ninja
 
@@ -40,7 +40,7 @@ test: release sanitize tsan
 	@scripts/fuzz-summary $(SANITIZE)
 	@echo "== threaded suites under ThreadSanitizer =="
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-	  ctest --test-dir $(TSAN) -j $(JOBS) --output-on-failure -R '^(Session|Control)'
+	  ctest --test-dir $(TSAN) -j $(JOBS) --output-on-failure -R '^(Session|Control|CApi)'
 
 bench: deps
 	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
@@ -88,3 +88,12 @@ $(MINGW_TARGETS): deps
 	cmake --build build/$@ -j $(JOBS) --target xml_tests xmlrpc_tests protocol_tests net_tests
 
 test: mingw
+
+# Installs the release build into PREFIX (default /usr/local), under DESTDIR when it is given:
+# the voxtrel command, libvoxtrel, its header, CMake and pkg-config files, the Python package.
+PREFIX ?= /usr/local
+
+.PHONY: install
+
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"
