@@ -22,13 +22,14 @@ release: deps
 # AddressSanitizer + UndefinedBehaviorSanitizer with clang, fuzz targets included.
 sanitize: deps
 	cmake -S . -B $(SANITIZE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_COMPILER=clang++ -DVOXTREL_SANITIZE=ON -DVOXTREL_FUZZ=ON
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DVOXTREL_SANITIZE=ON \
+	  -DVOXTREL_FUZZ=ON
 	cmake --build $(SANITIZE) -j $(JOBS)
 
 # ThreadSanitizer with clang, for the suites that run threads.
 tsan: deps
 	cmake -S . -B $(TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_COMPILER=clang++ -DVOXTREL_TSAN=ON
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DVOXTREL_TSAN=ON
 	cmake --build $(TSAN) -j $(JOBS) --target $(TSAN_SUITES)
 
 test: release sanitize tsan
