@@ -245,29 +245,13 @@ TEST(CApiEvents, EveryEventReachesItsCallbackWithTheUserPointerOnTheHostThread) 
               1);
     std::string m;
     ASSERT_TRUE(c.peer.NextMessage(m));
-    c.peer.Send("<?xml version=\"1.0\"?>\r\n<methodResponse>\r\n<params>\r\n" +
-                StringParam(subscription) +
-                "<param>\r\n<value><boolean>1</boolean></value>\r\n</param>\r\n" + IntParam(4) +
-                "</params>\r\n</methodResponse>\r\n\r\n");
+    c.peer.Send(SubscribeAnswer(subscription, true, 4));
     c.peer.Send(Notification("callstatechanged", StringParam("42") + IntParam(3)) +
                 Notification("callstatechanged", StringParam("42") + IntParam(65537)) +
                 Notification("dtmfdigitdetected", StringParam("42") + IntParam(0xE9)) +
                 Notification("messageplayed", StringParam("42")));
-    c.peer.Send(Notification(
-        "process",
-        "<param>\r\n<value><struct><member><name>From</name><value><string>SIP:a@h:5060</string>"
-        "</value></member><member><name>To</name><value><string>pbx:2</string></value></member>"
-        "<member><name>OrigCallID</name><value><string>9</string></value></member></struct>"
-        "</value>\r\n</param>\r\n" +
-            StringParam("55")));
-    c.peer.Send(Notification(
-        "mailarrived",
-        StringParam(subscription) +
-            "<param>\r\n<value><struct><member><name>From</name><value><string>tel:5</string>"
-            "</value></member><member><name>Time</name><value><dateTime.iso8601>2006-05-04 "
-            "13:02:01</dateTime.iso8601></value></member><member><name>Duration</name><value>"
-            "<int>12</int></value></member><member><name>MailID</name><value><int>3</int>"
-            "</value></member></struct></value>\r\n</param>\r\n"));
+    c.peer.Send(CallOffer("SIP:a@h:5060", "pbx:2", "9", "55"));
+    c.peer.Send(MailNotice(subscription, "tel:5", "2006-05-04 13:02:01", 12, 3));
     std::string sub = subscription;
     EXPECT_EQ(PumpFor(c.control, c.recorder, 7),
               (Events{"SubscriptionConfirmed " + sub + " 1 4", "CallStateChanged 42 3",
