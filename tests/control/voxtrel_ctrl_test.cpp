@@ -155,21 +155,8 @@ TEST(ControlEvents, OffersMailAndFaults) {
     std::string m;
     ASSERT_TRUE(c.peer.NextMessage(m));
     c.peer.Send(FaultAnswer(7, "busy"));
-    c.peer.Send(Notification(
-        "process",
-        "<param>\r\n<value><struct><member><name>From</name><value><string>SIP:a@h:5060</string>"
-        "</value></member><member><name>To</name><value><string>pbx:2</string></value></member>"
-        "<member><name>OrigCallID</name><value><string>9</string></value></member></struct>"
-        "</value>\r\n</param>\r\n" +
-            StringParam("55")));
-    c.peer.Send(Notification(
-        "mailarrived",
-        StringParam("77") +
-            "<param>\r\n<value><struct><member><name>From</name><value><string>tel:5</string>"
-            "</value></member><member><name>Time</name><value><dateTime.iso8601>2006-05-04 "
-            "13:02:01</dateTime.iso8601></value></member><member><name>Duration</name><value>"
-            "<int>12</int></value></member><member><name>MailID</name><value><int>3</int>"
-            "</value></member></struct></value>\r\n</param>\r\n"));
+    c.peer.Send(CallOffer("SIP:a@h:5060", "pbx:2", "9", "55"));
+    c.peer.Send(MailNotice("77", "tel:5", "2006-05-04 13:02:01", 12, 3));
     EXPECT_EQ(c.events.PumpFor(3),
               (Events{"RequestFailed " + id + " 7 busy", "CallArrived 55 sip:a@h:5060 pbx:2 9",
                       "MailArrived 77 tel:5 2006-05-04 13:02:01 12 3"}));
