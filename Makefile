@@ -63,6 +63,7 @@ bench: deps
 	$(BENCH)/bench/voxtrel_bench --dump-documents $(BENCH)/documents
 	python3 bench/compare_python.py $(BENCH)/results.json $(BENCH)/documents
 	$(BENCH)/bench/voxtrel_delivery_bench 20000
+	$(BENCH)/bench/voxtrel_session_bench 50000
 
 fuzz: sanitize
 	VOXTREL_FUZZ_SECONDS=60 ctest --test-dir $(SANITIZE) -L fuzz --output-on-failure
