@@ -19,7 +19,8 @@ struct SocketWaitEntry {
 };
 
 // Returns when an entry is ready, when timeoutMs passes (a negative limit waits without one), or
-// on failure; entries without a socket or without a wish are passed over.
+// on failure; entries without a socket or without a wish are passed over. At most 16 sockets are
+// watched at once.
 void WaitSockets(SocketWaitEntry* entries, size_t count, int timeoutMs);
 
 }  // namespace voxtrel

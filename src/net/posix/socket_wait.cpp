@@ -2,15 +2,17 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <vector>
 
 #include "net/socket_wait.h"
 
 namespace voxtrel {
 
 void WaitSockets(SocketWaitEntry* entries, size_t count, int timeoutMs) {
-    std::vector<pollfd> watched;
-    std::vector<size_t> owners;
+    // A session watches two sockets: the arrays live on the stack, not on the heap, each pass.
+    constexpr size_t kMostWatched = 16;
+    pollfd watched[kMostWatched];
+    size_t owners[kMostWatched];
+    size_t used = 0;
     for (size_t i = 0; i < count; ++i) {
         SocketWaitEntry& entry = entries[i];
         entry.readable = entry.writable = false;
@@ -22,10 +24,10 @@ void WaitSockets(SocketWaitEntry* entries, size_t count, int timeoutMs) {
     }
     int ready;
     do {
-        ready = ::poll(watched.data(), watched.size(), timeoutMs < 0 ? -1 : timeoutMs);
+        ready = ::poll(watched, used, timeoutMs < 0 ? -1 : timeoutMs);
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0) return;
-    for (size_t k = 0; k < watched.size(); ++k) {
+    for (size_t k = 0; k < used; ++k) {
         SocketWaitEntry& entry = entries[owners[k]];
         short got = watched[k].revents;
         bool failed = (got & (POLLERR | POLLHUP | POLLNVAL)) != 0;
