@@ -17,10 +17,11 @@ void WaitSockets(SocketWaitEntry* entries, size_t count, int timeoutMs) {
         SocketWaitEntry& entry = entries[i];
         entry.readable = entry.writable = false;
         if (entry.handle == kInvalidSocket || (!entry.wantRead && !entry.wantWrite)) continue;
+        if (used == kMostWatched) break;
         short events =
             static_cast<short>((entry.wantRead ? POLLIN : 0) | (entry.wantWrite ? POLLOUT : 0));
-        watched.push_back(pollfd{static_cast<int>(entry.handle), events, 0});
-        owners.push_back(i);
+        watched[used] = pollfd{static_cast<int>(entry.handle), events, 0};
+        owners[used++] = i;
     }
     int ready;
     do {
