@@ -2,8 +2,10 @@
 //   voxtrel_soak [--seconds S] [--controls N] [--simulators K] [--seed X]
 //       many controls, each on a host thread of its own, issue a random mix of all fifteen
 //       methods, from their threads and from inside event handlers, while the simulators inject
-//       faults; every request must end exactly once and every event must belong to something
-//       its control started, with no memory growth and no thread left behind.
+//       every kind of fault (late, faulted and missing answers, random closes, split writes,
+//       garbage, floods, slow reading); every request must end exactly once and every event
+//       must belong to something its control started, with no memory growth and no thread
+//       left behind.
 //   voxtrel_soak --scale N
 //       N controls with their host threads against one simulator: each connects, works and is
 //       destroyed cleanly; descriptors above 1024 are in use.
@@ -119,6 +121,11 @@ class Host : public VoxtrelEvents {
 
     void Run() {
         while (Clock::now() < end_) {
+            // A new control hears only of what it starts itself: the ids of the one before go,
+            // so that the run's memory is the control's and not this bookkeeping's.
+            calls_ids_.clear();
+            subscriptions_.clear();
+            used_.clear();
             auto control = std::make_unique<CVoxtrelCtrl>();
             control_ = control.get();
             control->SetSessionAccounting(&ledger_);
