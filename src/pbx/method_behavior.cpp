@@ -12,11 +12,32 @@ constexpr std::string_view kServicePrefix = "Services.CallProcessingService.";
 }  // namespace
 
 bool MethodBehaviorTable::AddFault(uint32_t methodType, InjectedFault fault) {
-    if (methodType >= kMethodCount) return false;
+    if (methodType >= kMethodCount || fault.text.size() > kMaxFaultText) return false;
     auto& faults = behaviors_[methodType].faults;
     if (faults.size() >= kMaxQueuedFaults) return false;
     faults.push_back(std::move(fault));
     return true;
+}
+
+bool MethodBehaviorTable::SetFaultRate(uint32_t methodType, uint32_t percent, InjectedFault fault) {
+    if (methodType >= kMethodCount || percent > 100 || fault.text.size() > kMaxFaultText) {
+        return false;
+    }
+    Behavior& behavior = behaviors_[methodType];
+    behavior.ratePercent = percent;
+    behavior.rateFault = percent == 0 ? InjectedFault{} : std::move(fault);
+    return true;
+}
+
+bool MethodBehaviorTable::SetDelay(uint32_t methodType, std::chrono::milliseconds delay) {
+    if (methodType >= kMethodCount || delay.count() < 0 || delay > kMaxDelay) return false;
+    behaviors_[methodType].delay = delay;
+    return true;
+}
+
+void MethodBehaviorTable::Reset() {
+    for (Behavior& behavior : behaviors_)
+        behavior = Behavior{};
 }
 
 bool MethodBehaviorTable::SetMuted(uint32_t methodType, bool muted) {
@@ -25,13 +46,20 @@ bool MethodBehaviorTable::SetMuted(uint32_t methodType, bool muted) {
     return true;
 }
 
-AnswerMode MethodBehaviorTable::Take(uint32_t methodType, InjectedFault& fault) {
+AnswerMode MethodBehaviorTable::Take(uint32_t methodType, InjectedFault& fault,
+                                     std::mt19937_64& random) {
     if (methodType >= kMethodCount) return AnswerMode::kNormal;
     Behavior& behavior = behaviors_[methodType];
     if (behavior.muted) return AnswerMode::kSilent;
-    if (behavior.faults.empty()) return AnswerMode::kNormal;
-    fault = std::move(behavior.faults.front());
-    behavior.faults.pop_front();
+    if (!behavior.faults.empty()) {
+        fault = std::move(behavior.faults.front());
+        behavior.faults.pop_front();
+        return AnswerMode::kFault;
+    }
+    if (behavior.ratePercent == 0 || !Chance(random, behavior.ratePercent)) {
+        return AnswerMode::kNormal;
+    }
+    fault = behavior.rateFault;
     return AnswerMode::kFault;
 }
 
@@ -41,6 +69,20 @@ bool MethodBehaviorTable::Muted(uint32_t methodType) const {
 
 size_t MethodBehaviorTable::QueuedFaults(uint32_t methodType) const {
     return methodType < kMethodCount ? behaviors_[methodType].faults.size() : 0;
+}
+
+uint32_t MethodBehaviorTable::FaultRate(uint32_t methodType) const {
+    return methodType < kMethodCount ? behaviors_[methodType].ratePercent : 0;
+}
+
+std::chrono::milliseconds MethodBehaviorTable::Delay(uint32_t methodType) const {
+    return methodType < kMethodCount ? behaviors_[methodType].delay : std::chrono::milliseconds(0);
+}
+
+bool Chance(std::mt19937_64& random, uint32_t percent) {
+    if (percent == 0) return false;
+    if (percent >= 100) return true;
+    return std::uniform_int_distribution<uint32_t>(0, 99)(random) < percent;
 }
 
 std::string_view ShortMethodName(uint32_t methodType) {

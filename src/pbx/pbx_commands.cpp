@@ -2,6 +2,7 @@
 // describe them and the service's answers.
 #include <charconv>
 #include <ctime>
+#include <random>
 
 #include "pbx/pbx_service.h"
 #include "protocol/call_offer.h"
@@ -55,6 +56,18 @@ bool Usage(std::string& reply, const char* usage) {
     return Fail(reply, std::string("usage: ") + usage);
 }
 
+bool ParsePercent(std::string_view text, uint32_t& percent) {
+    return ParseNumber(text, percent) && percent <= 100;
+}
+
+// The method a command names, or a failure reply.
+bool ParseMethod(std::string_view name, uint32_t& type, std::string& reply) {
+    int found = FindMethodType(name);
+    if (found < 0) return Fail(reply, "unknown method " + std::string(name));
+    type = static_cast<uint32_t>(found);
+    return true;
+}
+
 }  // namespace
 
 bool PbxService::Execute(std::string_view line, std::string& reply) {
@@ -99,12 +112,24 @@ bool PbxService::Execute(std::string_view line, std::string& reply) {
         behaviors_.SetMuted(static_cast<uint32_t>(type), command == "mute");
         reply = "ok";
         ok = true;
+    } else if (command == "fault-rate") {
+        ok = FaultRate(line, words, reply);
+    } else if (command == "delay") {
+        ok = Delay(words, reply);
+    } else if (command == "chaos") {
+        ok = Chaos(words, reply);
+    } else if (command == "garbage") {
+        ok = Garbage(words, reply);
+    } else if (command == "flood") {
+        ok = Flood(words, reply);
     } else if (command == "close") {
         ok = CloseAll(reply);
     } else if (command == "status") {
         ok = Status(words, reply);
     } else if (command == "help") {
-        reply = "commands: offer mail dtmf state fault mute unmute close status help";
+        reply =
+            "commands: offer mail dtmf state fault fault-rate delay mute unmute chaos garbage "
+            "flood close status help";
         ok = true;
     } else {
         return Fail(reply, "unknown command " + std::string(command) + " (try help)");
@@ -204,6 +229,138 @@ bool PbxService::CloseAll(std::string& reply) {
     return true;
 }
 
+bool PbxService::FaultRate(std::string_view line, const std::vector<std::string_view>& words,
+                           std::string& reply) {
+    constexpr const char* kUsage = "fault-rate METHOD PERCENT CODE [TEXT]";
+    uint32_t type = 0;
+    uint32_t percent = 0;
+    int32_t code = 0;
+    if (words.size() < 3 || !ParsePercent(words[2], percent)) return Usage(reply, kUsage);
+    if (!ParseMethod(words[1], type, reply)) return false;
+    // Zero ends the rate and needs no fault.
+    if (percent > 0 && (words.size() < 4 || !ParseNumber(words[3], code))) {
+        return Usage(reply, kUsage);
+    }
+    std::string text = words.size() > 4 ? std::string(RestFrom(line, words[4])) : "";
+    if (!behaviors_.SetFaultRate(type, percent, {code, text})) return Fail(reply, "text too long");
+    reply = "ok";
+    return true;
+}
+
+bool PbxService::Delay(const std::vector<std::string_view>& words, std::string& reply) {
+    uint32_t type = 0;
+    int64_t milliseconds = 0;
+    if (words.size() != 3 || !ParseNumber(words[2], milliseconds)) {
+        return Usage(reply, "delay METHOD MILLISECONDS");
+    }
+    if (!ParseMethod(words[1], type, reply)) return false;
+    if (!behaviors_.SetDelay(type, std::chrono::milliseconds(milliseconds))) {
+        return Fail(reply, "a delay is 0 to " +
+                               std::to_string(MethodBehaviorTable::kMaxDelay.count()) + " ms");
+    }
+    reply = "ok";
+    return true;
+}
+
+bool PbxService::Chaos(const std::vector<std::string_view>& words, std::string& reply) {
+    constexpr const char* kUsage =
+        "chaos [close PERCENT | split on|off | slow-read BYTES_PER_SECOND | seed N | off]";
+    if (words.size() == 1) {
+        reply = "seed " + std::to_string(seed_) + " close " + std::to_string(chaos_.closePercent) +
+                " split " + (chaos_.splitWrites ? "on" : "off") + " slow-read " +
+                std::to_string(chaos_.readRate);
+        return true;
+    }
+    std::string_view what = words[1];
+    if (what == "off" && words.size() == 2) {
+        chaos_ = StreamChaos{};
+        behaviors_.Reset();
+    } else if (words.size() != 3) {
+        return Usage(reply, kUsage);
+    } else if (what == "close") {
+        if (!ParsePercent(words[2], chaos_.closePercent)) return Usage(reply, kUsage);
+    } else if (what == "split") {
+        if (words[2] != "on" && words[2] != "off") return Usage(reply, kUsage);
+        chaos_.splitWrites = words[2] == "on";
+    } else if (what == "slow-read") {
+        uint32_t rate = 0;
+        if (!ParseNumber(words[2], rate)) return Usage(reply, kUsage);
+        chaos_.readRate = rate;
+    } else if (what == "seed") {
+        uint64_t seed = 0;
+        if (!ParseNumber(words[2], seed)) return Usage(reply, kUsage);
+        seed_ = seed;
+        random_.seed(seed_);
+    } else {
+        return Usage(reply, kUsage);
+    }
+    reply = "ok";
+    return true;
+}
+
+Connection* PbxService::Target(const std::vector<std::string_view>& words, const char* usage,
+                               std::string& reply) {
+    if (words.size() == 2) {
+        ConnectionId id = 0;
+        if (!ParseNumber(words[1], id)) {
+            Usage(reply, usage);
+            return nullptr;
+        }
+        Connection* connection = Live(id);
+        if (connection == nullptr) Fail(reply, "no connection " + std::to_string(id));
+        return connection;
+    }
+    if (words.size() != 1) {
+        Usage(reply, usage);
+        return nullptr;
+    }
+    std::vector<Connection*> live;
+    for (auto& [id, connection] : connections_) {
+        if (!connection->closing) live.push_back(connection.get());
+    }
+    if (live.empty()) {
+        Fail(reply, "no connection");
+        return nullptr;
+    }
+    return live[std::uniform_int_distribution<size_t>(0, live.size() - 1)(random_)];
+}
+
+bool PbxService::Garbage(const std::vector<std::string_view>& words, std::string& reply) {
+    Connection* connection = Target(words, "garbage [CONNECTION]", reply);
+    if (connection == nullptr) return false;
+    std::string text = "garbage: no XML-RPC document, not even XML";
+    text += kMessageTerminator;
+    size_t textBytes = text.size();
+    // Without CR no terminator forms: the binary bytes spoil the message that follows them.
+    size_t binaryBytes = std::uniform_int_distribution<size_t>(16, 256)(random_);
+    std::uniform_int_distribution<int> byte(0, 254);
+    for (size_t i = 0; i < binaryBytes; ++i) {
+        int value = byte(random_);
+        text += static_cast<char>(value >= '\r' ? value + 1 : value);
+    }
+    Log("connection " + std::to_string(connection->id) + " -> garbage");
+    Queue(*connection, text);
+    reply = "ok connection " + std::to_string(connection->id) + ", " + std::to_string(textBytes) +
+            " bytes of text, " + std::to_string(binaryBytes) + " binary bytes";
+    return true;
+}
+
+bool PbxService::Flood(const std::vector<std::string_view>& words, std::string& reply) {
+    Connection* connection = Target(words, "flood [CONNECTION]", reply);
+    if (connection == nullptr) return false;
+    if (!connection->flooding) {
+        // What waits to be sent late would only follow the flood: it never leaves.
+        connection->late.clear();
+        connection->lateBytes = 0;
+        connection->flooding = true;
+        connection->floodLeft = kFloodBytes;
+        Log("connection " + std::to_string(connection->id) + " -> flood");
+    }
+    reply = "ok connection " + std::to_string(connection->id) + ", " + std::to_string(kFloodBytes) +
+            " bytes";
+    return true;
+}
+
 std::string DescribeCommands() {
     return "Commands, one per line; each prints one line, \"error: ...\" when it fails:\n"
            "  offer EXT FROM [ORIGCALLID]\n"
@@ -217,8 +374,37 @@ std::string DescribeCommands() {
            "      the call moves to state N and its connection hears of it; 6, 7 and 8 end it\n"
            "  fault METHOD CODE TEXT\n"
            "      the next request of METHOD (\"createcall\" or its full name) gets this fault\n"
+           "  fault-rate METHOD PERCENT CODE [TEXT]\n"
+           "      from now on each request of METHOD gets this fault with a chance of PERCENT\n"
+           "      (100: every one; 0 ends it); the request has no effect then\n"
+           "  delay METHOD MILLISECONDS\n"
+           "      answers to METHOD leave that late (0 ends it); answers stay in order, so what\n"
+           "      the connection is sent after a late answer waits behind it\n"
            "  mute METHOD, unmute METHOD\n"
            "      stop answering METHOD requests (they have no effect either), and resume\n"
+           "  chaos close PERCENT\n"
+           "      after each message written or read, a connection is closed with that chance;\n"
+           "      a close while writing cuts the message at a random byte\n"
+           "  chaos split on|off\n"
+           "      each write hands the socket a random prefix of what waits, a millisecond\n"
+           "      apart, so that peers receive messages in random pieces\n"
+           "  chaos slow-read BYTES_PER_SECOND\n"
+           "      read at most that many bytes a second from each connection (0: no limit)\n"
+           "  chaos seed N\n"
+           "      restarts the random choices of the injected faults from seed N\n"
+           "  chaos off\n"
+           "      ends every injected fault: rates, delays, silences, queued faults, chaos\n"
+           "  chaos\n"
+           "      prints the seed and the chaos settings\n"
+           "  garbage [CONNECTION]\n"
+           "      sends a terminated text that is no XML document, then 16 to 256 random bytes\n"
+           "      without CR that spoil the next message; to a connection at random without\n"
+           "      CONNECTION (connections are numbered from 1 in the order they came)\n"
+           "  flood [CONNECTION]\n"
+           "      sends " +
+           std::to_string(PbxService::kFloodBytes) +
+           " bytes without a terminator, more than a peer may keep, then\n"
+           "      closes the connection\n"
            "  close\n"
            "      closes every connection; the service goes on listening\n"
            "  status [CALLID]\n"

@@ -5,12 +5,13 @@
 #include <algorithm>
 #include <climits>
 #include <ctime>
+#include <random>
 
-#include "protocol/call_service_notifications.h"
 #include "protocol/authenticate.h"
 #include "protocol/call_control.h"
 #include "protocol/call_notifications.h"
 #include "protocol/call_offer.h"
+#include "protocol/call_service_notifications.h"
 #include "protocol/fault_response.h"
 #include "protocol/mail_arrived.h"
 #include "protocol/subscription.h"
@@ -26,6 +27,17 @@ constexpr int kListenBacklog = 128;
 constexpr int kAcceptsPerPass = 64;
 // The error code of a subscribe answer that does not confirm: not a voice-mail subscription.
 constexpr int32_t kSubscriptionRefused = 1;
+// Split writes leave a gap between their pieces, so that the peer reads them one by one.
+constexpr std::chrono::milliseconds kSplitGap{1};
+// The filler of an injected flood: no terminator can form in it.
+constexpr std::string_view kFloodPattern = "<flood>xxxxxxxxxxxxxxxxxxxxxxxx</flood>";
+constexpr size_t kFloodChunk = 16 * 1024;
+
+uint64_t PickSeed(uint64_t seed) {
+    if (seed != 0) return seed;
+    std::random_device device;
+    return (static_cast<uint64_t>(device()) << 32) | device();
+}
 
 std::string DottedHost(uint32_t networkAddress) {
     uint32_t host = NetworkToHost32(networkAddress);
@@ -223,6 +235,8 @@ class PbxService::Inbound : public CallServiceNotifications {
 PbxService::PbxService(const PbxOptions& options)
     : options_(options),
       model_(*this, options.timings, options.maxCalls),
+      seed_(PickSeed(options.seed)),
+      random_(seed_),
       receiveBuffer_(kReceiveChunk) {
     if (options_.users.empty()) options_.users.push_back({"demo", "demo"});
 }
@@ -254,18 +268,24 @@ bool PbxService::Listen(std::string& error) {
 }
 
 void PbxService::Serve(Poller& poller, std::chrono::milliseconds maxWait) {
+    now_ = Clock::now();
+    Clock::time_point wake = now_ + maxWait;
+    if (auto due = model_.NextDue()) wake = std::min(wake, *due);
     pollEntries_.clear();
     polledConnections_.clear();
     if (listener_) pollEntries_.push_back({listener_->Handle(), true, false});
     for (const auto& [id, connection] : connections_) {
-        pollEntries_.push_back({connection->socket.Handle(), true, connection->Pending() > 0});
+        bool write = connection->Pending() > 0 || connection->floodLeft > 0;
+        if (write && chaos_.splitWrites && connection->nextWrite > now_) {
+            write = false;
+            wake = std::min(wake, connection->nextWrite);
+        }
+        if (!connection->late.empty()) wake = std::min(wake, connection->late.front().due);
+        pollEntries_.push_back({connection->socket.Handle(), MayRead(*connection, wake), write});
         polledConnections_.push_back(id);
     }
-    auto wait = maxWait;
-    if (auto due = model_.NextDue()) {
-        auto untilDue = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now());
-        wait = std::clamp(untilDue, std::chrono::milliseconds(0), maxWait);
-    }
+    auto wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(wake - now_),
+                           std::chrono::milliseconds(0), maxWait);
     int ready = poller.Wait(pollEntries_, static_cast<int>(wait.count()));
     now_ = Clock::now();
     if (ready > 0) {
@@ -281,9 +301,26 @@ void PbxService::Serve(Poller& poller, std::chrono::milliseconds maxWait) {
     }
     model_.Advance(now_);
     for (auto& [id, connection] : connections_) {
-        if (!connection->closing && connection->Pending() > 0) Flush(*connection);
+        if (connection->closing) continue;
+        Release(*connection);
+        if (connection->Pending() > 0 || connection->floodLeft > 0) Flush(*connection);
     }
     Sweep();
+}
+
+bool PbxService::MayRead(Connection& connection, Clock::time_point& wake) {
+    if (chaos_.readRate == 0) return true;
+    double rate = chaos_.readRate;
+    // At most a quarter of a second's worth at once, read in steps of about 50 ms.
+    double most = std::max(rate / 4, 1.0);
+    double step = std::min(most, std::max(rate / 20, 1.0));
+    std::chrono::duration<double> elapsed = now_ - connection.allowanceTime;
+    connection.readAllowance = std::min(most, connection.readAllowance + elapsed.count() * rate);
+    connection.allowanceTime = now_;
+    if (connection.readAllowance >= step) return true;
+    auto until = std::chrono::duration<double>((step - connection.readAllowance) / rate);
+    wake = std::min(wake, now_ + std::chrono::ceil<std::chrono::milliseconds>(until));
+    return false;
 }
 
 void PbxService::Shutdown() {
@@ -313,15 +350,23 @@ void PbxService::AcceptConnections() {
         connection->socket.ChangeMode(0);
         SetNoDelay(connection->socket.Handle());
         connection->id = nextConnectionId_++;
+        connection->allowanceTime = now_;
         Log("connection " + std::to_string(connection->id) + " from " + connection->peer);
         connections_.emplace(connection->id, std::move(connection));
     }
 }
 
 void PbxService::Receive(Connection& connection) {
-    int received = connection.socket.Receive(receiveBuffer_.data(),
-                                             static_cast<int>(receiveBuffer_.size()), 0, 0);
+    size_t most = receiveBuffer_.size();
+    // A slow reader still takes a byte when the socket reports a hang-up or an error, so that
+    // the poll does not report it again and again.
+    if (chaos_.readRate != 0) {
+        most = std::clamp(static_cast<size_t>(std::max(connection.readAllowance, 0.0)), size_t{1},
+                          most);
+    }
+    int received = connection.socket.Receive(receiveBuffer_.data(), static_cast<int>(most), 0, 0);
     if (received == 0) return;
+    if (received > 0 && chaos_.readRate != 0) connection.readAllowance -= received;
     if (received < 0) {
         Close(connection, received == kSocketClosed ? "closed by the peer" : "receive failed");
         return;
@@ -334,6 +379,10 @@ void PbxService::Receive(Connection& connection) {
     std::string message;
     while (!connection.closing && connection.framer.Next(message)) {
         HandleMessage(connection, message);
+        if (!connection.closing && Chance(random_, chaos_.closePercent)) {
+            Close(connection, "closed at random after a message read");
+            connection.abort = true;
+        }
     }
 }
 
@@ -364,28 +413,31 @@ void PbxService::HandleRequest(Connection& connection, XmlRpcRequestMethod& requ
     uint32_t type = request.methodType;
     Log("connection " + std::to_string(connection.id) + " <- " + Describe(type, request.GetId()));
     InjectedFault injected;
-    switch (behaviors_.Take(type, injected)) {
+    // Every answer of the method waits as long; what the connection is sent next waits behind.
+    answerDelay_ = behaviors_.Delay(type);
+    switch (behaviors_.Take(type, injected, random_)) {
         case AnswerMode::kSilent:
             Log("connection " + std::to_string(connection.id) + " not answered: muted");
-            return;
+            break;
         case AnswerMode::kFault:
             AnswerFault(connection, type, injected.code, injected.text);
-            return;
+            break;
         case AnswerMode::kNormal:
+            if (!connection.authenticated && type != kAuthenticate) {
+                AnswerFault(connection, type, kFaultNotAuthenticated, "Not authenticated");
+                break;
+            }
+            holding_ = connection.id;
+            held_.clear();
+            Inbound inbound(*this, connection, &request);
+            request.Dispatch(inbound);
+            if (!inbound.Answered()) inbound.AnswerDefault();
+            holding_ = 0;
+            if (!held_.empty()) Queue(connection, held_);
+            held_.clear();
             break;
     }
-    if (!connection.authenticated && type != kAuthenticate) {
-        AnswerFault(connection, type, kFaultNotAuthenticated, "Not authenticated");
-        return;
-    }
-    holding_ = connection.id;
-    held_.clear();
-    Inbound inbound(*this, connection, &request);
-    request.Dispatch(inbound);
-    if (!inbound.Answered()) inbound.AnswerDefault();
-    holding_ = 0;
-    if (!held_.empty()) Queue(connection, held_);
-    held_.clear();
+    answerDelay_ = std::chrono::milliseconds(0);
 }
 
 void PbxService::HandleAnswer(Connection& connection, const std::string& text) {
@@ -422,8 +474,8 @@ void PbxService::Answer(Connection& connection, const XmlRpcResponseMethod& answ
     std::string text;
     if (!answer.Write(text)) return;
     Log("connection " + std::to_string(connection.id) + " -> answer " +
-        Describe(answer.methodType, answer.GetId()));
-    Queue(connection, text);
+        Describe(answer.methodType, answer.GetId()) + LateNote());
+    Queue(connection, text, answerDelay_);
 }
 
 void PbxService::AnswerFault(Connection& connection, uint32_t methodType, int32_t code,
@@ -433,8 +485,8 @@ void PbxService::AnswerFault(Connection& connection, uint32_t methodType, int32_
     std::string written;
     if (!fault.Write(written)) return;
     Log("connection " + std::to_string(connection.id) + " -> fault " + std::to_string(code) + " " +
-        text);
-    Queue(connection, written);
+        text + LateNote());
+    Queue(connection, written, answerDelay_);
 }
 
 void PbxService::Notify(ConnectionId to, const XmlRpcRequestMethod& request, uint64_t id) {
@@ -492,26 +544,94 @@ std::vector<ConnectionId> PbxService::HandlersOf(const std::string& extension) {
     return handlers;
 }
 
-void PbxService::Queue(Connection& connection, std::string_view text) {
-    if (connection.closing) return;
-    if (connection.Pending() + text.size() > options_.maxOutputBytes) {
+std::string PbxService::LateNote() const {
+    if (answerDelay_.count() == 0) return {};
+    return ", " + std::to_string(answerDelay_.count()) + " ms late";
+}
+
+void PbxService::Queue(Connection& connection, std::string_view text,
+                       std::chrono::milliseconds delay) {
+    // A flood is the last thing a connection is sent.
+    if (connection.closing || connection.flooding) return;
+    if (connection.Pending() + connection.lateBytes + text.size() > options_.maxOutputBytes) {
         Close(connection, "reads too slowly: more than " + std::to_string(options_.maxOutputBytes) +
                               " bytes wait");
         return;
     }
+    if (delay.count() > 0 || !connection.late.empty()) {
+        connection.late.push_back({now_ + delay, std::string(text)});
+        connection.lateBytes += text.size();
+        return;
+    }
+    Emit(connection, text);
+}
+
+void PbxService::Release(Connection& connection) {
+    auto& late = connection.late;
+    while (!late.empty() && late.front().due <= now_ && !connection.closing) {
+        connection.lateBytes -= late.front().text.size();
+        Emit(connection, late.front().text);
+        late.pop_front();
+    }
+}
+
+void PbxService::Emit(Connection& connection, std::string_view text) {
+    if (!text.empty() && connection.closeAt == Connection::kNever &&
+        Chance(random_, chaos_.closePercent)) {
+        // Anywhere from just before the text to just before its last byte.
+        connection.closeAt = connection.sent + connection.Pending() +
+                             std::uniform_int_distribution<size_t>(0, text.size() - 1)(random_);
+    }
     connection.output += text;
 }
 
+void PbxService::RefillFlood(Connection& connection) {
+    size_t size = std::min(connection.floodLeft, kFloodChunk);
+    connection.output.clear();
+    while (connection.output.size() < size)
+        connection.output += kFloodPattern;
+    connection.output.resize(size);
+    connection.outputStart = 0;
+    connection.floodLeft -= size;
+}
+
 void PbxService::Flush(Connection& connection) {
-    while (connection.Pending() > 0) {
-        int chunk = static_cast<int>(std::min<size_t>(connection.Pending(), INT_MAX / 2));
-        int sent =
-            connection.socket.Send(connection.output.data() + connection.outputStart, chunk, 0, 0);
+    for (;;) {
+        if (connection.Pending() == 0 && connection.floodLeft > 0 && !connection.closing) {
+            RefillFlood(connection);
+        }
+        if (connection.Pending() == 0) break;
+        size_t chunk = std::min<size_t>(connection.Pending(), INT_MAX / 2);
+        if (connection.closeAt != Connection::kNever) {
+            chunk = static_cast<size_t>(
+                std::min<uint64_t>(chunk, connection.closeAt - connection.sent));
+            if (chunk == 0) {
+                Close(connection, "closed at random while writing");
+                connection.abort = true;
+                break;
+            }
+        }
+        // A closing connection sends what it still may at once.
+        bool split = chaos_.splitWrites && !connection.closing;
+        if (split) {
+            if (now_ < connection.nextWrite) break;
+            chunk = std::uniform_int_distribution<size_t>(1, chunk)(random_);
+        }
+        int sent = connection.socket.Send(connection.output.data() + connection.outputStart,
+                                          static_cast<int>(chunk), 0, 0);
         if (sent <= 0) {
             if (sent < 0) Close(connection, "send failed");
             break;
         }
         connection.outputStart += static_cast<size_t>(sent);
+        connection.sent += static_cast<uint64_t>(sent);
+        if (split) {
+            connection.nextWrite = now_ + kSplitGap;
+            break;
+        }
+    }
+    if (connection.flooding && connection.floodLeft == 0 && connection.Pending() == 0) {
+        Close(connection, "flooded");
     }
     if (connection.outputStart == connection.output.size()) {
         connection.output.clear();
@@ -536,7 +656,7 @@ void PbxService::Sweep() {
         std::unique_ptr<Connection> connection = std::move(found->second);
         connections_.erase(found);
         // What is already written may still leave; the rest goes with the connection.
-        Flush(*connection);
+        if (!connection->abort) Flush(*connection);
         connection->socket.Close();
         Log("connection " + std::to_string(connection->id) + " closed: " + connection->closeReason);
         model_.ConnectionClosed(connection->id);

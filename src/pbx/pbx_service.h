@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -46,8 +48,37 @@ struct Connection {
     // Set by Close; the connection is removed at the end of the pass.
     bool closing = false;
     std::string closeReason;
+    // A close injected at random drops what is still unsent instead of flushing it.
+    bool abort = false;
+
+    // Output that waits for its time: a delayed answer and everything queued after it, in order.
+    struct Late {
+        Clock::time_point due;
+        std::string text;
+    };
+    std::deque<Late> late;
+    size_t lateBytes = 0;
+    // Bytes handed to the socket so far; a random close cuts the stream at closeAt.
+    static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+    uint64_t sent = 0;
+    uint64_t closeAt = kNever;
+    // An unterminated flood: filler still to send. Nothing else follows it.
+    bool flooding = false;
+    size_t floodLeft = 0;
+    // With split writes, the next piece leaves no earlier.
+    Clock::time_point nextWrite;
+    // With slow reading, the bytes the connection may read now, and when that last grew.
+    double readAllowance = 0;
+    Clock::time_point allowanceTime;
 
     size_t Pending() const { return output.size() - outputStart; }
+};
+
+// The faults injected into every connection's byte stream.
+struct StreamChaos {
+    uint32_t closePercent = 0;  // chance of a close after each message written or read
+    bool splitWrites = false;   // each write hands the socket a random prefix
+    uint32_t readRate = 0;      // bytes per second read from each connection; 0: no limit
 };
 
 class PbxService final : private CallModelEvents {
@@ -58,6 +89,8 @@ class PbxService final : private CallModelEvents {
     static constexpr size_t kMaxExtensions = 256;
     static constexpr size_t kMaxExtensionName = 256;
     static constexpr size_t kMaxSubscriptions = 256;
+    // An injected flood: past the longest unterminated message any peer of the service keeps.
+    static constexpr size_t kFloodBytes = MessageFramer::kDefaultLimit + 64 * 1024;
 
     explicit PbxService(const PbxOptions& options);
     ~PbxService();
@@ -101,8 +134,18 @@ class PbxService final : private CallModelEvents {
                      const std::string& text);
     // A request of the service (a notification or an offer) to the connection.
     void Notify(ConnectionId to, const XmlRpcRequestMethod& request, uint64_t id);
-    void Queue(Connection& connection, std::string_view text);
+    // Output in order: it waits behind late output, and delay makes it late itself.
+    void Queue(Connection& connection, std::string_view text,
+               std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+    // Moves the late output that is due to the output buffer.
+    void Release(Connection& connection);
+    // Appends to the output buffer; a random close may be set to cut this text.
+    void Emit(Connection& connection, std::string_view text);
     void Flush(Connection& connection);
+    void RefillFlood(Connection& connection);
+    // Whether the connection may read now under slow reading; if not, wake is brought
+    // forward to when it may.
+    bool MayRead(Connection& connection, Clock::time_point& wake);
     void Close(Connection& connection, std::string reason);
     // Removes the closed connections; their calls end, which may close others in turn.
     void Sweep();
@@ -113,8 +156,19 @@ class PbxService final : private CallModelEvents {
     bool Mail(const std::vector<std::string_view>& words, std::string& reply);
     bool Status(const std::vector<std::string_view>& words, std::string& reply);
     bool CloseAll(std::string& reply);
-
+    bool Chaos(const std::vector<std::string_view>& words, std::string& reply);
+    bool Garbage(const std::vector<std::string_view>& words, std::string& reply);
+    bool Flood(const std::vector<std::string_view>& words, std::string& reply);
+    bool Delay(const std::vector<std::string_view>& words, std::string& reply);
+    bool FaultRate(std::string_view line, const std::vector<std::string_view>& words,
+                   std::string& reply);
+    // The connection a command names, or one at random when it names none; null, with the
+    // reply set, when there is none.
+    Connection* Target(const std::vector<std::string_view>& words, const char* usage,
+                       std::string& reply);
     void Log(const std::string& line) const;
+    // ", N ms late" while the answers being written are delayed.
+    std::string LateNote() const;
 
     PbxOptions options_;
     std::unique_ptr<BsdSocket> listener_;
@@ -124,6 +178,9 @@ class PbxService final : private CallModelEvents {
     ConnectionId nextConnectionId_ = 1;
     CallModel model_;
     MethodBehaviorTable behaviors_;
+    StreamChaos chaos_;
+    uint64_t seed_;
+    std::mt19937_64 random_;
     Clock::time_point now_;
     std::vector<char> receiveBuffer_;
     std::vector<PollEntry> pollEntries_;
@@ -132,6 +189,8 @@ class PbxService final : private CallModelEvents {
     // request's answer goes first.
     ConnectionId holding_ = 0;
     std::string held_;
+    // The delay of the answers to the request being handled.
+    std::chrono::milliseconds answerDelay_{0};
 };
 
 }  // namespace voxtrel::pbx

@@ -34,6 +34,18 @@ struct PendingCommand {
     }
 };
 
+// The commands of the options, before the service takes its first connection.
+bool RunCommands(PbxService& service, const PbxOptions& options, std::string& error) {
+    for (const std::string& line : options.commands) {
+        std::string reply;
+        if (!service.Execute(line, reply)) {
+            error = line + ": " + reply;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 struct PbxSimulator::Loop {
@@ -89,7 +101,7 @@ bool PbxSimulator::Start(const PbxOptions& options, std::string* error) {
         loop->service = std::make_unique<PbxService>(options);
         if (!loop->poller) {
             reason = "no wake-up channel";
-        } else if (loop->service->Listen(reason)) {
+        } else if (loop->service->Listen(reason) && RunCommands(*loop->service, options, reason)) {
             host_ = loop->service->Host();
             port_ = loop->service->Port();
             loop_ = std::move(loop);

@@ -32,6 +32,12 @@ struct PbxOptions {
     size_t maxOutputBytes = size_t{1} << 20;
     size_t maxCalls = CallModel::kDefaultMaxCalls;
     PbxTimings timings;
+    // The seed of every random choice of the injected faults, so that a run can be repeated;
+    // 0: one from the system.
+    uint64_t seed = 0;
+    // Console commands run before the first connection is taken (the faults to inject from
+    // the start); Start fails with the first one that fails.
+    std::vector<std::string> commands;
     // One line per event (connections, requests, notifications, answers), called on the
     // simulator's thread; empty: nothing is reported.
     std::function<void(const std::string&)> log;

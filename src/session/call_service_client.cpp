@@ -62,6 +62,7 @@ void CallServiceClient::Shutdown() {
     worker_.join();
     connection_.reset();
     std::lock_guard<std::mutex> lock(queueLock_);
+    accepting_ = false;
     for (const RequestEntry& entry : sendQueue_)
         Account(*entry.message, SessionAccounting::kDiscarded);
     for (const RequestEntry& entry : awaitingList_) {
@@ -113,11 +114,15 @@ SessionState CallServiceClient::WaitForState(std::initializer_list<SessionState>
     return State();
 }
 
-void CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
-    if (SessionAccounting* accounting = accounting_.load()) accounting->Accepted(*message);
+bool CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
     std::lock_guard<std::mutex> lock(queueLock_);
+    // The state that the caller saw may be a moment old: once the worker has failed what was
+    // queued, a message would wait for a connection that is gone, with no outcome to report.
+    if (!accepting_) return false;
+    if (SessionAccounting* accounting = accounting_.load()) accounting->Accepted(*message);
     sendQueue_.push_back(RequestEntry{std::move(message), 0});
     Wake();
+    return true;
 }
 
 bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_t timeout,
@@ -137,6 +142,10 @@ bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_
     connection_ = std::move(socket);
     if (timeout > 0) timeout_ = timeout;
     connectStart_ = time(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        accepting_ = true;
+    }
     SetState(kConnecting);
     auto authenticate = std::make_unique<AuthenticateMethod>();
     authenticate->SetParams(userName, password);
@@ -163,16 +172,14 @@ uint64_t CallServiceClient::CreateCall(const std::string& from, const std::strin
     uint64_t id = NewId();
     auto message = std::make_unique<CreateCallMethod>();
     message->SetParams(id, from, target);
-    Enqueue(std::move(message));
-    return id;
+    return Enqueue(std::move(message)) ? id : 0;
 }
 
 bool CallServiceClient::CloseCall(uint64_t callId) {
     if (State() != kAuthenticated) return false;
     auto message = std::make_unique<CloseCallMethod>();
     message->SetParams(callId);
-    Enqueue(std::move(message));
-    return true;
+    return Enqueue(std::move(message));
 }
 
 bool CallServiceClient::TransferCall(uint64_t callId, const std::string& to) {
@@ -182,24 +189,21 @@ bool CallServiceClient::TransferCall(uint64_t callId, const std::string& to) {
     if (!ParsePartyAddress(to, target)) return false;
     auto message = std::make_unique<TransferCallMethod>();
     message->SetParams(callId, target);
-    Enqueue(std::move(message));
-    return true;
+    return Enqueue(std::move(message));
 }
 
 bool CallServiceClient::JoinCalls(uint64_t callId, uint64_t callIdToJoin) {
     if (State() != kAuthenticated) return false;
     auto message = std::make_unique<JoinCallsMethod>();
     message->SetParams(callId, callIdToJoin);
-    Enqueue(std::move(message));
-    return true;
+    return Enqueue(std::move(message));
 }
 
 bool CallServiceClient::UnjoinCalls(uint64_t callId, uint64_t callIdToUnjoin) {
     if (State() != kAuthenticated) return false;
     auto message = std::make_unique<UnjoinCallsMethod>();
     message->SetParams(callId, callIdToUnjoin);
-    Enqueue(std::move(message));
-    return true;
+    return Enqueue(std::move(message));
 }
 
 bool CallServiceClient::PlayMessage(uint64_t callId, const std::string& fileName,
@@ -207,24 +211,21 @@ bool CallServiceClient::PlayMessage(uint64_t callId, const std::string& fileName
     if (State() != kAuthenticated) return false;
     auto message = std::make_unique<PlayMessageMethod>();
     message->SetParams(callId, fileName, playCount);
-    Enqueue(std::move(message));
-    return true;
+    return Enqueue(std::move(message));
 }
 
 bool CallServiceClient::EnableDtmfDetection(uint64_t callId, int32_t on) {
     if (State() != kAuthenticated) return false;
     auto message = std::make_unique<EnableDtmfDetectionMethod>();
     message->SetParams(callId, on);
-    Enqueue(std::move(message));
-    return true;
+    return Enqueue(std::move(message));
 }
 
 bool CallServiceClient::IncomingCallHandling(const std::string& extensionName, int32_t enable) {
     if (State() != kAuthenticated) return false;
     auto message = std::make_unique<IncomingCallHandlingMethod>();
     message->SetParams(extensionName, enable);
-    Enqueue(std::move(message));
-    return true;
+    return Enqueue(std::move(message));
 }
 
 bool CallServiceClient::AcceptCall(uint64_t callId, const std::string& callerId,
@@ -232,16 +233,14 @@ bool CallServiceClient::AcceptCall(uint64_t callId, const std::string& callerId,
     if (State() != kAuthenticated) return false;
     auto answer = std::make_unique<CallArrivedResponseMethod>();
     answer->BuildAccept(callId, callerId, displayName);
-    Enqueue(std::move(answer));
-    return true;
+    return Enqueue(std::move(answer));
 }
 
 bool CallServiceClient::RejectCall(uint64_t callId) {
     if (State() != kAuthenticated) return false;
     auto answer = std::make_unique<CallArrivedResponseMethod>();
     answer->BuildDecline(callId, "");
-    Enqueue(std::move(answer));
-    return true;
+    return Enqueue(std::move(answer));
 }
 
 bool CallServiceClient::ForwardCall(uint64_t callId, const std::string& callee,
@@ -252,8 +251,7 @@ bool CallServiceClient::ForwardCall(uint64_t callId, const std::string& callee,
     if (!ParsePartyAddress(callee, target)) return false;
     auto answer = std::make_unique<CallArrivedResponseMethod>();
     answer->BuildRedirect(callId, {target}, callerId, displayName);
-    Enqueue(std::move(answer));
-    return true;
+    return Enqueue(std::move(answer));
 }
 
 uint64_t CallServiceClient::Subscribe(const std::string& extensionName) {
@@ -261,22 +259,22 @@ uint64_t CallServiceClient::Subscribe(const std::string& extensionName) {
     uint64_t id = NewId();
     auto message = std::make_unique<SubscribeMethod>();
     message->SetParams(id, extensionName);
-    Enqueue(std::move(message));
-    return id;
+    return Enqueue(std::move(message)) ? id : 0;
 }
 
 bool CallServiceClient::Unsubscribe(uint64_t subscriptionId) {
     if (State() != kAuthenticated) return false;
     auto message = std::make_unique<UnsubscribeMethod>();
     message->SetParams(subscriptionId);
-    Enqueue(std::move(message));
-    return true;
+    return Enqueue(std::move(message));
 }
 
 void CallServiceClient::FailAll(int32_t code, const char* text) {
     std::deque<RequestEntry> failed;
     {
         std::lock_guard<std::mutex> lock(queueLock_);
+        // Nothing joins the queue after this: whatever comes later is refused, not stranded.
+        accepting_ = false;
         failed.swap(sendQueue_);
         for (RequestEntry& entry : awaitingList_)
             failed.push_back(std::move(entry));
@@ -296,7 +294,9 @@ void CallServiceClient::FailAll(int32_t code, const char* text) {
 
 void CallServiceClient::DropConnection() {
     connection_.reset();
-    outputBuffer_.clear();
+    // Released, not only emptied: a connection that ended behind a slow reader leaves no
+    // megabytes behind in an idle session.
+    std::string().swap(outputBuffer_);
     receiveBuffer_.Clear();
 }
 
@@ -365,6 +365,13 @@ void CallServiceClient::WorkerLoop() {
                     break;
                 }
             }
+            if (!lost) {
+                if (connectionWritable) Flush();
+                ConnectedPass(now, limitSeconds, connectionReadable, connectionWritable);
+                // A service that has stopped reading is as gone as one that floods: the output
+                // it leaves unread is not kept without bound.
+                lost = outputBuffer_.size() > kMaxUnsentBytes;
+            }
             if (lost) {
                 dropping_ = true;
                 FailAll(kClosedRemotely, "Connection closed remotely");
@@ -373,8 +380,6 @@ void CallServiceClient::WorkerLoop() {
                 SetState(kIdle);
                 dropping_ = false;
             } else {
-                if (connectionWritable) Flush();
-                ConnectedPass(now, limitSeconds, connectionReadable, connectionWritable);
                 watchRead = true;
                 watchWrite = !outputBuffer_.empty();
                 watched = connection_->Handle();

@@ -68,9 +68,14 @@ class SessionAccounting {
 
 class CallServiceClient : public CallServiceNotifications {
   public:
+    // Output that the service leaves unread beyond it ends the connection as lost (102): the
+    // kernel's buffers are full by then, and a reader that far behind is gone.
+    static constexpr size_t kMaxUnsentBytes = size_t{4} << 20;
+
     // The session's operations, on the host's thread. Each request operation returns false (or
-    // 0) at once unless the session is authenticated, and otherwise queues its message and
-    // returns true (or the new id) without waiting.
+    // 0) at once unless the session is authenticated (and its connection is not being lost),
+    // and otherwise queues its message and returns true (or the new id) without waiting: its
+    // outcome is then certain to be reported.
     bool Connect(const std::string& server, uint16_t port, int32_t timeout,
                  const std::string& userName, const std::string& password);
     bool Disconnect();
@@ -97,8 +102,10 @@ class CallServiceClient : public CallServiceNotifications {
     // Unique and strictly increasing within the process, from the monotonic clock.
     static uint64_t NewId();
 
-    // Any thread: appends the message to the send queue and wakes the worker.
-    void Enqueue(std::unique_ptr<XmlRpcMethod> message);
+    // Any thread: appends the message to the send queue and wakes the worker. False, and the
+    // message is dropped untouched, when the worker has already failed the queue of the
+    // connection it was meant for (it is being lost, closed or never came up).
+    bool Enqueue(std::unique_ptr<XmlRpcMethod> message);
 
     // Attaches the accounting (not owned) before the session is used; null detaches.
     void SetAccounting(SessionAccounting* accounting) { accounting_.store(accounting); }
@@ -144,6 +151,8 @@ class CallServiceClient : public CallServiceNotifications {
     std::mutex queueLock_;
     std::deque<RequestEntry> sendQueue_;
     std::deque<RequestEntry> awaitingList_;
+    // Whether Enqueue takes messages: from Connect until the worker fails the queues.
+    bool accepting_ = false;
     std::atomic<time_t> connectStart_{0};
     std::atomic<int32_t> timeout_{20};
     std::unique_ptr<BsdSocket> wakeSocket_;

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "pbx_test_client.h"
+#include "pbx_fixture.h"
 #include "protocol/authenticate.h"
 #include "protocol/call_control.h"
 #include "protocol/call_notifications.h"
@@ -23,89 +23,15 @@ namespace {
 
 using std::chrono::milliseconds;
 using testing::Address;
+using testing::CreateCall;
+using testing::Fault;
 using testing::kQuietWait;
+using testing::Make;
+using testing::PbxSimulatorTest;
 using testing::PbxTestClient;
+using testing::Plain;
 using testing::Reply;
-
-class PbxSimulatorTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        options.timings.ring = milliseconds(20);
-        options.timings.answer = milliseconds(40);
-        options.timings.transfer = milliseconds(30);
-        options.timings.play = milliseconds(30);
-    }
-
-    void Start() {
-        std::string error;
-        ASSERT_TRUE(simulator.Start(options, &error)) << error;
-    }
-
-    std::unique_ptr<PbxTestClient> Connect() {
-        auto client = std::make_unique<PbxTestClient>();
-        EXPECT_TRUE(client->Connect(simulator.Port()));
-        return client;
-    }
-
-    std::unique_ptr<PbxTestClient> Authenticated() {
-        auto client = Connect();
-        EXPECT_TRUE(client->Authenticate("demo", "demo"));
-        return client;
-    }
-
-    std::string Command(const std::string& line) {
-        std::string reply;
-        simulator.Command(line, reply);
-        return reply;
-    }
-
-    PbxOptions options;
-    PbxSimulator simulator;
-};
-
-template <typename Request, typename... Args>
-std::unique_ptr<Request> Make(Args&&... args) {
-    auto request = std::make_unique<Request>();
-    EXPECT_TRUE(request->SetParams(std::forward<Args>(args)...));
-    return request;
-}
-
-std::unique_ptr<CreateCallMethod> CreateCall(uint64_t id, const std::string& to) {
-    return Make<CreateCallMethod>(id, "pbx:200", Address(to));
-}
-
-// A plain answer with the id.
-::testing::AssertionResult Plain(const Reply& reply, uint64_t id) {
-    if (!reply.received) return ::testing::AssertionFailure() << "no answer";
-    if (reply.fault) {
-        return ::testing::AssertionFailure()
-               << "fault " << reply.faultCode << " " << reply.faultText;
-    }
-    if (reply.id != id) return ::testing::AssertionFailure() << "id " << reply.id;
-    return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult Fault(const Reply& reply, int32_t code) {
-    if (!reply.received) return ::testing::AssertionFailure() << "no answer";
-    if (!reply.fault) return ::testing::AssertionFailure() << "plain answer " << reply.id;
-    if (reply.faultCode != code) {
-        return ::testing::AssertionFailure()
-               << "fault " << reply.faultCode << " " << reply.faultText;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// The call's notifications until it reaches the state.
-void WaitForState(PbxTestClient& client, uint64_t callId, int32_t state) {
-    std::string expected =
-        "callstatechanged " + std::to_string(callId) + " " + std::to_string(state);
-    for (int i = 0; i < 10; ++i) {
-        std::string notice = client.NextNotice();
-        if (notice == expected) return;
-        ASSERT_NE(notice, "nothing") << "waiting for " << expected;
-    }
-    FAIL() << "no " << expected;
-}
+using testing::WaitForState;
 
 TEST_F(PbxSimulatorTest, AuthenticationAcceptsItsUsersAndRefusesTheRest) {
     options.users = {{"alice", "secret"}, {"bob", "pass:with:colons"}};

@@ -47,19 +47,35 @@ bool PbxTestClient::Acknowledge(const XmlRpcRequestMethod& request) {
     return Send(answer);
 }
 
-bool PbxTestClient::Next(std::string& message, uint32_t wait) {
+bool PbxTestClient::ReceiveSome(uint32_t wait) {
     char buffer[16 * 1024];
-    while (!framer_.Next(message)) {
-        if (closed_) return false;
-        int received = socket_.Receive(buffer, sizeof buffer, wait, 0);
-        if (received == kSocketTimedOut) return false;
-        if (received <= 0) {
-            closed_ = true;
-            return false;
-        }
-        framer_.Append(buffer, static_cast<size_t>(received));
+    if (closed_) return false;
+    int received = socket_.Receive(buffer, sizeof buffer, wait, 0);
+    if (received == kSocketTimedOut) return false;
+    if (received <= 0) {
+        closed_ = true;
+        return false;
+    }
+    receivedBytes += static_cast<size_t>(received);
+    // Whatever the framer's limit says: a flood is counted, not judged, here.
+    framer_.Append(buffer, static_cast<size_t>(received));
+    std::string_view tail(buffer, static_cast<size_t>(received));
+    if (tail.size() < kMessageTerminator.size() ||
+        tail.substr(tail.size() - kMessageTerminator.size()) != kMessageTerminator) {
+        ++partialReceives;
     }
     return true;
+}
+
+bool PbxTestClient::Next(std::string& message, uint32_t wait) {
+    while (!framer_.Next(message)) {
+        if (!ReceiveSome(wait)) return false;
+    }
+    return true;
+}
+
+bool PbxTestClient::NextRaw(std::string& message, uint32_t wait) {
+    return Next(message, wait);
 }
 
 void PbxTestClient::Keep(const std::string& message) {

@@ -64,14 +64,21 @@ class PbxTestClient {
     bool Sync();
     // Reads and drops until the service closes the connection; false when it stays open.
     bool WaitClosed(uint32_t wait = kWait);
+    // The next whole message as it came, past nothing kept; false on time-out or close.
+    bool NextRaw(std::string& message, uint32_t wait = kWait);
 
     bool autoAcknowledge = true;
     // Every message received, in order: Describe of requests, "answer" for answers.
     std::vector<std::string> transcript;
+    // Bytes received, and receives that ended inside a message: a message came in pieces.
+    size_t receivedBytes = 0;
+    size_t partialReceives = 0;
 
   private:
     // One whole message; false on time-out or when the connection ended.
     bool Next(std::string& message, uint32_t wait);
+    // One receive into the framer; false on time-out or when the connection ended.
+    bool ReceiveSome(uint32_t wait);
     // Routes one message into the kept requests or answers.
     void Keep(const std::string& message);
 

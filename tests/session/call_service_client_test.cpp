@@ -305,6 +305,34 @@ TEST(SessionRequests, LostConnectionFailsQueueThenAwaitingThenDisconnects) {
     service.join();
 }
 
+TEST(SessionRequests, ARequestIssuedWhileTheConnectionIsLostIsRefusedNotStranded) {
+    Ledger ledger;
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    c.session.SetAccounting(&ledger);
+    // The state still says authenticated while the worker reports the loss.
+    bool issued = true;
+    c.session.onLine = [&](const std::string& line) {
+        if (line.find(" 102 ") != std::string::npos) issued = c.session.CloseCall(6);
+    };
+    ASSERT_TRUE(c.session.CloseCall(5));
+    std::string m;
+    ASSERT_TRUE(c.peer.NextMessage(m));
+    c.peer.CloseConnection();
+    EXPECT_EQ(c.session.WaitFor(2),
+              (Lines{"failed 5 102 Connection closed remotely", "disconnected"}));
+    EXPECT_TRUE(WaitUntilIdle(c.session));
+    EXPECT_FALSE(issued);
+    EXPECT_EQ(ledger.Open(), 0u);
+    // The next connection starts with its authentication, not with a left-over request.
+    std::thread service([&] { c.peer.Authenticate(true); });
+    EXPECT_TRUE(c.session.Connect("127.0.0.1", c.peer.Port(), 0, "u", "p"));
+    service.join();
+    c.session.onLine = nullptr;
+    c.session.SetAccounting(nullptr);
+    EXPECT_EQ(ledger.errors, 0);
+}
+
 TEST(SessionRequests, DisconnectFailsWhatIsLeftLocally) {
     Connected c;
     ASSERT_TRUE(c.ok);
@@ -374,6 +402,34 @@ TEST(SessionWriting, LargeMessagesLeaveWholeAndInOrderToASlowReader) {
         EXPECT_NE(m.find(name), std::string::npos);
         c.peer.Send(PlainAnswer(std::to_string(i)));
     }
+}
+
+TEST(SessionWriting, AServiceThatStopsReadingIsALostConnectionNotAGrowingBuffer) {
+    Ledger ledger;
+    {
+        Connected c;
+        ASSERT_TRUE(c.ok);
+        c.session.SetAccounting(&ledger);
+        // The peer reads nothing more: past what the kernel holds, the session's own output
+        // would grow with every request.
+        const std::string name(256 * 1024, 'f');
+        int issued = 0;
+        for (int i = 1; i <= 96 && c.session.State() == kAuthenticated; ++i) {
+            if (c.session.PlayMessage(i, name, 1)) ++issued;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        Lines lines = c.session.WaitFor(static_cast<size_t>(issued) + 1, 10);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "disconnected");
+        for (size_t i = 0; i + 1 < lines.size(); ++i) {
+            EXPECT_NE(lines[i].find(" 102 Connection closed remotely"), std::string::npos)
+                << lines[i];
+        }
+        EXPECT_TRUE(WaitUntilIdle(c.session));
+        c.session.SetAccounting(nullptr);
+    }
+    EXPECT_EQ(ledger.Open(), 0u);
+    EXPECT_EQ(ledger.errors, 0);
 }
 
 TEST(SessionReentrancy, RequestsFromInsideNotifications) {

@@ -2,8 +2,10 @@
 //   voxtrel_soak [--seconds S] [--controls N] [--simulators K] [--seed X] [--memory-slack KIB]
 //       many controls, each on a host thread of its own, issue a random mix of all fifteen
 //       methods, from their threads and from inside event handlers, while the simulators inject
-//       faults; every request must end exactly once and every event must belong to something
-//       its control started, with no memory growth and no thread left behind.
+//       every kind of fault (late, faulted and missing answers, random closes, split writes,
+//       garbage, floods, slow reading); every request must end exactly once and every event
+//       must belong to something its control started, with no memory growth and no thread
+//       left behind.
 //   voxtrel_soak --scale N
 //       N controls with their host threads against one simulator: each connects, works and is
 //       destroyed cleanly; descriptors above 1024 are in use.
@@ -119,6 +121,11 @@ class Host : public VoxtrelEvents {
 
     void Run() {
         while (Clock::now() < end_) {
+            // A new control hears only of what it starts itself: the ids of the one before go,
+            // so that the run's memory is the control's and not this bookkeeping's.
+            calls_ids_.clear();
+            subscriptions_.clear();
+            used_.clear();
             auto control = std::make_unique<CVoxtrelCtrl>();
             control_ = control.get();
             control->SetSessionAccounting(&ledger_);
@@ -314,7 +321,8 @@ class Host : public VoxtrelEvents {
     long fromHandlers_ = 0;
 };
 
-// Drives the simulators' consoles: faults, silences, closed connections, offers and digits.
+// Drives the simulators' consoles: every kind of injected fault (late answers, faults, silence,
+// random closes, split writes, garbage, floods, slow reading), calm spells, offers and closes.
 void InjectFaults(std::vector<pbx::PbxSimulator*> simulators, uint32_t seed,
                   Clock::time_point end) {
     std::mt19937 random(seed);
@@ -324,33 +332,66 @@ void InjectFaults(std::vector<pbx::PbxSimulator*> simulators, uint32_t seed,
     static const char* const methods[] = {
         "createcall",  "closecall",           "transfercall",         "joincalls", "unjoincalls",
         "playmessage", "enabledtmfdetection", "incomingcallhandling", "subscribe", "unsubscribe"};
-    std::set<std::string> muted;
+    // Each simulator's random choices repeat with the run's seed.
+    for (size_t i = 0; i < simulators.size(); ++i) {
+        std::string reply;
+        simulators[i]->Command("chaos seed " + std::to_string(seed + i + 1), reply);
+    }
+    auto inject = [&](pbx::PbxSimulator& pbx, const std::string& command, const char* kind) {
+        std::string reply;
+        if (pbx.Command(command, reply)) totals.faultsInjected[kind]++;
+    };
     while (Clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(pick(20, 120)));
         pbx::PbxSimulator& pbx = *simulators[pick(0, static_cast<int>(simulators.size()) - 1)];
         std::string reply;
         std::string method = methods[pick(0, 9)];
-        switch (pick(0, 9)) {
+        switch (pick(0, 29)) {
             case 0:
             case 1:
-                pbx.Command("fault " + method + " " + std::to_string(pick(1, 99)) + " soak", reply);
-                totals.faultsInjected["fault answer"]++;
-                break;
             case 2:
-                pbx.Command("mute " + method, reply);
-                muted.insert(method);
-                totals.faultsInjected["never answer"]++;
+                inject(pbx, "fault " + method + " " + std::to_string(pick(1, 99)) + " soak",
+                       "fault answer");
                 break;
             case 3:
-                for (const std::string& m : muted)
-                    pbx.Command("unmute " + m, reply);
-                muted.clear();
+                inject(pbx,
+                       "fault-rate " + method + " " + std::to_string(pick(5, 60)) + " " +
+                           std::to_string(pick(1, 99)) + " soak rate",
+                       "fault rate");
                 break;
             case 4:
-                if (pick(0, 3) == 0) {
-                    pbx.Command("close", reply);
-                    totals.faultsInjected["connection closed"]++;
-                }
+                inject(pbx, "mute " + method, "never answer");
+                break;
+            case 5:
+                // Some late answers come after the session has given up on their request.
+                inject(pbx,
+                       "delay " + method + " " + std::to_string(pick(0, 3) ? pick(20, 800) : 2500),
+                       "answer late");
+                break;
+            case 6:
+                inject(pbx, "chaos close " + std::to_string(pick(1, 4)), "close at random");
+                break;
+            case 7:
+                if (pick(0, 3) == 0) inject(pbx, "close", "connection closed");
+                break;
+            case 8:
+                inject(pbx, pick(0, 1) ? "chaos split on" : "chaos split off", "split writes");
+                break;
+            case 9:
+            case 10:
+                inject(pbx, "garbage", "garbage");
+                break;
+            case 11:
+                if (pick(0, 1) == 0) inject(pbx, "flood", "flood");
+                break;
+            case 12:
+                inject(pbx, "chaos slow-read " + std::to_string(pick(0, 2) ? pick(500, 20000) : 0),
+                       "slow read");
+                break;
+            case 13:
+            case 14:
+                // A calm spell: every injected fault of the simulator ends.
+                pbx.Command("chaos off", reply);
                 break;
             default:
                 pbx.Command("offer ext" + std::to_string(pick(0, 3)) + " sip:caller@soak", reply);
@@ -359,8 +400,7 @@ void InjectFaults(std::vector<pbx::PbxSimulator*> simulators, uint32_t seed,
     }
     for (pbx::PbxSimulator* pbx : simulators) {
         std::string reply;
-        for (const std::string& m : muted)
-            pbx->Command("unmute " + m, reply);
+        pbx->Command("chaos off", reply);
     }
 }
 

@@ -172,15 +172,45 @@ class PbxCommandTest(unittest.TestCase):
         self.assertIn("<boolean>1</boolean>", answer)
         self.assertEqual(service.stop(), 0)
 
+    def test_fault_options_shape_the_answers_from_the_start(self):
+        service, port = self.start("--seed", "5", "--fault", "closecall:33:out: of order",
+                                   "--mute", "unjoincalls", "--delay", "unsubscribe:50",
+                                   "--split-writes", "--slow-read", "100000",
+                                   "--close-chance", "0")
+        self.assertEqual(service.command("chaos"), "seed 5 close 0 split on slow-read 100000")
+        client = self.connect(port)
+        client.call(request("authenticate", string("demo"), string("demo")))
+        faulted = client.call(request("closecall", string("42")))
+        self.assertIn("<int>33</int>", faulted)
+        self.assertIn(string("out: of order"), faulted)
+        # The muted unjoincalls gets nothing; the late unsubscribe answer is the next to come.
+        client.socket.sendall(request("unjoincalls", string("7"), string("8")))
+        answer = client.call(request("unsubscribe", string("7")))
+        self.assertIn("<int>6</int>", answer)
+        self.assertTrue(service.command("garbage 1").startswith("ok connection 1, "))
+        self.assertEqual(client.message(), "garbage: no XML-RPC document, not even XML")
+        self.assertTrue(service.command("flood").startswith("ok connection 1, "))
+        self.assertTrue(client.closed())
+        self.assertEqual(service.stop(), 0)
+
     def test_help_and_usage_errors(self):
         result = subprocess.run([VOXTREL, "pbx", "--help"], capture_output=True, timeout=WAIT)
         self.assertEqual(result.returncode, 0)
         text = result.stdout.decode("latin-1")
         for expected in ("--listen HOST:PORT", "--user NAME:PASSWORD", "offer EXT FROM",
-                         "mail SUBSCRID FROM DURATION MAILID", "3 connected", "8 failed"):
+                         "mail SUBSCRID FROM DURATION MAILID", "3 connected", "8 failed",
+                         "--delay METHOD:MS", "--fault METHOD:CODE[:TEXT]",
+                         "--fault-rate METHOD:PERCENT:CODE[:TEXT]", "--mute METHOD",
+                         "--close-chance PERCENT", "--split-writes",
+                         "--slow-read BYTES_PER_SECOND", "--seed N", "delay METHOD MILLISECONDS",
+                         "fault-rate METHOD PERCENT CODE", "chaos close PERCENT",
+                         "chaos split on|off", "chaos slow-read BYTES_PER_SECOND",
+                         "garbage [CONNECTION]", "flood [CONNECTION]"):
             self.assertIn(expected, text)
         for arguments in (["pbx", "--listen", "127.0.0.1"], ["pbx", "--user", "nopassword"],
-                          ["pbx", "--frobnicate"], ["frobnicate"]):
+                          ["pbx", "--frobnicate"], ["frobnicate"], ["pbx", "--fault", "hold:3"],
+                          ["pbx", "--close-chance", "101"], ["pbx", "--delay", "closecall"],
+                          ["pbx", "--seed", "x"]):
             result = subprocess.run([VOXTREL, *arguments], capture_output=True, timeout=WAIT)
             self.assertEqual(result.returncode, 2, arguments)
         result = subprocess.run([VOXTREL, "--help"], capture_output=True, timeout=WAIT)
