@@ -67,8 +67,8 @@ void CVoxtrelCtrl::HandleMessage(const ControlMessage& message) {
 bool CVoxtrelCtrl::Connect(const std::string& serverAddress, int16_t serverPort, int32_t timeout,
                            const std::string& username, const std::string& password) {
     if (!session_) return false;
-    if (session_->Dropping()) {
-        // Called from the Disconnected handler, the worker still waits on this thread: let it
+    if (session_->Dropping() || session_->State() == kClosing) {
+        // Called from the Disconnected handler, the worker may still wait on this thread: let it
         // finish the drop before connecting again.
         mailbox_->SetRefusing(true);
         mailbox_->SetRefusing(false);

@@ -127,9 +127,10 @@ bool CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
 
 bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_t timeout,
                                 const std::string& userName, const std::string& password) {
-    // A host that reconnects as soon as it hears of a lost connection finds the worker still
-    // finishing the drop: it waits for that, not for anything else.
-    if (dropping_) WaitForState({kIdle});
+    // A host that reconnects as soon as it hears of a lost connection, or right after a refused
+    // attempt, finds the worker still dropping the old connection: it waits for that, not for
+    // anything else. The worker was woken for the drop already.
+    if (dropping_ || State() == kClosing) WaitForState({kIdle});
     if (State() != kIdle) return false;
     SocketAddress address;
     if (!BsdSocket::GetHostByName(server.c_str(), address)) return false;
