@@ -1,0 +1,153 @@
+// The Windows doorbell: a message-only window on the host's thread. A ring is a private message
+// posted to it, so whatever message loop the host runs (its own, a script host's, a dialog's, or
+// Wait) calls onRing on the host's thread.
+#include "control/host_doorbell.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <utility>
+
+namespace voxtrel {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"VoxtrelHostDoorbell";
+constexpr UINT kRingMessage = WM_APP;
+
+HMODULE CodeModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&CodeModule), &module);
+    return module;
+}
+
+class WindowsDoorbell final : public HostDoorbell {
+  public:
+    static std::unique_ptr<HostDoorbell> Make(std::function<void()> onRing);
+    ~WindowsDoorbell() override;
+
+    void Ring() override;
+    bool Wait(int timeoutMs) override;
+    int Descriptor() const override { return -1; }
+
+  private:
+    explicit WindowsDoorbell(std::function<void()> onRing) : onRing_(std::move(onRing)) {}
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static bool UseClass();
+    static void LeaveClass();
+
+    HWND hwnd_ = nullptr;
+    std::function<void()> onRing_;
+    // At most one ring message waits in the queue: rings that come while one waits add nothing.
+    std::atomic<bool> posted_{false};
+    unsigned handledRings_ = 0;  // host's thread only
+    // Cleared by the destructor: lets Wait see that onRing destroyed the doorbell under it.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    // The class exists while any doorbell does, so that a module unloaded and loaded again never
+    // meets a class whose window procedure pointed into its old image.
+    static inline SRWLOCK classLock_ = SRWLOCK_INIT;
+    static inline long classUsers_ = 0;
+};
+
+std::unique_ptr<HostDoorbell> WindowsDoorbell::Make(std::function<void()> onRing) {
+    std::unique_ptr<WindowsDoorbell> bell(new WindowsDoorbell(std::move(onRing)));
+    if (!UseClass()) return nullptr;
+    bell->hwnd_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  CodeModule(), bell.get());
+    if (!bell->hwnd_) {
+        LeaveClass();
+        return nullptr;
+    }
+    return bell;
+}
+
+WindowsDoorbell::~WindowsDoorbell() {
+    *alive_ = false;
+    if (hwnd_) {
+        // A ring still queued goes with the window.
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+        LeaveClass();
+    }
+}
+
+void WindowsDoorbell::Ring() {
+    if (posted_.exchange(true)) return;
+    if (!PostMessageW(hwnd_, kRingMessage, 0, 0)) posted_.store(false);
+}
+
+bool WindowsDoorbell::Wait(int timeoutMs) {
+    const unsigned before = handledRings_;
+    const std::shared_ptr<bool> alive = alive_;
+    const ULONGLONG deadline =
+        GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // The host's own loop must still see it.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return *alive && handledRings_ != before;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+            if (!*alive) return true;
+            if (handledRings_ != before) return true;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+    }
+}
+
+LRESULT CALLBACK WindowsDoorbell::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    } else if (message == kRingMessage) {
+        auto* bell = reinterpret_cast<WindowsDoorbell*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (!bell) return 0;
+        // Cleared first: a ring that comes while onRing runs posts a new message.
+        bell->posted_.store(false);
+        ++bell->handledRings_;
+        // onRing may destroy the doorbell; nothing of it is touched afterwards.
+        if (bell->onRing_) bell->onRing_();
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+bool WindowsDoorbell::UseClass() {
+    AcquireSRWLockExclusive(&classLock_);
+    bool ok = true;
+    if (classUsers_ == 0) {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = CodeModule();
+        wc.lpszClassName = kClassName;
+        ok = RegisterClassExW(&wc) != 0;
+    }
+    if (ok) ++classUsers_;
+    ReleaseSRWLockExclusive(&classLock_);
+    return ok;
+}
+
+void WindowsDoorbell::LeaveClass() {
+    AcquireSRWLockExclusive(&classLock_);
+    if (--classUsers_ == 0) UnregisterClassW(kClassName, CodeModule());
+    ReleaseSRWLockExclusive(&classLock_);
+}
+
+}  // namespace
+
+std::unique_ptr<HostDoorbell> HostDoorbell::Create(std::function<void()> onRing) {
+    return WindowsDoorbell::Make(std::move(onRing));
+}
+
+}  // namespace voxtrel
