@@ -2,10 +2,13 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE := build/release
 SANITIZE := build/sanitize
+TSAN := build/tsan
+# The suites with threads of their own, run again under ThreadSanitizer.
+TSAN_SUITES := session_tests control_tests
 BENCH := build/bench
 CMAKE_GEN := -G Ninja
 
-.PHONY: all release sanitize test bench fuzz demo deps format clean
+.PHONY: all release sanitize tsan test check-memory bench fuzz demo deps format clean
 
 all: release
 
@@ -22,13 +25,28 @@ sanitize: deps
 	  -DCMAKE_CXX_COMPILER=clang++ -DVOXTREL_SANITIZE=ON -DVOXTREL_FUZZ=ON
 	cmake --build $(SANITIZE) -j $(JOBS)
 
-test: release sanitize
+# ThreadSanitizer with clang, for the suites that run threads.
+tsan: deps
+	cmake -S . -B $(TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_COMPILER=clang++ -DVOXTREL_TSAN=ON
+	cmake --build $(TSAN) -j $(JOBS) --target $(TSAN_SUITES)
+
+test: release sanitize tsan
 	@echo "== test suites, release build =="
 	ctest --test-dir $(RELEASE) -j $(JOBS) --output-on-failure
 	@echo "== test suites under ASan+UBSan, with short fuzz runs =="
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(SANITIZE) -j $(JOBS) --output-on-failure
 	@scripts/fuzz-summary $(SANITIZE)
+	@echo "== threaded suites under ThreadSanitizer =="
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(TSAN) -j $(JOBS) --output-on-failure -R '^(Session|Control)'
+	@echo "== unit suites under valgrind memcheck =="
+	scripts/check-memory $(RELEASE)
+
+# The unit suites under valgrind's memcheck; part of make test.
+check-memory: release
+	scripts/check-memory $(RELEASE)
 
 bench: deps
 	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
@@ -39,6 +57,7 @@ bench: deps
 	mkdir -p $(BENCH)/documents
 	$(BENCH)/bench/voxtrel_bench --dump-documents $(BENCH)/documents
 	python3 bench/compare_python.py $(BENCH)/results.json $(BENCH)/documents
+	$(BENCH)/bench/voxtrel_delivery_bench 20000
 
 fuzz: sanitize
 	VOXTREL_FUZZ_SECONDS=60 ctest --test-dir $(SANITIZE) -L fuzz --output-on-failure
@@ -73,6 +92,6 @@ $(MINGW_TARGETS): deps
 	cmake -S . -B build/$@ $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/$@.cmake \
 	  -DGTest_DIR=$(CURDIR)/build/$@-gtest/install/lib/cmake/GTest
-	cmake --build build/$@ -j $(JOBS) --target xml_tests xmlrpc_tests protocol_tests net_tests
+	cmake --build build/$@ -j $(JOBS) --target xml_tests xmlrpc_tests protocol_tests net_tests voxtrel_control
 
 test: mingw

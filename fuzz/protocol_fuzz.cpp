@@ -12,7 +12,7 @@ using namespace voxtrel;
 
 namespace {
 
-class NullClient : public CallServiceClient {
+class NullClient : public CallServiceNotifications {
   public:
     void OnAuthenticate(const std::string&, const std::string&) override {}
     void OnAuthenticateResponse(bool, const std::string&) override {}

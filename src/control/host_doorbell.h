@@ -9,7 +9,7 @@
 namespace voxtrel {
 
 class HostDoorbell {
-public:
+  public:
     // Made on the host's thread. onRing is called on that thread when the platform's message
     // loop sees the ring (Windows); on POSIX the host calls Wait and then handles the events.
     static std::unique_ptr<HostDoorbell> Create(std::function<void()> onRing);

@@ -12,7 +12,7 @@ namespace voxtrel {
 // The host's event handlers. Each runs on the host's thread, inside PumpEvents (or the
 // platform's message loop on Windows); the control's methods may be called from inside them.
 class VoxtrelEvents {
-public:
+  public:
     virtual ~VoxtrelEvents() = default;
     virtual void CallStateChanged(const std::string& callID, int16_t callState) = 0;
     virtual void MessagePlayed(const std::string& callID) = 0;
@@ -30,9 +30,10 @@ public:
 
 class ControlServiceClient;
 class EventMailbox;
+struct ControlMessage;
 
 class CVoxtrelCtrl {
-public:
+  public:
     // The calling thread becomes the host's thread: the control's window is bound to it and
     // events are delivered there. The window exists from construction.
     CVoxtrelCtrl();
@@ -69,7 +70,7 @@ public:
 
     // The control's window, the target of event delivery. Without it every event is dropped, as
     // for a control that is not in-place active. Host's thread only.
-    bool CreateControlWindow();  // false when it exists already
+    bool CreateControlWindow();   // false when it exists already
     void DestroyControlWindow();  // drops a delivery in progress unhandled
     bool HasControlWindow() const;
 
@@ -80,7 +81,10 @@ public:
     // (POSIX); -1 without a window or where the platform delivers through its message loop.
     int EventDescriptor() const;
 
-private:
+  private:
+    // The window's message handlers: each fires its event on the host's thread.
+    void HandleMessage(const ControlMessage& message);
+
     std::unique_ptr<EventMailbox> mailbox_;
     std::unique_ptr<ControlServiceClient> session_;
     VoxtrelEvents* sink_ = nullptr;

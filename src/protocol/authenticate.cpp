@@ -1,6 +1,7 @@
 // Authenticate request and answer.
 #include "protocol/authenticate.h"
 
+#include "protocol/call_service_notifications.h"
 #include "protocol/fault_response.h"
 
 namespace voxtrel {
@@ -19,7 +20,7 @@ bool AuthenticateMethod::Write(std::string& out) const {
     return WriteRequest(out, {userName.get(), password.get()});
 }
 
-void AuthenticateMethod::Dispatch(CallServiceClient& session) {
+void AuthenticateMethod::Dispatch(CallServiceNotifications& session) {
     if (userName && password) session.OnAuthenticate(userName->value, password->value);
 }
 
@@ -44,7 +45,7 @@ bool AuthenticateResponseMethod::Write(std::string& out) const {
     return WriteResponse(out, {success.get(), statusText.get()});
 }
 
-void AuthenticateResponseMethod::Dispatch(CallServiceClient& session) {
+void AuthenticateResponseMethod::Dispatch(CallServiceNotifications& session) {
     if (success && statusText) session.OnAuthenticateResponse(success->value, statusText->value);
 }
 

@@ -15,7 +15,7 @@ class AuthenticateMethod : public XmlRpcRequestMethod {
     ~AuthenticateMethod() override;
 
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     std::unique_ptr<XmlRpcResponseMethod> CreateResponse(bool fault) const override;
     bool ReadParams(XMLNavigator& navigator) override;
     virtual bool SetParams(const std::string& user, const std::string& pass);
@@ -29,7 +29,7 @@ class AuthenticateResponseMethod : public XmlRpcResponseMethod {
     AuthenticateResponseMethod() : XmlRpcResponseMethod(kAuthenticate) {}
 
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     bool SetParams(bool accepted, const std::string& text);
 

@@ -1,6 +1,7 @@
 // Call-control requests: their params, reading and dispatch.
 #include "protocol/call_control.h"
 
+#include "protocol/call_service_notifications.h"
 namespace voxtrel {
 
 namespace {
@@ -18,7 +19,7 @@ bool CreateCallMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get(), from.get(), to.get()});
 }
 
-void CreateCallMethod::Dispatch(CallServiceClient& session) {
+void CreateCallMethod::Dispatch(CallServiceNotifications& session) {
     PartyAddress target;
     if (from && ParseTarget(to.get(), target)) session.OnCreateCall(GetId(), from->value, target);
 }
@@ -44,7 +45,7 @@ bool CloseCallMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get()});
 }
 
-void CloseCallMethod::Dispatch(CallServiceClient& session) {
+void CloseCallMethod::Dispatch(CallServiceNotifications& session) {
     session.OnCloseCall(GetId());
 }
 
@@ -62,7 +63,7 @@ bool TransferCallMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get(), to.get()});
 }
 
-void TransferCallMethod::Dispatch(CallServiceClient& session) {
+void TransferCallMethod::Dispatch(CallServiceNotifications& session) {
     PartyAddress target;
     if (ParseTarget(to.get(), target)) session.OnTransferCall(GetId(), target);
 }
@@ -96,11 +97,11 @@ bool CallPairMethod::SetParams(uint64_t callId, uint64_t otherCallId) {
     return true;
 }
 
-void JoinCallsMethod::Dispatch(CallServiceClient& session) {
+void JoinCallsMethod::Dispatch(CallServiceNotifications& session) {
     if (otherCall) session.OnJoinCalls(GetId(), ParseId(otherCall->value));
 }
 
-void UnjoinCallsMethod::Dispatch(CallServiceClient& session) {
+void UnjoinCallsMethod::Dispatch(CallServiceNotifications& session) {
     if (otherCall) session.OnUnjoinCalls(GetId(), ParseId(otherCall->value));
 }
 
@@ -109,7 +110,7 @@ bool PlayMessageMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get(), fileName.get(), playCount.get()});
 }
 
-void PlayMessageMethod::Dispatch(CallServiceClient& session) {
+void PlayMessageMethod::Dispatch(CallServiceNotifications& session) {
     if (fileName)
         session.OnPlayMessage(GetId(), fileName->value, playCount ? playCount->value : -1);
 }
@@ -132,7 +133,7 @@ bool EnableDtmfDetectionMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get(), onoff.get()});
 }
 
-void EnableDtmfDetectionMethod::Dispatch(CallServiceClient& session) {
+void EnableDtmfDetectionMethod::Dispatch(CallServiceNotifications& session) {
     if (onoff) session.OnEnableDtmfDetection(GetId(), onoff->value);
 }
 

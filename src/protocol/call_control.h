@@ -14,7 +14,7 @@ class CreateCallMethod : public XmlRpcRequestMethod {
   public:
     CreateCallMethod() : XmlRpcRequestMethod(kCreateCall) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     // False, leaving from and to as they were, when the target does not write.
     bool SetParams(uint64_t callId, const std::string& fromText, const PartyAddress& target);
@@ -27,7 +27,7 @@ class CloseCallMethod : public XmlRpcRequestMethod {
   public:
     CloseCallMethod() : XmlRpcRequestMethod(kCloseCall) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     bool SetParams(uint64_t callId);
 };
@@ -36,7 +36,7 @@ class TransferCallMethod : public XmlRpcRequestMethod {
   public:
     TransferCallMethod() : XmlRpcRequestMethod(kTransferCall) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     bool SetParams(uint64_t callId, const PartyAddress& target);
 
@@ -58,14 +58,14 @@ class CallPairMethod : public XmlRpcRequestMethod {
 class JoinCallsMethod : public CallPairMethod {
   public:
     JoinCallsMethod() : CallPairMethod(kJoinCalls) {}
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     std::unique_ptr<XmlRpcValueString>& callIDtoJoin = otherCall;
 };
 
 class UnjoinCallsMethod : public CallPairMethod {
   public:
     UnjoinCallsMethod() : CallPairMethod(kUnjoinCalls) {}
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     std::unique_ptr<XmlRpcValueString>& callIDtoUnjoin = otherCall;
 };
 
@@ -73,7 +73,7 @@ class PlayMessageMethod : public XmlRpcRequestMethod {
   public:
     PlayMessageMethod() : XmlRpcRequestMethod(kPlayMessage) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     bool SetParams(uint64_t callId, const std::string& name, int32_t count);
 
@@ -85,7 +85,7 @@ class EnableDtmfDetectionMethod : public XmlRpcRequestMethod {
   public:
     EnableDtmfDetectionMethod() : XmlRpcRequestMethod(kEnableDtmfDetection) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     // Detection is switched on exactly when flag is 1.
     bool SetParams(uint64_t callId, int32_t flag);

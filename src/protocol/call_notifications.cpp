@@ -1,6 +1,7 @@
 // Call notifications: params, reading and dispatch.
 #include "protocol/call_notifications.h"
 
+#include "protocol/call_service_notifications.h"
 namespace voxtrel {
 
 bool CallIntNotification::Write(std::string& out) const {
@@ -13,7 +14,7 @@ bool CallIntNotification::ReadParams(XMLNavigator& navigator) {
            ReadRequiredParam(navigator, kXmlRpcInt, dataParam) && !HasMoreElements(navigator);
 }
 
-void CallStateChangedMethod::Dispatch(CallServiceClient& session) {
+void CallStateChangedMethod::Dispatch(CallServiceNotifications& session) {
     if (dataParam) session.OnCallStateChanged(GetId(), dataParam->value);
 }
 
@@ -28,7 +29,7 @@ bool MessagePlayedMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get()});
 }
 
-void MessagePlayedMethod::Dispatch(CallServiceClient& session) {
+void MessagePlayedMethod::Dispatch(CallServiceNotifications& session) {
     session.OnMessagePlayed(GetId());
 }
 
@@ -41,7 +42,7 @@ bool MessagePlayedMethod::SetParams(uint64_t callId) {
     return true;
 }
 
-void DtmfDigitReceivedMethod::Dispatch(CallServiceClient& session) {
+void DtmfDigitReceivedMethod::Dispatch(CallServiceNotifications& session) {
     if (dataParam) {
         session.OnDtmfDigitReceived(GetId(), static_cast<char>(dataParam->value & 0xFF));
     }

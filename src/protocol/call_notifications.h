@@ -24,7 +24,7 @@ class CallIntNotification : public XmlRpcRequestMethod {
 class CallStateChangedMethod : public CallIntNotification {
   public:
     CallStateChangedMethod() : CallIntNotification(kCallStateChanged) {}
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool SetParams(uint64_t callId, int32_t state);
 };
 
@@ -32,7 +32,7 @@ class MessagePlayedMethod : public XmlRpcRequestMethod {
   public:
     MessagePlayedMethod() : XmlRpcRequestMethod(kMessagePlayed) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     bool SetParams(uint64_t callId);
 };
@@ -41,7 +41,7 @@ class DtmfDigitReceivedMethod : public CallIntNotification {
   public:
     DtmfDigitReceivedMethod() : CallIntNotification(kDtmfDigitDetected) {}
     // Passes the low 8 bits of the int as the digit's character.
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     // The digit travels as its character code, sign-extended from 8 bits.
     virtual bool SetParams(uint64_t callId, char digit);
 };

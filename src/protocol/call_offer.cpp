@@ -1,6 +1,7 @@
 // Call offers and their answers, on both the receiving and the sending side.
 #include "protocol/call_offer.h"
 
+#include "protocol/call_service_notifications.h"
 #include <string_view>
 
 #include "protocol/fault_response.h"
@@ -41,7 +42,7 @@ bool CallArrivedMethod::Write(std::string& out) const {
     return WriteRequest(out, {dataParam.get(), idParam.get()});
 }
 
-void CallArrivedMethod::Dispatch(CallServiceClient& session) {
+void CallArrivedMethod::Dispatch(CallServiceNotifications& session) {
     if (!dataParam) return;
     PartyAddress caller;
     PartyAddress callee;
@@ -178,7 +179,7 @@ bool CallArrivedResponseMethod::ReadParams(XMLNavigator& navigator) {
     }
 }
 
-void CallArrivedResponseMethod::Dispatch(CallServiceClient& session) {
+void CallArrivedResponseMethod::Dispatch(CallServiceNotifications& session) {
     switch (actionCode) {
         case kActionAccept:
             session.OnCallAccepted(GetId(), callerId, displayName);

@@ -17,7 +17,7 @@ class CallArrivedMethod : public XmlRpcRequestMethod {
     CallArrivedMethod() : XmlRpcRequestMethod(kProcess) {}
     bool Write(std::string& out) const override;
     // Drops an offer whose "From" or "To" is missing, not a string or not an address.
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     // An empty answer: it does not write, so the offer is not answered until the host decides.
     std::unique_ptr<XmlRpcResponseMethod> CreateResponse(bool fault) const override;
     bool ReadParams(XMLNavigator& navigator) override;
@@ -37,7 +37,7 @@ class CallArrivedResponseMethod : public XmlRpcResponseMethod {
   public:
     CallArrivedResponseMethod() : XmlRpcResponseMethod(kProcess) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
 
     bool BuildAccept(uint64_t callId, const std::string& callerIdText,

@@ -1,6 +1,7 @@
 // Writing, reading and dispatch of fault answers.
 #include "protocol/fault_response.h"
 
+#include "protocol/call_service_notifications.h"
 namespace voxtrel {
 
 using namespace std::string_view_literals;
@@ -14,7 +15,7 @@ bool FaultResponseMethod::Write(std::string& out) const {
     return true;
 }
 
-void FaultResponseMethod::Dispatch(CallServiceClient& session) {
+void FaultResponseMethod::Dispatch(CallServiceNotifications& session) {
     if (!faultStruct) return;
     auto* code = GetMemberAs<XmlRpcValueInt>(*faultStruct, "faultCode", kXmlRpcInt);
     if (code == nullptr) return;

@@ -15,7 +15,7 @@ class FaultResponseMethod : public XmlRpcResponseMethod {
     bool Write(std::string& out) const override;
     // Reports the fault to OnRequestFailed with this answer's id; nothing without a struct or
     // without an int "faultCode".
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadFault(XMLNavigator& navigator) override;
 
     // Fills the struct with the code and, when not empty, the text.

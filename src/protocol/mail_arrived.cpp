@@ -1,6 +1,7 @@
 // Voice-mail notices: params, reading, dispatch and the service side's setter.
 #include "protocol/mail_arrived.h"
 
+#include "protocol/call_service_notifications.h"
 #include "protocol/local_time.h"
 
 namespace voxtrel {
@@ -10,7 +11,7 @@ bool MailArrivedMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get(), dataParam.get()});
 }
 
-void MailArrivedMethod::Dispatch(CallServiceClient& session) {
+void MailArrivedMethod::Dispatch(CallServiceNotifications& session) {
     if (!idParam || !dataParam) return;
     PartyAddress from;
     ResetPartyAddress(from);

@@ -17,7 +17,7 @@ class MailArrivedMethod : public XmlRpcRequestMethod {
     bool Write(std::string& out) const override;
     // Nothing is dispatched unless all four members are there with their exact kinds and the
     // sender parses.
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     // The time is written as local time, "%Y-%m-%d %H:%M:%S".
     virtual bool SetParams(uint64_t subscriptionId, const PartyAddress& from, int32_t time,

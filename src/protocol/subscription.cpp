@@ -1,6 +1,7 @@
 // Incoming-call registration, voice-mail subscription and unsubscription.
 #include "protocol/subscription.h"
 
+#include "protocol/call_service_notifications.h"
 #include "protocol/fault_response.h"
 
 namespace voxtrel {
@@ -10,7 +11,7 @@ bool IncomingCallHandlingMethod::Write(std::string& out) const {
     return WriteRequest(out, {extensionName.get(), enable.get()});
 }
 
-void IncomingCallHandlingMethod::Dispatch(CallServiceClient& session) {
+void IncomingCallHandlingMethod::Dispatch(CallServiceNotifications& session) {
     if (extensionName && enable)
         session.OnIncomingCallHandling(extensionName->value, enable->value);
 }
@@ -31,7 +32,7 @@ bool SubscribeMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get(), subscriptionType.get(), subscriptionData.get()});
 }
 
-void SubscribeMethod::Dispatch(CallServiceClient& session) {
+void SubscribeMethod::Dispatch(CallServiceNotifications& session) {
     if (!idParam || !subscriptionType || subscriptionType->value != kVoiceMailSubscription ||
         !subscriptionData) {
         return;
@@ -64,7 +65,7 @@ bool UnsubscribeMethod::Write(std::string& out) const {
     return WriteRequest(out, {idParam.get()});
 }
 
-void UnsubscribeMethod::Dispatch(CallServiceClient& session) {
+void UnsubscribeMethod::Dispatch(CallServiceNotifications& session) {
     if (idParam) session.OnUnsubscribe(GetId());
 }
 
@@ -82,7 +83,7 @@ bool SubscribeResponseMethod::Write(std::string& out) const {
     return WriteResponse(out, {idParam.get(), confirmed.get(), errorCode.get()});
 }
 
-void SubscribeResponseMethod::Dispatch(CallServiceClient& session) {
+void SubscribeResponseMethod::Dispatch(CallServiceNotifications& session) {
     if (idParam && confirmed && errorCode) {
         session.OnSubscriptionConfirmed(GetId(), confirmed->value, errorCode->value);
     }

@@ -13,7 +13,7 @@ class IncomingCallHandlingMethod : public XmlRpcRequestMethod {
   public:
     IncomingCallHandlingMethod() : XmlRpcRequestMethod(kIncomingCallHandling) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     // Offering is switched on exactly when flag is 1.
     virtual bool SetParams(const std::string& extension, int32_t flag);
@@ -29,7 +29,7 @@ class SubscribeMethod : public XmlRpcRequestMethod {
   public:
     SubscribeMethod() : XmlRpcRequestMethod(kSubscribe) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     std::unique_ptr<XmlRpcResponseMethod> CreateResponse(bool fault) const override;
     bool ReadParams(XMLNavigator& navigator) override;
     virtual bool SetParams(uint64_t subscriptionId, const std::string& extension);
@@ -42,7 +42,7 @@ class UnsubscribeMethod : public XmlRpcRequestMethod {
   public:
     UnsubscribeMethod() : XmlRpcRequestMethod(kUnsubscribe) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     virtual bool SetParams(uint64_t subscriptionId);
 };
@@ -51,7 +51,7 @@ class SubscribeResponseMethod : public XmlRpcResponseMethod {
   public:
     SubscribeResponseMethod() : XmlRpcResponseMethod(kSubscribe) {}
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient& session) override;
+    void Dispatch(CallServiceNotifications& session) override;
     bool ReadParams(XMLNavigator& navigator) override;
     bool SetParams(uint64_t subscriptionId, bool isConfirmed, int32_t code);
 

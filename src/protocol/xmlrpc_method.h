@@ -8,11 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/call_service_client.h"
 #include "xml/xml_navigator.h"
 #include "xmlrpc/xmlrpc_value.h"
 
 namespace voxtrel {
+
+class CallServiceNotifications;
 
 enum MethodType : uint32_t {
     kCreateCall = 0,
@@ -54,7 +55,7 @@ class XmlRpcMethod {
 
     // Appends the XML declaration line. Write never clears out; callers pass an empty string.
     virtual bool Write(std::string& out) const;
-    virtual void Dispatch(CallServiceClient& session) = 0;
+    virtual void Dispatch(CallServiceNotifications& session) = 0;
 
     // The id held in idParam, or 0 without one.
     uint64_t GetId() const;
@@ -96,7 +97,7 @@ class XmlRpcResponseMethod : public XmlRpcMethod {
 
     // The plain answer: idParam as the single param.
     bool Write(std::string& out) const override;
-    void Dispatch(CallServiceClient&) override {}
+    void Dispatch(CallServiceNotifications&) override {}
     // Reads what follows the "params" start tag: the first param, a string, into idParam.
     virtual bool ReadParams(XMLNavigator& navigator);
     // Sets idParam to the id's decimal text.

@@ -1,4 +1,4 @@
-// A CallServiceClient that records every notification as one line of text, for the protocol
+// A CallServiceNotifications that records every notification as one line of text, for the protocol
 // tests and the interoperability tool.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/call_service_client.h"
+#include "protocol/call_service_notifications.h"
 
 namespace voxtrel {
 
@@ -19,7 +19,7 @@ inline std::string Describe(const PartyAddress& a) {
     return text + "}";
 }
 
-class RecordingClient : public CallServiceClient {
+class RecordingClient : public CallServiceNotifications {
   public:
     void OnAuthenticate(const std::string& u, const std::string& p) override {
         Add("OnAuthenticate " + u + " " + p);

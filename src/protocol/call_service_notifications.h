@@ -1,5 +1,5 @@
-// The service session as the protocol's messages see it: the 22 notification operations that a
-// message's Dispatch calls, in their fixed slot order. They run on the session's worker thread.
+// The notifications of the service session, in their fixed slot order: what a message's Dispatch
+// calls. The session implements them; they run on its worker thread.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 namespace voxtrel {
 
-class CallServiceClient {
+class CallServiceNotifications {
   public:
     // Requests that the service sends, and the answers to this side's requests, in slot order.
     virtual void OnAuthenticate(const std::string& userName, const std::string& password) = 0;
@@ -47,7 +47,7 @@ class CallServiceClient {
 
   protected:
     // Not deleted through this interface: the owner deletes the concrete session.
-    ~CallServiceClient() = default;
+    ~CallServiceNotifications() = default;
 };
 
 }  // namespace voxtrel

@@ -1,0 +1,164 @@
+// The control: argument conversions of the fifteen methods, the window's life, and the message
+// handlers that fire the host's events.
+#include "control/voxtrel_ctrl.h"
+
+#include "control/control_service_client.h"
+#include "protocol/xmlrpc_method.h"
+
+namespace voxtrel {
+
+namespace {
+// Events carry the low 16 bits of the state and of the sign-extended digit.
+int16_t Low16(int64_t value) {
+    return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
+}
+}  // namespace
+
+CVoxtrelCtrl::CVoxtrelCtrl()
+    : mailbox_(std::make_unique<EventMailbox>(
+          [this](const ControlMessage& message) { HandleMessage(message); })) {
+    mailbox_->Open();
+    session_ = std::make_unique<ControlServiceClient>(this, mailbox_.get());
+}
+
+CVoxtrelCtrl::~CVoxtrelCtrl() {
+    // The worker may be waiting on the window: release it before the session stops it.
+    mailbox_->SetRefusing(true);
+    session_.reset();
+    mailbox_.reset();
+}
+
+void CVoxtrelCtrl::HandleMessage(const ControlMessage& message) {
+    VoxtrelEvents* sink = sink_;
+    if (sink == nullptr) return;
+    switch (message.message) {
+        case WM_CALLARRIVED:
+            sink->CallArrived(message.id, message.callArrived.caller, message.callArrived.callee,
+                              FormatId(message.callArrived.origCallId));
+            break;
+        case WM_CALLSTATECHANGED:
+            sink->CallStateChanged(message.id, Low16(message.value));
+            break;
+        case WM_MESSAGEPLAYED:
+            sink->MessagePlayed(message.id);
+            break;
+        case WM_DTMFDIGITRECEIVED:
+            sink->DtmfDigitReceived(message.id, Low16(message.value));
+            break;
+        case WM_REQUESTFAILED:
+            sink->RequestFailed(message.id, message.requestFailed.code, message.requestFailed.text);
+            break;
+        case WM_DISCONNECTED:
+            sink->Disconnected();
+            break;
+        case WM_MAILARRIVED:
+            sink->MailArrived(message.id, message.mailArrived.caller, message.mailArrived.time,
+                              message.mailArrived.duration, message.mailArrived.mailId);
+            break;
+        case WM_SUBSCRIPTIONCONFIRMED:
+            sink->SubscriptionConfirmed(message.id, message.subscription.confirmed != 0,
+                                        message.subscription.errorCode);
+            break;
+        default:
+            break;
+    }
+}
+
+bool CVoxtrelCtrl::Connect(const std::string& serverAddress, int16_t serverPort, int32_t timeout,
+                           const std::string& username, const std::string& password) {
+    if (!session_) return false;
+    return session_->Connect(serverAddress, static_cast<uint16_t>(serverPort), timeout, username,
+                             password);
+}
+
+bool CVoxtrelCtrl::Disconnect() {
+    if (!session_) return false;
+    // Deliveries on their way are dropped, and none waits on the host while it disconnects.
+    mailbox_->SetRefusing(true);
+    bool disconnected = session_->Disconnect();
+    mailbox_->SetRefusing(false);
+    return disconnected;
+}
+
+std::string CVoxtrelCtrl::CreateCall(const std::string& from, const std::string& to) {
+    if (!session_) return "0";
+    return FormatId(session_->CreateCall(from, to));
+}
+
+bool CVoxtrelCtrl::CloseCall(const std::string& callID) {
+    return session_ && session_->CloseCall(ParseId(callID));
+}
+
+bool CVoxtrelCtrl::TransferCall(const std::string& callID, const std::string& to) {
+    return session_ && session_->TransferCall(ParseId(callID), to);
+}
+
+bool CVoxtrelCtrl::JoinCalls(const std::string& callID, const std::string& callIDtoJoin) {
+    return session_ && session_->JoinCalls(ParseId(callID), ParseId(callIDtoJoin));
+}
+
+bool CVoxtrelCtrl::UnjoinCalls(const std::string& callID, const std::string& callIDtoUnjoin) {
+    return session_ && session_->UnjoinCalls(ParseId(callID), ParseId(callIDtoUnjoin));
+}
+
+bool CVoxtrelCtrl::PlayMessage(const std::string& callID, const std::string& fileName,
+                               int16_t playCount) {
+    return session_ && session_->PlayMessage(ParseId(callID), fileName, playCount);
+}
+
+bool CVoxtrelCtrl::EnableDtmfDetection(const std::string& callID, int32_t onoff) {
+    return session_ && session_->EnableDtmfDetection(ParseId(callID), onoff);
+}
+
+bool CVoxtrelCtrl::IncomingCallHandling(const std::string& extensionName, int32_t enable) {
+    return session_ && session_->IncomingCallHandling(extensionName, enable);
+}
+
+bool CVoxtrelCtrl::AcceptCall(const std::string& callID, const std::string& callerID,
+                              const std::string& callerDispName) {
+    return session_ && session_->AcceptCall(ParseId(callID), callerID, callerDispName);
+}
+
+bool CVoxtrelCtrl::RejectCall(const std::string& callID) {
+    return session_ && session_->RejectCall(ParseId(callID));
+}
+
+bool CVoxtrelCtrl::ForwardCall(const std::string& callID, const std::string& callee,
+                               const std::string& callerID, const std::string& callerDispName) {
+    return session_ && session_->ForwardCall(ParseId(callID), callee, callerID, callerDispName);
+}
+
+std::string CVoxtrelCtrl::SubscribeToVoiceMail(const std::string& extensionName) {
+    if (!session_) return "0";
+    return FormatId(session_->Subscribe(extensionName));
+}
+
+bool CVoxtrelCtrl::Unsubscribe(const std::string& subscrID) {
+    return session_ && session_->Unsubscribe(ParseId(subscrID));
+}
+
+void CVoxtrelCtrl::SetEventSink(VoxtrelEvents* sink) {
+    sink_ = sink;
+}
+
+bool CVoxtrelCtrl::CreateControlWindow() {
+    return mailbox_->Open();
+}
+
+void CVoxtrelCtrl::DestroyControlWindow() {
+    mailbox_->Close();
+}
+
+bool CVoxtrelCtrl::HasControlWindow() const {
+    return mailbox_->IsOpen();
+}
+
+int CVoxtrelCtrl::PumpEvents(int timeoutMs) {
+    return mailbox_->Pump(timeoutMs);
+}
+
+int CVoxtrelCtrl::EventDescriptor() const {
+    return mailbox_->Descriptor();
+}
+
+}  // namespace voxtrel

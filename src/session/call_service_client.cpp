@@ -1,0 +1,462 @@
+// The service session: connecting and authenticating, the worker thread's passes, writing
+// queued messages, time-outs, and the reading side that cuts and routes received messages.
+#include "session/call_service_client.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "net/bsd_socket.h"
+#include "net/socket_wait.h"
+#include "protocol/authenticate.h"
+#include "protocol/call_control.h"
+#include "protocol/call_offer.h"
+#include "protocol/fault_response.h"
+#include "protocol/subscription.h"
+
+namespace voxtrel {
+
+namespace {
+
+constexpr int kSocketLevel = 0xFFFF;  // SOL_SOCKET as the session's peers number it
+constexpr int kKeepAliveOption = 8;   // SO_KEEPALIVE
+constexpr int kReceiveChunk = 2048;
+constexpr uint32_t kSendTimeout = 10;
+
+// The portable socket option numbers the platform understands.
+bool EnableKeepAlive(BsdSocket& socket) {
+    int32_t on = 1;
+    return socket.SetOption(kSocketLevel, kKeepAliveOption, &on, sizeof on);
+}
+
+struct Failure {
+    uint64_t id;
+    int32_t code;
+    std::string text;
+};
+
+}  // namespace
+
+CallServiceClient::CallServiceClient() {
+    wakeSocket_ = std::make_unique<BsdSocket>(true);
+    SocketAddress loopback(Ipv4(127, 0, 0, 1), 0);
+    wakeSocket_->CreateUDP(&loopback);
+    wakeSocket_->ChangeMode(0);
+    SockAddrIn self;
+    if (wakeSocket_->GetSelfAddr(self)) wakeSocket_->SetPeerAddr(self);
+    running_ = true;
+    worker_ = std::thread([this] { WorkerLoop(); });
+}
+
+CallServiceClient::~CallServiceClient() {
+    Shutdown();
+}
+
+void CallServiceClient::Shutdown() {
+    if (!worker_.joinable()) return;
+    Disconnect();
+    running_ = false;
+    Wake();
+    // The worker never blocks without a limit: every wait it does ends on a wake-up byte, and
+    // notifications that wait on the host are released by the owner before it gets here.
+    worker_.join();
+    connection_.reset();
+    std::lock_guard<std::mutex> lock(queueLock_);
+    for (const RequestEntry& entry : sendQueue_)
+        Account(*entry.message, SessionAccounting::kDiscarded);
+    for (const RequestEntry& entry : awaitingList_) {
+        Account(*entry.message, SessionAccounting::kDiscarded);
+    }
+    sendQueue_.clear();
+    awaitingList_.clear();
+}
+
+uint64_t CallServiceClient::NewId() {
+    static std::atomic<uint64_t> last{0};
+    uint64_t now = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                             std::chrono::steady_clock::now().time_since_epoch())
+                                             .count());
+    uint64_t previous = last.load();
+    uint64_t id;
+    do {
+        id = std::max(now, previous + 1);
+    } while (!last.compare_exchange_weak(previous, id));
+    return id;
+}
+
+void CallServiceClient::Wake() {
+    const char zero = 0;
+    wakeSocket_->SendDatagram(&zero, 1, nullptr, 0, 0);
+}
+
+void CallServiceClient::SetState(SessionState state) {
+    state_.store(state);
+    std::lock_guard<std::mutex> lock(stateLock_);
+    stateChanged_.notify_all();
+}
+
+bool CallServiceClient::ChangeState(SessionState from, SessionState to) {
+    int32_t expected = from;
+    if (!state_.compare_exchange_strong(expected, to)) return false;
+    std::lock_guard<std::mutex> lock(stateLock_);
+    stateChanged_.notify_all();
+    return true;
+}
+
+SessionState CallServiceClient::WaitForState(std::initializer_list<SessionState> wanted) {
+    auto decided = [&] { return std::find(wanted.begin(), wanted.end(), State()) != wanted.end(); };
+    // The bound of every wait: the session time-out and five seconds, less one 100 ms step.
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds((timeout_.load() + 5) * 1000 - 100);
+    std::unique_lock<std::mutex> lock(stateLock_);
+    stateChanged_.wait_until(lock, deadline, decided);
+    return State();
+}
+
+void CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
+    if (SessionAccounting* accounting = accounting_.load()) accounting->Accepted(*message);
+    std::lock_guard<std::mutex> lock(queueLock_);
+    sendQueue_.push_back(RequestEntry{std::move(message), 0});
+    Wake();
+}
+
+bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_t timeout,
+                                const std::string& userName, const std::string& password) {
+    if (State() != kIdle) return false;
+    SocketAddress address;
+    if (!BsdSocket::GetHostByName(server.c_str(), address)) return false;
+    address.SetPort(port);
+    auto socket = std::make_unique<BsdSocket>(false);
+    if (!socket->CreateSocketEx(2, kSocketStream, kProtocolTcp) || !socket->ChangeMode(0) ||
+        !socket->ConnectEx(address)) {
+        return false;
+    }
+    connection_ = std::move(socket);
+    if (timeout > 0) timeout_ = timeout;
+    connectStart_ = time(nullptr);
+    SetState(kConnecting);
+    auto authenticate = std::make_unique<AuthenticateMethod>();
+    authenticate->SetParams(userName, password);
+    Enqueue(std::move(authenticate));
+    SessionState state = WaitForState({kAuthenticated, kClosing, kIdle});
+    if (state == kAuthenticated) return true;
+    if (state == kIdle) return false;
+    SetState(kClosing);
+    Wake();
+    return false;
+}
+
+bool CallServiceClient::Disconnect() {
+    if (!ChangeState(kAuthenticated, kClosing)) return false;
+    Wake();
+    return WaitForState({kIdle, kConnecting, kConnected, kAuthenticated}) == kIdle;
+}
+
+uint64_t CallServiceClient::CreateCall(const std::string& from, const std::string& to) {
+    if (State() != kAuthenticated) return 0;
+    PartyAddress target;
+    ResetPartyAddress(target);
+    if (!ParsePartyAddress(to, target)) return 0;
+    uint64_t id = NewId();
+    auto message = std::make_unique<CreateCallMethod>();
+    message->SetParams(id, from, target);
+    Enqueue(std::move(message));
+    return id;
+}
+
+bool CallServiceClient::CloseCall(uint64_t callId) {
+    if (State() != kAuthenticated) return false;
+    auto message = std::make_unique<CloseCallMethod>();
+    message->SetParams(callId);
+    Enqueue(std::move(message));
+    return true;
+}
+
+bool CallServiceClient::TransferCall(uint64_t callId, const std::string& to) {
+    if (State() != kAuthenticated) return false;
+    PartyAddress target;
+    ResetPartyAddress(target);
+    if (!ParsePartyAddress(to, target)) return false;
+    auto message = std::make_unique<TransferCallMethod>();
+    message->SetParams(callId, target);
+    Enqueue(std::move(message));
+    return true;
+}
+
+bool CallServiceClient::JoinCalls(uint64_t callId, uint64_t callIdToJoin) {
+    if (State() != kAuthenticated) return false;
+    auto message = std::make_unique<JoinCallsMethod>();
+    message->SetParams(callId, callIdToJoin);
+    Enqueue(std::move(message));
+    return true;
+}
+
+bool CallServiceClient::UnjoinCalls(uint64_t callId, uint64_t callIdToUnjoin) {
+    if (State() != kAuthenticated) return false;
+    auto message = std::make_unique<UnjoinCallsMethod>();
+    message->SetParams(callId, callIdToUnjoin);
+    Enqueue(std::move(message));
+    return true;
+}
+
+bool CallServiceClient::PlayMessage(uint64_t callId, const std::string& fileName,
+                                    int32_t playCount) {
+    if (State() != kAuthenticated) return false;
+    auto message = std::make_unique<PlayMessageMethod>();
+    message->SetParams(callId, fileName, playCount);
+    Enqueue(std::move(message));
+    return true;
+}
+
+bool CallServiceClient::EnableDtmfDetection(uint64_t callId, int32_t on) {
+    if (State() != kAuthenticated) return false;
+    auto message = std::make_unique<EnableDtmfDetectionMethod>();
+    message->SetParams(callId, on);
+    Enqueue(std::move(message));
+    return true;
+}
+
+bool CallServiceClient::IncomingCallHandling(const std::string& extensionName, int32_t enable) {
+    if (State() != kAuthenticated) return false;
+    auto message = std::make_unique<IncomingCallHandlingMethod>();
+    message->SetParams(extensionName, enable);
+    Enqueue(std::move(message));
+    return true;
+}
+
+bool CallServiceClient::AcceptCall(uint64_t callId, const std::string& callerId,
+                                   const std::string& displayName) {
+    if (State() != kAuthenticated) return false;
+    auto answer = std::make_unique<CallArrivedResponseMethod>();
+    answer->BuildAccept(callId, callerId, displayName);
+    Enqueue(std::move(answer));
+    return true;
+}
+
+bool CallServiceClient::RejectCall(uint64_t callId) {
+    if (State() != kAuthenticated) return false;
+    auto answer = std::make_unique<CallArrivedResponseMethod>();
+    answer->BuildDecline(callId, "");
+    Enqueue(std::move(answer));
+    return true;
+}
+
+bool CallServiceClient::ForwardCall(uint64_t callId, const std::string& callee,
+                                    const std::string& callerId, const std::string& displayName) {
+    if (State() != kAuthenticated) return false;
+    PartyAddress target;
+    ResetPartyAddress(target);
+    if (!ParsePartyAddress(callee, target)) return false;
+    auto answer = std::make_unique<CallArrivedResponseMethod>();
+    answer->BuildRedirect(callId, {target}, callerId, displayName);
+    Enqueue(std::move(answer));
+    return true;
+}
+
+uint64_t CallServiceClient::Subscribe(const std::string& extensionName) {
+    if (State() != kAuthenticated) return 0;
+    uint64_t id = NewId();
+    auto message = std::make_unique<SubscribeMethod>();
+    message->SetParams(id, extensionName);
+    Enqueue(std::move(message));
+    return id;
+}
+
+bool CallServiceClient::Unsubscribe(uint64_t subscriptionId) {
+    if (State() != kAuthenticated) return false;
+    auto message = std::make_unique<UnsubscribeMethod>();
+    message->SetParams(subscriptionId);
+    Enqueue(std::move(message));
+    return true;
+}
+
+void CallServiceClient::FailAll(int32_t code, const char* text) {
+    std::deque<RequestEntry> failed;
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        failed.swap(sendQueue_);
+        for (RequestEntry& entry : awaitingList_)
+            failed.push_back(std::move(entry));
+        awaitingList_.clear();
+    }
+    // Notified outside the lock: a host may issue a request from inside the notification.
+    std::string failureText = text;
+    SessionAccounting::Outcome outcome = code == kClosedLocally ? SessionAccounting::kClosedLocally
+                                         : code == kClosedRemotely
+                                             ? SessionAccounting::kClosedRemotely
+                                             : SessionAccounting::kConnectionTimedOut;
+    for (RequestEntry& entry : failed) {
+        Account(*entry.message, outcome);
+        OnRequestFailed(entry.message->GetId(), code, failureText);
+    }
+}
+
+void CallServiceClient::DropConnection() {
+    connection_.reset();
+    outputBuffer_.clear();
+    receiveBuffer_.Clear();
+}
+
+void CallServiceClient::QueueOutput(const std::string& text) {
+    outputBuffer_ += text;
+    Flush();
+}
+
+void CallServiceClient::Flush() {
+    if (outputBuffer_.empty() || !connection_) return;
+    int sent = connection_->Send(outputBuffer_.data(), static_cast<int>(outputBuffer_.size()),
+                                 kSendTimeout, 0);
+    if (sent > 0) outputBuffer_.erase(0, static_cast<size_t>(sent));
+}
+
+void CallServiceClient::WorkerLoop() {
+    bool wakeReadable = false;
+    bool connectionReadable = false;
+    bool connectionWritable = false;
+    while (running_) {
+        if (wakeReadable) {
+            char byte;
+            wakeSocket_->ReceiveDatagram(&byte, 1, nullptr, 0, 0);
+        }
+        time_t now = time(nullptr);
+        int limitSeconds = -1;
+        bool watchRead = false;
+        bool watchWrite = false;
+        // Taken while the connection is certainly the worker's: once this pass has made the
+        // state idle, the host's thread may already be setting up the next one.
+        SocketHandle watched = kInvalidSocket;
+        int32_t timeout = timeout_.load();
+        SessionState state = State();
+        if (state == kConnecting) {
+            if (connectionWritable) {
+                EnableKeepAlive(*connection_);
+                receiveBuffer_.Clear();
+                outputBuffer_.clear();
+                // Connect may have given up meanwhile: its Closing stands.
+                if (ChangeState(kConnecting, kConnected)) state = kConnected;
+            } else if (now - connectStart_.load() >= timeout) {
+                FailAll(kConnectionTimeout, "Connection timeout");
+                DropConnection();
+                SetState(kIdle);
+            } else {
+                watchWrite = true;
+                watched = connection_->Handle();
+                limitSeconds = static_cast<int>(timeout - (now - connectStart_.load()));
+            }
+        }
+        if (state == kConnected || state == kAuthenticated) {
+            bool lost = false;
+            if (connectionReadable) {
+                char chunk[kReceiveChunk];
+                int received = connection_->Receive(chunk, kReceiveChunk, 0, 0);
+                if (received > 0) {
+                    // A peer that floods without terminators is treated as gone.
+                    lost = !receiveBuffer_.Append(chunk, static_cast<size_t>(received));
+                    while (!lost && ExtractMessage()) {
+                    }
+                } else if (received < 0) {
+                    lost = true;
+                }
+            }
+            if (lost) {
+                FailAll(kClosedRemotely, "Connection closed remotely");
+                DropConnection();
+                NotifyDisconnected();
+                SetState(kIdle);
+            } else {
+                if (connectionWritable) Flush();
+                ConnectedPass(now, limitSeconds, connectionReadable, connectionWritable);
+                watchRead = true;
+                watchWrite = !outputBuffer_.empty();
+                watched = connection_->Handle();
+            }
+        } else if (state == kClosing) {
+            FailAll(kClosedLocally, "Connection closed locally");
+            DropConnection();
+            SetState(kIdle);
+        }
+
+        SocketWaitEntry entries[2];
+        entries[0].handle = wakeSocket_->Handle();
+        entries[0].wantRead = true;
+        if (watched != kInvalidSocket) {
+            entries[1].handle = watched;
+            entries[1].wantRead = watchRead;
+            entries[1].wantWrite = watchWrite;
+        }
+        int limitMs = limitSeconds < 0 ? -1 : limitSeconds * 1000;
+        WaitSockets(entries, 2, limitMs);
+        wakeReadable = entries[0].readable;
+        connectionReadable = entries[1].readable;
+        connectionWritable = entries[1].writable;
+    }
+}
+
+void CallServiceClient::ConnectedPass(time_t now, int& limitSeconds, bool, bool) {
+    std::unique_ptr<XmlRpcMethod> timedOut;
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        if (!sendQueue_.empty()) {
+            RequestEntry entry = std::move(sendQueue_.front());
+            sendQueue_.pop_front();
+            std::string text;
+            if (entry.message->Write(text)) {
+                QueueOutput(text);
+                entry.timeWritten = now;
+                if (entry.message->isRequest == 1) {
+                    awaitingList_.push_back(std::move(entry));
+                } else {
+                    Account(*entry.message, SessionAccounting::kWritten);
+                }
+            } else {
+                Account(*entry.message, SessionAccounting::kUnwritable);
+            }
+        }
+        int32_t timeout = timeout_.load();
+        if (!awaitingList_.empty() && now - awaitingList_.front().timeWritten >= timeout) {
+            timedOut = std::move(awaitingList_.front().message);
+            awaitingList_.pop_front();
+        }
+        if (!awaitingList_.empty()) {
+            time_t due = awaitingList_.front().timeWritten + timeout - now;
+            limitSeconds = static_cast<int>(std::max<time_t>(due, 0));
+        }
+        // More queued messages: one per pass, and the wake-up bytes keep the passes coming.
+    }
+    if (timedOut) {
+        Account(*timedOut, SessionAccounting::kTimedOut);
+        OnRequestFailed(timedOut->GetId(), kRequestTimeout, "Request timeout");
+    }
+}
+
+bool CallServiceClient::ExtractMessage() {
+    std::string message;
+    if (!receiveBuffer_.Next(message)) return false;
+    if (std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message)) {
+        std::unique_ptr<XmlRpcResponseMethod> answer = request->CreateResponse(false);
+        answer->SetId(request->GetId());
+        std::string text;
+        if (answer->Write(text)) QueueOutput(text);
+        request->Dispatch(*this);
+        return true;
+    }
+    std::unique_ptr<XmlRpcResponseMethod> answer;
+    std::unique_ptr<XmlRpcMethod> answered;
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        if (awaitingList_.empty()) return true;
+        auto* oldest = static_cast<XmlRpcRequestMethod*>(awaitingList_.front().message.get());
+        answer = oldest->ParseResponse(message);
+        if (!answer) return true;
+        answered = std::move(awaitingList_.front().message);
+        awaitingList_.pop_front();
+    }
+    // A fault names the request it answers.
+    bool fault = dynamic_cast<FaultResponseMethod*>(answer.get()) != nullptr;
+    if (fault) answer->SetId(answered->GetId());
+    Account(*answered, fault ? SessionAccounting::kFaulted : SessionAccounting::kAnswered);
+    answered.reset();
+    answer->Dispatch(*this);
+    return true;
+}
+
+}  // namespace voxtrel

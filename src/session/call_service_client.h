@@ -1,0 +1,155 @@
+// The service session: one connection to the call-processing service, a worker thread that
+// does all network work, the queue of messages to write and the list of requests awaiting their
+// answers. Its notification operations, which the received messages' Dispatch calls, run on the
+// worker thread; a subclass implements them.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/call_service_notifications.h"
+#include "protocol/message_framer.h"
+#include "protocol/party_address.h"
+#include "protocol/xmlrpc_method.h"
+
+namespace voxtrel {
+
+class BsdSocket;
+
+enum SessionState : int32_t {
+    kIdle = 0,
+    kConnecting = 1,
+    kConnected = 2,
+    kAuthenticated = 3,
+    kClosing = 4,
+};
+
+// Failure codes of the session's own reports through OnRequestFailed.
+constexpr int32_t kRequestTimeout = 100;
+constexpr int32_t kClosedLocally = 101;
+constexpr int32_t kClosedRemotely = 102;
+constexpr int32_t kConnectionTimeout = 103;
+
+// One message in the send queue or the awaiting list; moving an entry moves the message.
+struct RequestEntry {
+    std::unique_ptr<XmlRpcMethod> message;
+    time_t timeWritten = 0;
+};
+
+// Accounting of every message the session takes: how each one ended. Tests and soak runs attach
+// one to prove that nothing is lost or ended twice; without one the session pays nothing.
+class SessionAccounting {
+  public:
+    enum Outcome {
+        kWritten,             // an answer of this side, handed to the connection
+        kAnswered,            // a request read its answer
+        kFaulted,             // a request read a fault
+        kTimedOut,            // 100
+        kClosedLocally,       // 101
+        kClosedRemotely,      // 102
+        kConnectionTimedOut,  // 103
+        kUnwritable,          // a message whose Write failed, dropped unsent
+        kDiscarded,           // still queued when the session was destroyed
+    };
+    virtual ~SessionAccounting() = default;
+    // Both run on whichever thread queues or ends the message, possibly concurrently.
+    virtual void Accepted(const XmlRpcMethod& message) = 0;
+    virtual void Ended(const XmlRpcMethod& message, Outcome outcome) = 0;
+};
+
+class CallServiceClient : public CallServiceNotifications {
+  public:
+    // The session's operations, on the host's thread. Each request operation returns false (or
+    // 0) at once unless the session is authenticated, and otherwise queues its message and
+    // returns true (or the new id) without waiting.
+    bool Connect(const std::string& server, uint16_t port, int32_t timeout,
+                 const std::string& userName, const std::string& password);
+    bool Disconnect();
+    uint64_t CreateCall(const std::string& from, const std::string& to);
+    bool CloseCall(uint64_t callId);
+    bool TransferCall(uint64_t callId, const std::string& to);
+    bool JoinCalls(uint64_t callId, uint64_t callIdToJoin);
+    bool UnjoinCalls(uint64_t callId, uint64_t callIdToUnjoin);
+    bool PlayMessage(uint64_t callId, const std::string& fileName, int32_t playCount);
+    bool EnableDtmfDetection(uint64_t callId, int32_t on);
+    bool IncomingCallHandling(const std::string& extensionName, int32_t enable);
+    bool AcceptCall(uint64_t callId, const std::string& callerId, const std::string& displayName);
+    bool RejectCall(uint64_t callId);
+    bool ForwardCall(uint64_t callId, const std::string& callee, const std::string& callerId,
+                     const std::string& displayName);
+    uint64_t Subscribe(const std::string& extensionName);
+    bool Unsubscribe(uint64_t subscriptionId);
+
+    SessionState State() const { return static_cast<SessionState>(state_.load()); }
+    int32_t Timeout() const { return timeout_.load(); }
+
+    // Unique and strictly increasing within the process, from the monotonic clock.
+    static uint64_t NewId();
+
+    // Any thread: appends the message to the send queue and wakes the worker.
+    void Enqueue(std::unique_ptr<XmlRpcMethod> message);
+
+    // Attaches the accounting (not owned) before the session is used; null detaches.
+    void SetAccounting(SessionAccounting* accounting) { accounting_.store(accounting); }
+
+  protected:
+    // Starts the worker thread; the session is idle.
+    CallServiceClient();
+    // The most derived destructor calls Shutdown first, while its notifications still exist.
+    ~CallServiceClient();
+
+    // Disconnects, stops the worker and deletes everything still queued without notifications.
+    // Idempotent.
+    void Shutdown();
+    // Moves the state from `from` to `to`; false when it was not `from`.
+    bool ChangeState(SessionState from, SessionState to);
+    // The worker's step when an authenticated connection is lost; nothing by default.
+    virtual void NotifyDisconnected() {}
+
+  private:
+    void WorkerLoop();
+    void SetState(SessionState state);
+    void Wake();
+    // Waits until the state is one of the wanted ones or the session's wait bound passes.
+    SessionState WaitForState(std::initializer_list<SessionState> wanted);
+    // Cuts and handles one received message; false when none is complete.
+    bool ExtractMessage();
+    // Reports every queued and awaiting message as failed, in order, after the lock is released.
+    void FailAll(int32_t code, const char* text);
+    void DropConnection();
+    void ConnectedPass(time_t now, int& limitSeconds, bool readable, bool writable);
+    // Hands pending output to the connection; keeps what it does not take.
+    void Flush();
+    void QueueOutput(const std::string& text);
+    void Account(const XmlRpcMethod& message, SessionAccounting::Outcome outcome) {
+        if (SessionAccounting* accounting = accounting_.load()) accounting->Ended(message, outcome);
+    }
+
+    std::atomic<int32_t> state_{kIdle};
+    std::unique_ptr<BsdSocket> connection_;
+    MessageFramer receiveBuffer_;
+    std::string outputBuffer_;
+    std::mutex queueLock_;
+    std::deque<RequestEntry> sendQueue_;
+    std::deque<RequestEntry> awaitingList_;
+    std::atomic<time_t> connectStart_{0};
+    std::atomic<int32_t> timeout_{20};
+    std::unique_ptr<BsdSocket> wakeSocket_;
+    std::atomic<bool> running_{false};
+    std::thread worker_;
+    // Connect and Disconnect wait on the state with this event instead of polling.
+    std::mutex stateLock_;
+    std::condition_variable stateChanged_;
+    std::atomic<SessionAccounting*> accounting_{nullptr};
+};
+
+}  // namespace voxtrel

@@ -1,0 +1,425 @@
+// The session against a scripted service: connecting, the state machine, exactly one outcome per
+// request, framing and routing, partial writes, re-entrant requests and bounded destruction.
+#include "session/call_service_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fake_peer.h"
+
+namespace voxtrel {
+namespace {
+
+using namespace voxtrel::testing;
+using Clock = std::chrono::steady_clock;
+
+// A session whose notifications are recorded as lines; it honours the authentication rule of
+// the control's session.
+class RecordingSession : public CallServiceClient {
+  public:
+    ~RecordingSession() { Shutdown(); }
+
+    // Lines recorded so far, waiting up to seconds until there are at least count.
+    std::vector<std::string> WaitFor(size_t count, int seconds = 5) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(seconds),
+                          [&] { return lines_.size() >= count; });
+        return lines_;
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+
+    // Runs on the worker thread after each recorded line.
+    std::function<void(const std::string&)> onLine;
+
+    void OnAuthenticate(const std::string&, const std::string&) override { Add("auth"); }
+    void OnAuthenticateResponse(bool success, const std::string&) override {
+        ChangeState(kConnected, success ? kAuthenticated : kClosing);
+    }
+    void OnIncomingCallHandling(const std::string&, bool) override {}
+    void OnCallArrived(const uint64_t& id, const PartyAddress&, const PartyAddress&,
+                       const uint64_t&) override {
+        Add("arrived " + std::to_string(id));
+    }
+    void OnCallAccepted(const uint64_t&, const std::string&, const std::string&) override {}
+    void OnCallRedirected(const uint64_t&, const std::vector<PartyAddress>&, const std::string&,
+                          const std::string&) override {}
+    void OnCallDeclined(const uint64_t&) override {}
+    void OnCreateCall(const uint64_t&, const std::string&, const PartyAddress&) override {}
+    void OnCloseCall(const uint64_t&) override {}
+    void OnTransferCall(const uint64_t&, const PartyAddress&) override {}
+    void OnJoinCalls(const uint64_t&, const uint64_t&) override {}
+    void OnUnjoinCalls(const uint64_t&, const uint64_t&) override {}
+    void OnPlayMessage(const uint64_t&, const std::string&, int32_t) override {}
+    void OnEnableDtmfDetection(const uint64_t&, bool) override {}
+    void OnCallStateChanged(const uint64_t& id, int32_t state) override {
+        Add("state " + std::to_string(id) + " " + std::to_string(state));
+    }
+    void OnMessagePlayed(const uint64_t& id) override { Add("played " + std::to_string(id)); }
+    void OnDtmfDigitReceived(const uint64_t&, char) override {}
+    void OnSubscribe(const uint64_t&, const std::string&) override {}
+    void OnUnsubscribe(const uint64_t&) override {}
+    void OnSubscriptionConfirmed(const uint64_t& id, bool confirmed, int32_t code) override {
+        Add("confirmed " + std::to_string(id) + " " + (confirmed ? "1 " : "0 ") +
+            std::to_string(code));
+    }
+    void OnMailArrived(const uint64_t&, const PartyAddress&, const std::string&, int32_t,
+                       int32_t) override {}
+    void OnRequestFailed(const uint64_t& id, int32_t code, const std::string& text) override {
+        Add("failed " + std::to_string(id) + " " + std::to_string(code) + " " + text);
+    }
+    void NotifyDisconnected() override { Add("disconnected"); }
+
+  private:
+    void Add(const std::string& line) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(line);
+        }
+        changed_.notify_all();
+        if (onLine) onLine(line);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;
+};
+
+using Lines = std::vector<std::string>;
+
+// Checks that every message the session took ends exactly once.
+class Ledger : public SessionAccounting {
+  public:
+    void Accepted(const XmlRpcMethod& message) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!open_.insert(&message).second) ++errors;
+        ++accepted;
+    }
+    void Ended(const XmlRpcMethod& message, Outcome outcome) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (open_.erase(&message) != 1) ++errors;
+        ++outcomes[outcome];
+    }
+    size_t Open() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return open_.size();
+    }
+    int accepted = 0;
+    int errors = 0;
+    std::map<Outcome, int> outcomes;
+
+  private:
+    std::mutex mutex_;
+    std::set<const XmlRpcMethod*> open_;
+};
+
+// The worker reports a lost connection before it returns to idle.
+bool WaitUntilIdle(const CallServiceClient& session) {
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (session.State() != kIdle && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return session.State() == kIdle;
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A session connected and authenticated to a fake peer.
+struct Connected {
+    FakePeer peer;
+    RecordingSession session;
+    bool ok = false;
+
+    explicit Connected(int timeout = 5) {
+        std::thread service([&] { peer.Authenticate(true); });
+        ok = session.Connect("127.0.0.1", peer.Port(), timeout, "user", "secret");
+        service.join();
+    }
+};
+
+TEST(SessionConnect, AcceptedCredentials) {
+    FakePeer peer;
+    RecordingSession session;
+    std::string request;
+    std::thread service([&] {
+        ASSERT_TRUE(peer.Accept());
+        ASSERT_TRUE(peer.NextMessage(request));
+        peer.Send(AuthenticateAnswer(true));
+    });
+    EXPECT_TRUE(session.Connect("127.0.0.1", peer.Port(), 5, "user", "secret"));
+    service.join();
+    EXPECT_EQ(session.State(), kAuthenticated);
+    EXPECT_EQ(MethodOf(request), "authenticate");
+    EXPECT_NE(request.find("<value><string>secret</string></value>"), std::string::npos);
+    // A second Connect changes nothing.
+    EXPECT_FALSE(session.Connect("127.0.0.1", peer.Port(), 5, "user", "secret"));
+    EXPECT_EQ(session.State(), kAuthenticated);
+    EXPECT_TRUE(session.Disconnect());
+    EXPECT_EQ(session.State(), kIdle);
+    EXPECT_FALSE(session.Disconnect());
+}
+
+TEST(SessionConnect, RefusedCredentialsEndQuickly) {
+    FakePeer peer;
+    RecordingSession session;
+    std::thread service([&] { peer.Authenticate(false); });
+    auto start = Clock::now();
+    EXPECT_FALSE(session.Connect("127.0.0.1", peer.Port(), 5, "user", "wrong"));
+    EXPECT_LT(SecondsSince(start), 2.0);
+    service.join();
+    // The worker drops the connection: the peer sees it close.
+    std::string message;
+    EXPECT_FALSE(peer.NextMessage(message, 3));
+    EXPECT_FALSE(peer.Connected());
+}
+
+TEST(SessionConnect, UnansweredAuthenticationTimesOut) {
+    FakePeer peer;
+    RecordingSession session;
+    std::thread service([&] { peer.Accept(); });
+    auto start = Clock::now();
+    EXPECT_FALSE(session.Connect("127.0.0.1", peer.Port(), 1, "user", "secret"));
+    double took = SecondsSince(start);
+    service.join();
+    EXPECT_GT(took, 4.5);
+    EXPECT_LT(took, 8.0);
+    EXPECT_EQ(session.Timeout(), 1);  // a positive time-out stays in force
+    // The authenticate request itself ended once, by time-out or with the closed connection.
+    Lines lines = session.WaitFor(1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0] == "failed 0 100 Request timeout" ||
+                lines[0] == "failed 0 101 Connection closed locally")
+        << lines[0];
+}
+
+TEST(SessionConnect, NoServerOrNoNameFailsWithoutHanging) {
+    RecordingSession session;
+    uint16_t closedPort;
+    {
+        FakePeer gone;
+        closedPort = gone.Port();
+    }
+    auto start = Clock::now();
+    EXPECT_FALSE(session.Connect("127.0.0.1", closedPort, 1, "u", "p"));
+    EXPECT_LT(SecondsSince(start), 7.0);
+    EXPECT_EQ(session.State(), kIdle);
+    EXPECT_FALSE(session.Connect("no-such-host.invalid", 1, 1, "u", "p"));
+    EXPECT_EQ(session.State(), kIdle);
+}
+
+TEST(SessionRequests, RefusedOutsideAuthenticated) {
+    RecordingSession session;
+    EXPECT_EQ(session.CreateCall("pbx:1", "pbx:2"), 0u);
+    EXPECT_FALSE(session.CloseCall(1));
+    EXPECT_FALSE(session.TransferCall(1, "pbx:2"));
+    EXPECT_FALSE(session.JoinCalls(1, 2));
+    EXPECT_FALSE(session.UnjoinCalls(1, 2));
+    EXPECT_FALSE(session.PlayMessage(1, "f", 1));
+    EXPECT_FALSE(session.EnableDtmfDetection(1, 1));
+    EXPECT_FALSE(session.IncomingCallHandling("100", 1));
+    EXPECT_FALSE(session.AcceptCall(1, "", ""));
+    EXPECT_FALSE(session.RejectCall(1));
+    EXPECT_FALSE(session.ForwardCall(1, "pbx:2", "", ""));
+    EXPECT_EQ(session.Subscribe("100"), 0u);
+    EXPECT_FALSE(session.Unsubscribe(1));
+    EXPECT_FALSE(session.Disconnect());
+}
+
+TEST(SessionRequests, EachRequestEndsExactlyOnce) {
+    Ledger ledger;
+    {
+        Connected c(1);
+        ASSERT_TRUE(c.ok);
+        c.session.SetAccounting(&ledger);
+        EXPECT_EQ(c.session.CreateCall("pbx:1", "not an address"), 0u);
+        uint64_t answered = c.session.CreateCall("pbx:1", "PBX:2");
+        uint64_t faulted = c.session.CreateCall("pbx:1", "pbx:3");
+        uint64_t subscribed = c.session.Subscribe("100");
+        uint64_t timedOut = c.session.CreateCall("pbx:1", "pbx:4");
+        ASSERT_NE(answered, 0u);
+        EXPECT_LT(answered, faulted);
+        std::string m;
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        EXPECT_EQ(FirstString(m), std::to_string(answered));
+        EXPECT_NE(m.find("<value><string>pbx:2</string></value>"), std::string::npos);
+        c.peer.Send(PlainAnswer(FirstString(m)));
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        c.peer.Send(FaultAnswer(4, "busy"));
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        EXPECT_EQ(MethodOf(m), "subscribe");
+        c.peer.Send("<?xml version=\"1.0\"?>\r\n<methodResponse>\r\n<params>\r\n" +
+                    StringParam(FirstString(m)) +
+                    "<param>\r\n<value><boolean>1</boolean></value>\r\n</param>\r\n" + IntParam(0) +
+                    "</params>\r\n</methodResponse>\r\n\r\n");
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        EXPECT_EQ(FirstString(m), std::to_string(timedOut));
+        Lines lines = c.session.WaitFor(3, 5);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "failed " + std::to_string(faulted) + " 4 busy");
+        EXPECT_EQ(lines[1], "confirmed " + std::to_string(subscribed) + " 1 0");
+        EXPECT_EQ(lines[2], "failed " + std::to_string(timedOut) + " 100 Request timeout");
+        // An answer after the time-out finds no request waiting and is dropped.
+        c.peer.Send(PlainAnswer(std::to_string(timedOut)));
+        c.session.CloseCall(1);  // cut short by Disconnect
+        EXPECT_TRUE(c.session.Disconnect());
+        EXPECT_EQ(c.session.Lines().size(), 4u);
+        c.session.SetAccounting(nullptr);
+    }
+    EXPECT_EQ(ledger.Open(), 0u);
+    EXPECT_EQ(ledger.errors, 0);
+    EXPECT_EQ(ledger.accepted, 5);
+    EXPECT_EQ(ledger.outcomes[SessionAccounting::kAnswered], 2);
+    EXPECT_EQ(ledger.outcomes[SessionAccounting::kFaulted], 1);
+    EXPECT_EQ(ledger.outcomes[SessionAccounting::kTimedOut], 1);
+    EXPECT_EQ(ledger.outcomes[SessionAccounting::kClosedLocally], 1);
+}
+
+TEST(SessionRequests, LostConnectionFailsQueueThenAwaitingThenDisconnects) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    uint64_t first = c.session.CreateCall("pbx:1", "pbx:2");
+    std::string m;
+    ASSERT_TRUE(c.peer.NextMessage(m));
+    c.session.CloseCall(7);
+    ASSERT_TRUE(c.peer.NextMessage(m));
+    c.peer.CloseConnection();
+    Lines lines = c.session.WaitFor(3);
+    EXPECT_EQ(lines, (Lines{"failed " + std::to_string(first) + " 102 Connection closed remotely",
+                            "failed 7 102 Connection closed remotely", "disconnected"}));
+    EXPECT_TRUE(WaitUntilIdle(c.session));
+    // The session connects again afterwards.
+    std::thread service([&] { c.peer.Authenticate(true); });
+    EXPECT_TRUE(c.session.Connect("127.0.0.1", c.peer.Port(), 0, "u", "p"));
+    service.join();
+}
+
+TEST(SessionRequests, DisconnectFailsWhatIsLeftLocally) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    c.session.CloseCall(5);
+    std::string m;
+    ASSERT_TRUE(c.peer.NextMessage(m));
+    EXPECT_TRUE(c.session.Disconnect());
+    EXPECT_EQ(c.session.WaitFor(1), (Lines{"failed 5 101 Connection closed locally"}));
+}
+
+TEST(SessionRouting, NotificationsAreAcknowledgedThenDispatched) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    // Two messages in one send, then one split over three sends with the terminator split.
+    c.peer.Send(Notification("callstatechanged", StringParam("007") + IntParam(3)) +
+                Notification("messageplayed", StringParam("8")));
+    std::string split = Notification("callstatechanged", StringParam("9") + IntParam(-1));
+    c.peer.Send(split.substr(0, 40));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    c.peer.Send(split.substr(40, split.size() - 42));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    c.peer.Send(split.substr(split.size() - 2) + "\r\n\r\n");  // plus an empty message
+    std::string m;
+    for (const char* id : {"7", "8", "9"}) {
+        ASSERT_TRUE(c.peer.NextMessage(m));
+        EXPECT_EQ(m, PlainAnswer(id).substr(0, PlainAnswer(id).size() - 4));
+    }
+    EXPECT_EQ(c.session.WaitFor(3), (Lines{"state 7 3", "played 8", "state 9 -1"}));
+    // Unknown methods and unreadable params are not acknowledged.
+    c.peer.Send(Notification("hold", StringParam("1")) +
+                Notification("callstatechanged", StringParam("1")));
+    // A call offer waits for the host's answer.
+    c.peer.Send(
+        Notification("process",
+                     "<param>\r\n<value><struct><member><name>From</name><value><string>pbx:1"
+                     "</string></value></member><member><name>To</name><value><string>pbx:2"
+                     "</string></value></member></struct></value>\r\n</param>\r\n" +
+                         StringParam("55")));
+    EXPECT_EQ(c.session.WaitFor(4).back(), "arrived 55");
+    EXPECT_FALSE(c.peer.NextMessage(m, 1));
+    EXPECT_TRUE(c.session.AcceptCall(55, "100", "Desk"));
+    ASSERT_TRUE(c.peer.NextMessage(m));
+    EXPECT_NE(m.find("<string>accept</string>"), std::string::npos);
+}
+
+TEST(SessionRouting, AFloodWithoutTerminatorIsALostConnection) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    std::string flood(64 * 1024, 'x');
+    for (int i = 0; i < 17 && c.peer.Send(flood); ++i) {
+    }
+    EXPECT_EQ(c.session.WaitFor(1).back(), "disconnected");
+    EXPECT_TRUE(WaitUntilIdle(c.session));
+}
+
+TEST(SessionWriting, LargeMessagesLeaveWholeAndInOrderToASlowReader) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    const std::string name(100 * 1024, 'f');
+    for (int i = 1; i <= 20; ++i)
+        ASSERT_TRUE(c.session.PlayMessage(i, name, i));
+    std::string m;
+    for (int i = 1; i <= 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(c.peer.NextMessage(m, 10)) << i;
+        EXPECT_EQ(FirstString(m), std::to_string(i));
+        EXPECT_NE(m.find(name), std::string::npos);
+        c.peer.Send(PlainAnswer(std::to_string(i)));
+    }
+}
+
+TEST(SessionReentrancy, RequestsFromInsideNotifications) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    c.session.onLine = [&](const std::string& line) {
+        if (line.rfind("state", 0) == 0) c.session.CloseCall(42);
+        if (line.rfind("failed", 0) == 0) c.session.Subscribe("100");
+    };
+    c.peer.Send(Notification("callstatechanged", StringParam("42") + IntParam(9)));
+    std::string m;
+    ASSERT_TRUE(c.peer.NextMessage(m));  // the acknowledgement
+    ASSERT_TRUE(c.peer.NextMessage(m));
+    EXPECT_EQ(MethodOf(m), "closecall");
+    c.peer.Send(FaultAnswer(1, "no"));
+    ASSERT_TRUE(c.peer.NextMessage(m));
+    EXPECT_EQ(MethodOf(m), "subscribe");
+    c.session.onLine = nullptr;
+}
+
+TEST(SessionLifetime, DestroyedWhileConnectedAndWhileThePeerIsSilent) {
+    auto start = Clock::now();
+    {
+        Connected c;
+        ASSERT_TRUE(c.ok);
+        c.session.CreateCall("pbx:1", "pbx:2");
+    }
+    {
+        FakePeer peer;
+        RecordingSession session;
+        std::thread service([&] { peer.Accept(); });
+        std::thread host([&] { session.Connect("127.0.0.1", peer.Port(), 1, "u", "p"); });
+        host.join();
+        service.join();
+    }
+    EXPECT_LT(SecondsSince(start), 15.0);
+}
+
+TEST(SessionIds, UniqueAndIncreasing) {
+    uint64_t previous = CallServiceClient::NewId();
+    for (int i = 0; i < 1000; ++i) {
+        uint64_t next = CallServiceClient::NewId();
+        ASSERT_GT(next, previous);
+        previous = next;
+    }
+}
+
+}  // namespace
+}  // namespace voxtrel

@@ -1,0 +1,125 @@
+// The scripted service of the session tests.
+#include "fake_peer.h"
+
+#include <chrono>
+#include <thread>
+
+#include "protocol/xmlrpc_method.h"
+
+namespace voxtrel::testing {
+
+FakePeer::FakePeer() : listener_(std::make_unique<BsdSocket>(false)) {
+    listener_->CreateTCP(true, SocketAddress(Ipv4(127, 0, 0, 1), 0));
+    port_ = listener_->GetSelfPort();
+}
+
+bool FakePeer::Accept(int seconds) {
+    CloseConnection();
+    listener_->ChangeMode(0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto client = std::make_unique<BsdSocket>(false);
+        if (listener_->Accept(*client) == 1) {
+            client->ChangeMode(kBlockingMode);
+            connection_ = std::move(client);
+            framer_.Clear();
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+bool FakePeer::NextMessage(std::string& message, int seconds) {
+    message.clear();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!framer_.Next(message)) {
+        if (!connection_ || std::chrono::steady_clock::now() >= deadline) return false;
+        char chunk[4096];
+        // 200 ms in microseconds: the time-out argument counts microseconds above an hour.
+        int received = connection_->Receive(chunk, sizeof chunk, 200000, 0);
+        if (received > 0) {
+            framer_.Append(chunk, static_cast<size_t>(received));
+        } else if (received == kSocketClosed || received == kSocketFailed) {
+            connection_.reset();
+        }
+    }
+    return true;
+}
+
+bool FakePeer::Send(const std::string& bytes) {
+    if (!connection_) return false;
+    return connection_->SendAll(bytes.data(), static_cast<int>(bytes.size()), 5) ==
+           static_cast<int>(bytes.size());
+}
+
+void FakePeer::CloseConnection() {
+    connection_.reset();
+}
+
+bool FakePeer::Authenticate(bool accept) {
+    std::string request;
+    return Accept() && NextMessage(request) && MethodOf(request) == "authenticate" &&
+           Send(AuthenticateAnswer(accept));
+}
+
+namespace {
+const char kDeclaration[] = "<?xml version=\"1.0\"?>\r\n";
+
+std::string Response(const std::string& params) {
+    return std::string(kDeclaration) + "<methodResponse>\r\n<params>\r\n" + params +
+           "</params>\r\n</methodResponse>\r\n\r\n";
+}
+}  // namespace
+
+std::string StringParam(const std::string& text) {
+    return "<param>\r\n<value><string>" + text + "</string></value>\r\n</param>\r\n";
+}
+
+std::string IntParam(int32_t value) {
+    return "<param>\r\n<value><int>" + std::to_string(value) + "</int></value>\r\n</param>\r\n";
+}
+
+std::string PlainAnswer(const std::string& id) {
+    return Response(StringParam(id));
+}
+
+std::string AuthenticateAnswer(bool accepted) {
+    return Response(std::string("<param>\r\n<value><boolean>") + (accepted ? "1" : "0") +
+                    "</boolean></value>\r\n</param>\r\n" + StringParam("hello"));
+}
+
+std::string FaultAnswer(int32_t code, const std::string& text) {
+    return std::string(kDeclaration) +
+           "<methodResponse>\r\n<fault>\r\n<value><struct>\r\n<member>\r\n<name>faultCode</name>"
+           "\r\n<value><int>" +
+           std::to_string(code) +
+           "</int></value>\r\n</member>\r\n<member>\r\n<name>faultString</name>\r\n"
+           "<value><string>" +
+           text +
+           "</string></value>\r\n</member>\r\n</struct></value>\r\n</fault>\r\n"
+           "</methodResponse>\r\n\r\n";
+}
+
+std::string Notification(const char* method, const std::string& params) {
+    return std::string(kDeclaration) +
+           "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
+           "</methodName>\r\n<params>\r\n" + params + "</params>\r\n</methodCall>\r\n\r\n";
+}
+
+std::string FirstString(const std::string& message) {
+    size_t start = message.find("<string>");
+    if (start == std::string::npos) return "";
+    start += 8;
+    return message.substr(start, message.find("</string>", start) - start);
+}
+
+std::string MethodOf(const std::string& message) {
+    const std::string prefix = "<methodName>Services.CallProcessingService.";
+    size_t start = message.find(prefix);
+    if (start == std::string::npos) return "";
+    start += prefix.size();
+    return message.substr(start, message.find("</methodName>", start) - start);
+}
+
+}  // namespace voxtrel::testing

@@ -1,0 +1,52 @@
+// A scripted call-processing service for the session tests: it listens on a loopback port,
+// accepts one connection at a time and lets the test read the session's messages and answer them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "net/bsd_socket.h"
+#include "protocol/message_framer.h"
+
+namespace voxtrel::testing {
+
+class FakePeer {
+  public:
+    FakePeer();
+    uint16_t Port() const { return port_; }
+
+    // Waits up to seconds for the session to connect.
+    bool Accept(int seconds = 5);
+    // The next whole message from the session (without its terminator); empty on time-out or
+    // when the connection ended.
+    bool NextMessage(std::string& message, int seconds = 5);
+    // Sends raw bytes, as they stand.
+    bool Send(const std::string& bytes);
+    // Closes the accepted connection; the listener stays.
+    void CloseConnection();
+    bool Connected() const { return connection_ != nullptr; }
+    // Answers the authenticate request that a new connection starts with.
+    bool Authenticate(bool accept = true);
+
+  private:
+    std::unique_ptr<BsdSocket> listener_;
+    std::unique_ptr<BsdSocket> connection_;
+    MessageFramer framer_;
+    uint16_t port_ = 0;
+};
+
+// Documents as the service writes them, each with its terminator.
+std::string PlainAnswer(const std::string& id);
+std::string AuthenticateAnswer(bool accepted);
+std::string FaultAnswer(int32_t code, const std::string& text);
+std::string Notification(const char* method, const std::string& params);
+std::string StringParam(const std::string& text);
+std::string IntParam(int32_t value);
+
+// The text of the first string value of a message, or empty.
+std::string FirstString(const std::string& message);
+// The short method name of a request document ("closecall"), or empty for an answer.
+std::string MethodOf(const std::string& message);
+
+}  // namespace voxtrel::testing

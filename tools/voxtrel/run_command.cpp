@@ -1,0 +1,67 @@
+// The scripting host command: argument handling around ScriptHost and one control.
+#include "run_command.h"
+
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "control/voxtrel_ctrl.h"
+#include "script_host.h"
+
+namespace voxtrel {
+
+namespace {
+
+const char kUsage[] =
+    "usage: voxtrel run [--json] [FILE]\n"
+    "Creates one control on this thread and executes the commands of FILE (standard input\n"
+    "when FILE is absent or -), one per line: a method of the control with exactly its\n"
+    "arguments, or one of the directives\n"
+    "  wait EVENT [SECONDS]   pump events until EVENT fires (default 10 seconds)\n"
+    "  pump SECONDS           pump events for that long\n"
+    "  sleep SECONDS          block without pumping\n"
+    "  window create|destroy  (re)create or destroy the control's window\n"
+    "  quit                   end the script\n"
+    "With --json every method result, event, timed-out wait and error is one JSON line.\n";
+
+}  // namespace
+
+int RunCommand(int argc, char** argv) {
+    bool json = false;
+    const char* file = nullptr;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << kUsage;
+            return 0;
+        } else if (argv[i][0] == '-' && argv[i][1] != 0) {
+            std::cerr << "voxtrel run: unknown option " << argv[i] << "\n" << kUsage;
+            return 2;
+        } else if (file == nullptr) {
+            file = argv[i];
+        } else {
+            std::cerr << "voxtrel run: more than one script\n" << kUsage;
+            return 2;
+        }
+    }
+    std::ifstream script;
+    bool fromStdin = file == nullptr || std::strcmp(file, "-") == 0;
+    if (!fromStdin) {
+        script.open(file, std::ios::binary);
+        if (!script) {
+            std::cerr << "voxtrel run: cannot open " << file << "\n";
+            return 2;
+        }
+    }
+    CVoxtrelCtrl control;
+    ControlScriptTarget target(control);
+    ScriptHost host(target, std::cout, json);
+    control.SetEventSink(&host);
+    host.Run(fromStdin ? std::cin : script);
+    control.SetEventSink(nullptr);
+    return 0;
+}
+
+}  // namespace voxtrel
