@@ -4,11 +4,11 @@ RELEASE := build/release
 SANITIZE := build/sanitize
 TSAN := build/tsan
 # The suites with threads of their own, run again under ThreadSanitizer.
-TSAN_SUITES := session_tests control_tests
+TSAN_SUITES := session_tests control_tests pbx_tests capi_tests
 BENCH := build/bench
 CMAKE_GEN := -G Ninja
 
-.PHONY: all release sanitize tsan test check-memory bench fuzz demo deps format clean
+.PHONY: all release sanitize tsan test check-memory soak bench fuzz demo deps format clean
 
 all: release
 
@@ -22,13 +22,14 @@ release: deps
 # AddressSanitizer + UndefinedBehaviorSanitizer with clang, fuzz targets included.
 sanitize: deps
 	cmake -S . -B $(SANITIZE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_COMPILER=clang++ -DVOXTREL_SANITIZE=ON -DVOXTREL_FUZZ=ON
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DVOXTREL_SANITIZE=ON \
+	  -DVOXTREL_FUZZ=ON
 	cmake --build $(SANITIZE) -j $(JOBS)
 
 # ThreadSanitizer with clang, for the suites that run threads.
 tsan: deps
 	cmake -S . -B $(TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_COMPILER=clang++ -DVOXTREL_TSAN=ON
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DVOXTREL_TSAN=ON
 	cmake --build $(TSAN) -j $(JOBS) --target $(TSAN_SUITES)
 
 test: release sanitize tsan
@@ -40,13 +41,17 @@ test: release sanitize tsan
 	@scripts/fuzz-summary $(SANITIZE)
 	@echo "== threaded suites under ThreadSanitizer =="
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-	  ctest --test-dir $(TSAN) -j $(JOBS) --output-on-failure -R '^(Session|Control)'
+	  ctest --test-dir $(TSAN) -j $(JOBS) --output-on-failure -R '^(Session|Control|Pbx|CApi)'
 	@echo "== unit suites under valgrind memcheck =="
 	scripts/check-memory $(RELEASE)
 
 # The unit suites under valgrind's memcheck; part of make test.
 check-memory: release
 	scripts/check-memory $(RELEASE)
+
+# Minutes of many controls against faulting simulators (make test runs a short one).
+soak: release
+	$(RELEASE)/tests/voxtrel_soak --seconds 180 --controls 16 --simulators 3
 
 bench: deps
 	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
@@ -58,6 +63,7 @@ bench: deps
 	$(BENCH)/bench/voxtrel_bench --dump-documents $(BENCH)/documents
 	python3 bench/compare_python.py $(BENCH)/results.json $(BENCH)/documents
 	$(BENCH)/bench/voxtrel_delivery_bench 20000
+	$(BENCH)/bench/voxtrel_session_bench 50000
 
 fuzz: sanitize
 	VOXTREL_FUZZ_SECONDS=60 ctest --test-dir $(SANITIZE) -L fuzz --output-on-failure
@@ -118,3 +124,12 @@ test-wine: windows release
 	  "host and suites were compiled and linked"; fi
 
 test: test-wine
+
+# Installs the release build into PREFIX (default /usr/local), under DESTDIR when it is given:
+# the voxtrel command, libvoxtrel, its header, CMake and pkg-config files, the Python package.
+PREFIX ?= /usr/local
+
+.PHONY: install
+
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"

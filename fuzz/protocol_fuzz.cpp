@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/call_service_notifications.h"
 #include "protocol/xmlrpc_method.h"
 
 using namespace voxtrel;

@@ -67,6 +67,12 @@ void CVoxtrelCtrl::HandleMessage(const ControlMessage& message) {
 bool CVoxtrelCtrl::Connect(const std::string& serverAddress, int16_t serverPort, int32_t timeout,
                            const std::string& username, const std::string& password) {
     if (!session_) return false;
+    if (session_->Dropping()) {
+        // Called from the Disconnected handler, the worker still waits on this thread: let it
+        // finish the drop before connecting again.
+        mailbox_->SetRefusing(true);
+        mailbox_->SetRefusing(false);
+    }
     return session_->Connect(serverAddress, static_cast<uint16_t>(serverPort), timeout, username,
                              password);
 }
@@ -139,6 +145,10 @@ bool CVoxtrelCtrl::Unsubscribe(const std::string& subscrID) {
 
 void CVoxtrelCtrl::SetEventSink(VoxtrelEvents* sink) {
     sink_ = sink;
+}
+
+void CVoxtrelCtrl::SetSessionAccounting(SessionAccounting* accounting) {
+    if (session_) session_->SetAccounting(accounting);
 }
 
 bool CVoxtrelCtrl::CreateControlWindow() {

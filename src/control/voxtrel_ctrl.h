@@ -30,6 +30,7 @@ class VoxtrelEvents {
 
 class ControlServiceClient;
 class EventMailbox;
+class SessionAccounting;
 struct ControlMessage;
 
 class CVoxtrelCtrl {
@@ -67,6 +68,8 @@ class CVoxtrelCtrl {
 
     // The sink that receives the events; not owned; null drops them. Set on the host's thread.
     void SetEventSink(VoxtrelEvents* sink);
+    // Accounting of every message the session takes (tests and soak runs); not owned.
+    void SetSessionAccounting(SessionAccounting* accounting);
 
     // The control's window, the target of event delivery. Without it every event is dropped, as
     // for a control that is not in-place active. Host's thread only.

@@ -121,6 +121,9 @@ void CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
 
 bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_t timeout,
                                 const std::string& userName, const std::string& password) {
+    // A host that reconnects as soon as it hears of a lost connection finds the worker still
+    // finishing the drop: it waits for that, not for anything else.
+    if (dropping_) WaitForState({kIdle});
     if (State() != kIdle) return false;
     SocketAddress address;
     if (!BsdSocket::GetHostByName(server.c_str(), address)) return false;
@@ -358,10 +361,12 @@ void CallServiceClient::WorkerLoop() {
                 }
             }
             if (lost) {
+                dropping_ = true;
                 FailAll(kClosedRemotely, "Connection closed remotely");
                 DropConnection();
                 NotifyDisconnected();
                 SetState(kIdle);
+                dropping_ = false;
             } else {
                 if (connectionWritable) Flush();
                 ConnectedPass(now, limitSeconds, connectionReadable, connectionWritable);

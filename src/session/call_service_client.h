@@ -90,6 +90,8 @@ class CallServiceClient : public CallServiceNotifications {
     bool Unsubscribe(uint64_t subscriptionId);
 
     SessionState State() const { return static_cast<SessionState>(state_.load()); }
+    // True while the worker reports a connection that the service closed, until it is idle.
+    bool Dropping() const { return dropping_.load(); }
     int32_t Timeout() const { return timeout_.load(); }
 
     // Unique and strictly increasing within the process, from the monotonic clock.
@@ -135,6 +137,7 @@ class CallServiceClient : public CallServiceNotifications {
     }
 
     std::atomic<int32_t> state_{kIdle};
+    std::atomic<bool> dropping_{false};
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
     std::string outputBuffer_;

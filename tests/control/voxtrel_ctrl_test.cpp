@@ -155,21 +155,8 @@ TEST(ControlEvents, OffersMailAndFaults) {
     std::string m;
     ASSERT_TRUE(c.peer.NextMessage(m));
     c.peer.Send(FaultAnswer(7, "busy"));
-    c.peer.Send(Notification(
-        "process",
-        "<param>\r\n<value><struct><member><name>From</name><value><string>SIP:a@h:5060</string>"
-        "</value></member><member><name>To</name><value><string>pbx:2</string></value></member>"
-        "<member><name>OrigCallID</name><value><string>9</string></value></member></struct>"
-        "</value>\r\n</param>\r\n" +
-            StringParam("55")));
-    c.peer.Send(Notification(
-        "mailarrived",
-        StringParam("77") +
-            "<param>\r\n<value><struct><member><name>From</name><value><string>tel:5</string>"
-            "</value></member><member><name>Time</name><value><dateTime.iso8601>2006-05-04 "
-            "13:02:01</dateTime.iso8601></value></member><member><name>Duration</name><value>"
-            "<int>12</int></value></member><member><name>MailID</name><value><int>3</int>"
-            "</value></member></struct></value>\r\n</param>\r\n"));
+    c.peer.Send(CallOffer("SIP:a@h:5060", "pbx:2", "9", "55"));
+    c.peer.Send(MailNotice("77", "tel:5", "2006-05-04 13:02:01", 12, 3));
     EXPECT_EQ(c.events.PumpFor(3),
               (Events{"RequestFailed " + id + " 7 busy", "CallArrived 55 sip:a@h:5060 pbx:2 9",
                       "MailArrived 77 tel:5 2006-05-04 13:02:01 12 3"}));
@@ -246,6 +233,30 @@ TEST(ControlLifetime, DestroyedWhileTheWorkerWaitsOnTheHost) {
         // Nobody pumps: the worker waits in the first delivery when the control goes.
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+}  // namespace
+}  // namespace voxtrel
+
+namespace voxtrel {
+namespace {
+
+TEST(ControlLifetime, ReconnectsFromInsideTheDisconnectedHandler) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    bool reconnected = false;
+    std::thread service;
+    c.events.onEvent = [&](const std::string& line) {
+        if (line != "Disconnected") return;
+        service = std::thread([&] { c.peer.Authenticate(true); });
+        reconnected =
+            c.control.Connect("127.0.0.1", static_cast<int16_t>(c.peer.Port()), 5, "u", "p");
+    };
+    c.peer.CloseConnection();
+    c.events.PumpFor(1);
+    if (service.joinable()) service.join();
+    EXPECT_TRUE(reconnected);
+    c.events.onEvent = nullptr;
 }
 
 }  // namespace

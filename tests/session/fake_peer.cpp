@@ -107,6 +107,34 @@ std::string Notification(const char* method, const std::string& params) {
            "</methodName>\r\n<params>\r\n" + params + "</params>\r\n</methodCall>\r\n\r\n";
 }
 
+std::string CallOffer(const std::string& caller, const std::string& callee,
+                      const std::string& origCallId, const std::string& callId) {
+    return Notification(
+        "process", "<param>\r\n<value><struct><member><name>From</name><value><string>" + caller +
+                       "</string></value></member><member><name>To</name><value><string>" + callee +
+                       "</string></value></member><member><name>OrigCallID</name><value><string>" +
+                       origCallId + "</string></value></member></struct></value>\r\n</param>\r\n" +
+                       StringParam(callId));
+}
+
+std::string MailNotice(const std::string& subscriptionId, const std::string& caller,
+                       const std::string& time, int32_t duration, int32_t mailId) {
+    return Notification(
+        "mailarrived",
+        StringParam(subscriptionId) +
+            "<param>\r\n<value><struct><member><name>From</name><value><string>" + caller +
+            "</string></value></member><member><name>Time</name><value><dateTime.iso8601>" + time +
+            "</dateTime.iso8601></value></member><member><name>Duration</name><value><int>" +
+            std::to_string(duration) +
+            "</int></value></member><member><name>MailID</name><value><int>" +
+            std::to_string(mailId) + "</int></value></member></struct></value>\r\n</param>\r\n");
+}
+
+std::string SubscribeAnswer(const std::string& id, bool confirmed, int32_t errorCode) {
+    return Response(StringParam(id) + "<param>\r\n<value><boolean>" + (confirmed ? "1" : "0") +
+                    "</boolean></value>\r\n</param>\r\n" + IntParam(errorCode));
+}
+
 std::string FirstString(const std::string& message) {
     size_t start = message.find("<string>");
     if (start == std::string::npos) return "";

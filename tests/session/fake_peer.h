@@ -43,6 +43,14 @@ std::string FaultAnswer(int32_t code, const std::string& text);
 std::string Notification(const char* method, const std::string& params);
 std::string StringParam(const std::string& text);
 std::string IntParam(int32_t value);
+// A call offer ("process") from caller to callee, with its originating call id, for callId.
+std::string CallOffer(const std::string& caller, const std::string& callee,
+                      const std::string& origCallId, const std::string& callId);
+// A voice-mail notice for the subscription, with the mail's caller, time, duration and id.
+std::string MailNotice(const std::string& subscriptionId, const std::string& caller,
+                       const std::string& time, int32_t duration, int32_t mailId);
+// The answer to a subscribe request: its id, whether it is confirmed, the error code.
+std::string SubscribeAnswer(const std::string& id, bool confirmed, int32_t errorCode);
 
 // The text of the first string value of a message, or empty.
 std::string FirstString(const std::string& message);

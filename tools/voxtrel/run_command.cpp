@@ -1,5 +1,4 @@
 // The scripting host command: argument handling around ScriptHost and one control.
-#include "run_command.h"
 
 #include <cstring>
 #include <fstream>
@@ -8,8 +7,9 @@
 
 #include "control/voxtrel_ctrl.h"
 #include "script_host.h"
+#include "subcommands.h"
 
-namespace voxtrel {
+namespace voxtrel::tools {
 
 namespace {
 
@@ -27,10 +27,10 @@ const char kUsage[] =
 
 }  // namespace
 
-int RunCommand(int argc, char** argv) {
+int RunScript(int argc, char** argv) {
     bool json = false;
     const char* file = nullptr;
-    for (int i = 0; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -64,4 +64,4 @@ int RunCommand(int argc, char** argv) {
     return 0;
 }
 
-}  // namespace voxtrel
+}  // namespace voxtrel::tools

@@ -17,13 +17,13 @@ namespace {
 enum ArgType { kText, kShort, kLong, kBool };
 enum ResultType { kBoolResult, kTextResult };
 
-struct MethodSpec {
+struct MethodEntry {
     const char* name;
     std::vector<ArgType> args;
     ResultType result;
 };
 
-const MethodSpec kMethods[] = {
+const MethodEntry kMethods[] = {
     {"Connect", {kText, kShort, kLong, kText, kText}, kBoolResult},
     {"Disconnect", {}, kBoolResult},
     {"CreateCall", {kText, kText}, kTextResult},
@@ -316,21 +316,21 @@ void ScriptHost::PumpFor(double seconds, const char* waitingFor) {
 }
 
 bool ScriptHost::Method(const std::vector<std::string>& words) {
-    const MethodSpec* spec = nullptr;
-    for (const MethodSpec& candidate : kMethods) {
-        if (SameIgnoringCase(words[0], candidate.name)) spec = &candidate;
+    const MethodEntry* entry = nullptr;
+    for (const MethodEntry& candidate : kMethods) {
+        if (SameIgnoringCase(words[0], candidate.name)) entry = &candidate;
     }
-    if (spec == nullptr) return false;
-    if (words.size() - 1 != spec->args.size()) {
-        Error(std::string(spec->name) + " takes " + std::to_string(spec->args.size()) +
+    if (entry == nullptr) return false;
+    if (words.size() - 1 != entry->args.size()) {
+        Error(std::string(entry->name) + " takes " + std::to_string(entry->args.size()) +
               " arguments, not " + std::to_string(words.size() - 1));
         return true;
     }
-    std::vector<int64_t> numbers(spec->args.size(), 0);
-    for (size_t i = 0; i < spec->args.size(); ++i) {
-        if (spec->args[i] == kText) continue;
+    std::vector<int64_t> numbers(entry->args.size(), 0);
+    for (size_t i = 0; i < entry->args.size(); ++i) {
+        if (entry->args[i] == kText) continue;
         if (!ParseInteger(words[i + 1], numbers[i])) {
-            Error(std::string(spec->name) + ": argument " + std::to_string(i + 1) +
+            Error(std::string(entry->name) + ": argument " + std::to_string(i + 1) +
                   " is no integer: " + words[i + 1]);
             return true;
         }
@@ -341,7 +341,7 @@ bool ScriptHost::Method(const std::vector<std::string>& words) {
     const auto& a = words;
     bool flag = false;
     std::string text;
-    switch (spec - kMethods) {
+    switch (entry - kMethods) {
         case 0:
             flag = target_.Connect(a[1], i2(1), i4(2), a[4], a[5]);
             break;
@@ -389,12 +389,12 @@ bool ScriptHost::Method(const std::vector<std::string>& words) {
             break;
     }
     if (json_) {
-        out_ << "{\"method\":" << JsonString(spec->name) << ",\"result\":"
-             << (spec->result == kTextResult ? JsonString(text) : (flag ? "true" : "false")) << "}"
+        out_ << "{\"method\":" << JsonString(entry->name) << ",\"result\":"
+             << (entry->result == kTextResult ? JsonString(text) : (flag ? "true" : "false")) << "}"
              << std::endl;
     } else {
-        out_ << spec->name << " -> "
-             << (spec->result == kTextResult ? text : (flag ? "TRUE" : "FALSE")) << std::endl;
+        out_ << entry->name << " -> "
+             << (entry->result == kTextResult ? text : (flag ? "TRUE" : "FALSE")) << std::endl;
     }
     return true;
 }

@@ -1,0 +1,343 @@
+// The session at work, each figure beside a plain loopback reference measured in the same run:
+// notification throughput, request round trip, connecting, and resident memory at scale.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/bsd_socket.h"
+#include "pbx/pbx_simulator.h"
+#include "protocol/call_notifications.h"
+#include "protocol/message_framer.h"
+#include "protocol/subscription.h"
+#include "session/call_service_client.h"
+
+using namespace voxtrel;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<size_t>(fraction * values.size()))];
+}
+
+long ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// A session that counts what the benchmarks wait for and does nothing else.
+class CountingSession : public CallServiceClient {
+  public:
+    ~CountingSession() { Shutdown(); }
+    void OnAuthenticate(const std::string&, const std::string&) override {}
+    void OnAuthenticateResponse(bool ok, const std::string&) override {
+        ChangeState(kConnected, ok ? kAuthenticated : kClosing);
+    }
+    void OnIncomingCallHandling(const std::string&, bool) override {}
+    void OnCallArrived(const uint64_t&, const PartyAddress&, const PartyAddress&,
+                       const uint64_t&) override {}
+    void OnCallAccepted(const uint64_t&, const std::string&, const std::string&) override {}
+    void OnCallRedirected(const uint64_t&, const std::vector<PartyAddress>&, const std::string&,
+                          const std::string&) override {}
+    void OnCallDeclined(const uint64_t&) override {}
+    void OnCreateCall(const uint64_t&, const std::string&, const PartyAddress&) override {}
+    void OnCloseCall(const uint64_t&) override {}
+    void OnTransferCall(const uint64_t&, const PartyAddress&) override {}
+    void OnJoinCalls(const uint64_t&, const uint64_t&) override {}
+    void OnUnjoinCalls(const uint64_t&, const uint64_t&) override {}
+    void OnPlayMessage(const uint64_t&, const std::string&, int32_t) override {}
+    void OnEnableDtmfDetection(const uint64_t&, bool) override {}
+    void OnCallStateChanged(const uint64_t&, int32_t) override { Bump(); }
+    void OnMessagePlayed(const uint64_t&) override {}
+    void OnDtmfDigitReceived(const uint64_t&, char) override {}
+    void OnSubscribe(const uint64_t&, const std::string&) override {}
+    void OnUnsubscribe(const uint64_t&) override {}
+    void OnSubscriptionConfirmed(const uint64_t&, bool, int32_t) override { Bump(); }
+    void OnMailArrived(const uint64_t&, const PartyAddress&, const std::string&, int32_t,
+                       int32_t) override {}
+    void OnRequestFailed(const uint64_t&, int32_t, const std::string&) override { Bump(); }
+
+    // Waits until the count reaches target; false after ten seconds.
+    bool WaitFor(long target) {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return count_ >= target; });
+    }
+    long Count() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return count_;
+    }
+
+  private:
+    void Bump() {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++count_;
+        changed_.notify_all();
+    }
+    std::mutex lock_;
+    std::condition_variable changed_;
+    long count_ = 0;
+};
+
+std::string Notice() {
+    CallStateChangedMethod notice;
+    notice.SetParams(13323469184593209344u, 3);
+    std::string text;
+    notice.Write(text);
+    return text;
+}
+
+std::string Ack() {
+    XmlRpcResponseMethod ack(kCallStateChanged);
+    ack.SetId(13323469184593209344u);
+    std::string text;
+    ack.Write(text);
+    return text;
+}
+
+struct Listener {
+    BsdSocket socket{false};
+    uint16_t port = 0;
+    Listener() {
+        socket.CreateTCP(true, SocketAddress(Ipv4(127, 0, 0, 1), 0));
+        port = socket.GetSelfPort();
+    }
+};
+
+// Plain stream: the receiver cuts messages and answers each with a write of the ack's size.
+double PlainStream(int count) {
+    Listener listener;
+    std::string notice = Notice();
+    std::string ack = Ack();
+    std::thread sender([&] {
+        BsdSocket connection(false);
+        if (listener.socket.Accept(connection) != 1) return;
+        std::thread drain([&] {
+            char chunk[65536];
+            long got = 0;
+            long expected = static_cast<long>(ack.size()) * count;
+            while (got < expected) {
+                int n = connection.Receive(chunk, sizeof chunk, 10, 0);
+                if (n <= 0) break;
+                got += n;
+            }
+        });
+        for (int i = 0; i < count; ++i) {
+            connection.SendAll(notice.data(), static_cast<int>(notice.size()), 10);
+        }
+        drain.join();
+    });
+    BsdSocket client(false);
+    client.CreateTCP(false, SocketAddress(Ipv4(127, 0, 0, 1), listener.port));
+    MessageFramer framer;
+    char chunk[2048];
+    std::string message;
+    int handled = 0;
+    auto start = Clock::now();
+    while (handled < count) {
+        int n = client.Receive(chunk, sizeof chunk, 10, 0);
+        if (n <= 0) break;
+        framer.Append(chunk, static_cast<size_t>(n));
+        while (framer.Next(message)) {
+            client.SendAll(ack.data(), static_cast<int>(ack.size()), 10);
+            ++handled;
+        }
+    }
+    double rate = handled / Seconds(start);
+    sender.join();
+    return rate;
+}
+
+// The session: a service streams the same notifications; each is parsed, acknowledged and
+// dispatched to the notification operation.
+double SessionStream(int count) {
+    Listener listener;
+    std::string notice = Notice();
+    std::thread service([&] {
+        BsdSocket connection(false);
+        if (listener.socket.Accept(connection) != 1) return;
+        MessageFramer framer;
+        char chunk[65536];
+        std::string message;
+        while (!framer.Next(message)) {
+            int n = connection.Receive(chunk, sizeof chunk, 10, 0);
+            if (n <= 0) return;
+            framer.Append(chunk, static_cast<size_t>(n));
+        }
+        std::string accepted =
+            "<?xml version=\"1.0\"?>\r\n<methodResponse>\r\n<params>\r\n<param>\r\n<value>"
+            "<boolean>1</boolean></value>\r\n</param>\r\n<param>\r\n<value><string>ok</string>"
+            "</value>\r\n</param>\r\n</params>\r\n</methodResponse>\r\n\r\n";
+        connection.SendAll(accepted.data(), static_cast<int>(accepted.size()), 10);
+        std::thread drain([&] {
+            long got = 0;
+            while (got < count) {
+                int n = connection.Receive(chunk, sizeof chunk, 10, 0);
+                if (n <= 0) break;
+                framer.Append(chunk, static_cast<size_t>(n));
+                while (framer.Next(message))
+                    ++got;
+            }
+        });
+        for (int i = 0; i < count; ++i) {
+            connection.SendAll(notice.data(), static_cast<int>(notice.size()), 10);
+        }
+        drain.join();
+    });
+    CountingSession session;
+    if (!session.Connect("127.0.0.1", listener.port, 10, "u", "p")) {
+        service.join();
+        return 0;
+    }
+    auto start = Clock::now();
+    session.WaitFor(count);
+    double rate = session.Count() / Seconds(start);
+    service.join();
+    session.Disconnect();
+    return rate;
+}
+
+// Plain ping-pong with a subscribe request's and answer's sizes.
+std::vector<double> PlainPingPong(int rounds, size_t requestSize, size_t answerSize) {
+    Listener listener;
+    std::thread server([&] {
+        BsdSocket connection(false);
+        if (listener.socket.Accept(connection) != 1) return;
+        std::string answer(answerSize, 'a');
+        std::vector<char> buffer(requestSize);
+        for (int i = 0; i < rounds; ++i) {
+            size_t got = 0;
+            while (got < requestSize) {
+                int n =
+                    connection.Receive(buffer.data(), static_cast<int>(requestSize - got), 10, 0);
+                if (n <= 0) return;
+                got += static_cast<size_t>(n);
+            }
+            connection.SendAll(answer.data(), static_cast<int>(answer.size()), 10);
+        }
+    });
+    BsdSocket client(false);
+    client.CreateTCP(false, SocketAddress(Ipv4(127, 0, 0, 1), listener.port));
+    int one = 1;
+    client.SetOption(6, 1, &one, sizeof one);  // TCP_NODELAY, as the reference measures
+    std::string request(requestSize, 'r');
+    std::vector<char> buffer(answerSize);
+    std::vector<double> micros;
+    for (int i = 0; i < rounds; ++i) {
+        auto start = Clock::now();
+        client.SendAll(request.data(), static_cast<int>(request.size()), 10);
+        size_t got = 0;
+        while (got < answerSize) {
+            int n = client.Receive(buffer.data(), static_cast<int>(answerSize - got), 10, 0);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        micros.push_back(Seconds(start) * 1e6);
+    }
+    server.join();
+    return micros;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = argc > 1 ? std::atoi(argv[1]) : 50000;
+    std::printf("\n== notification throughput (%d callstatechanged, each acknowledged)\n", count);
+    double plain = PlainStream(count);
+    double session = SessionStream(count);
+    std::printf("  plain loopback stream, ack written per message  %10.0f msg/s\n", plain);
+    std::printf("  session: parsed, acknowledged, dispatched       %10.0f msg/s   ratio %.2f\n",
+                session, session / plain);
+
+    pbx::PbxSimulator pbx;
+    pbx::PbxOptions options;
+    options.maxConnections = 1100;
+    if (!pbx.Start(options)) return 1;
+
+    std::printf("\n== request round trip: Subscribe to OnSubscriptionConfirmed\n");
+    CountingSession subscriber;
+    subscriber.Connect(pbx.Host(), pbx.Port(), 10, "demo", "demo");
+    const int rounds = 2000;
+    std::vector<double> trips;
+    for (int i = 0; i < rounds; ++i) {
+        auto start = Clock::now();
+        subscriber.Subscribe("300");
+        subscriber.WaitFor(i + 1);
+        trips.push_back(Seconds(start) * 1e6);
+    }
+    subscriber.Disconnect();
+    SubscribeMethod request;
+    request.SetParams(13323469184593209344u, "300");
+    SubscribeResponseMethod answer;
+    answer.SetParams(13323469184593209344u, true, 0);
+    std::string requestText, answerText;
+    request.Write(requestText);
+    answer.Write(answerText);
+    std::vector<double> pings = PlainPingPong(rounds, requestText.size(), answerText.size());
+    std::printf("  plain TCP ping-pong (%zu / %zu bytes)   p50 %7.1f us   p99 %7.1f us\n",
+                requestText.size(), answerText.size(), Percentile(pings, 0.5),
+                Percentile(pings, 0.99));
+    std::printf(
+        "  session and simulator                 p50 %7.1f us   p99 %7.1f us   "
+        "p50 ratio %.2f\n",
+        Percentile(trips, 0.5), Percentile(trips, 0.99),
+        Percentile(trips, 0.5) / Percentile(pings, 0.5));
+
+    std::printf("\n== Connect to the local simulator until it returns true\n");
+    std::vector<double> connects;
+    for (int i = 0; i < 50; ++i) {
+        CountingSession session;
+        auto start = Clock::now();
+        if (session.Connect(pbx.Host(), pbx.Port(), 10, "demo", "demo")) {
+            connects.push_back(Seconds(start) * 1e3);
+        }
+        session.Disconnect();
+    }
+    std::printf("  p50 %.2f ms, p99 %.2f ms over %zu connects\n", Percentile(connects, 0.5),
+                Percentile(connects, 0.99), connects.size());
+
+    std::printf("\n== scale: 1000 sessions connected and authenticated, one request each\n");
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    long before = ResidentKiB();
+    std::vector<std::unique_ptr<CountingSession>> sessions;
+    int connected = 0, answered = 0;
+    for (int i = 0; i < 1000; ++i) {
+        auto session = std::make_unique<CountingSession>();
+        if (session->Connect(pbx.Host(), pbx.Port(), 10, "demo", "demo")) {
+            ++connected;
+            session->Subscribe("300");
+        }
+        sessions.push_back(std::move(session));
+    }
+    for (auto& session : sessions)
+        answered += session->WaitFor(1) ? 1 : 0;
+    long after = ResidentKiB();
+    std::printf(
+        "  %d connected, %d answered; resident memory %.1f KiB per session "
+        "(session, its worker thread and the simulator's side)\n",
+        connected, answered, (after - before) / 1000.0);
+    sessions.clear();
+    pbx.Stop();
+    return 0;
+}

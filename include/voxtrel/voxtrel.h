@@ -1,0 +1,148 @@
+/* Voxtrel's C interface: the control as an opaque handle, its fifteen methods, its eight events
+ * as callbacks, event pumping and the version query. Plain C89, usable from C and C++. */
+#ifndef VOXTREL_VOXTREL_H
+#define VOXTREL_VOXTREL_H
+
+#include <stddef.h>
+
+#if defined(_WIN32) && !defined(VOXTREL_STATIC)
+#if defined(VOXTREL_BUILDING)
+#define VOXTREL_API __declspec(dllexport)
+#else
+#define VOXTREL_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define VOXTREL_API __attribute__((visibility("default")))
+#else
+#define VOXTREL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One control: one session, at most one connection to the call-processing service.
+ *
+ * Threads: the thread that calls voxtrel_create is the control's host thread. Every function
+ * that takes a handle must be called on that thread, voxtrel_destroy excepted; called on another
+ * thread it does nothing and refuses (0, "0" or -1). Events are delivered on the host thread
+ * only, from inside voxtrel_pump.
+ *
+ * Texts are zero-terminated byte strings in the host's single-byte code page and are carried as
+ * they are. A null text counts as the empty text. Ids are decimal texts; an id argument is read
+ * digit by digit without validation. BOOL results are 1 (true) or 0 (false). A null handle is
+ * refused like a control that is not connected. */
+typedef struct voxtrel_control voxtrel_control;
+
+/* Room for the longest id text: 20 digits of an unsigned 64-bit number and the zero. */
+#define VOXTREL_ID_SIZE 21
+
+/* "1.0.0.1"; static storage; callable on any thread. */
+VOXTREL_API const char* voxtrel_version(void);
+
+/* A new control, with its window; null when it cannot be made. */
+VOXTREL_API voxtrel_control* voxtrel_create(void);
+/* Disconnects, drops every event still on its way and frees the control; null is ignored.
+ * Called from inside an event callback, the control is freed when the outermost voxtrel_pump
+ * returns, and no further callback runs. May be called on any thread, but never while another
+ * thread uses the handle. */
+VOXTREL_API void voxtrel_destroy(voxtrel_control* control);
+
+/* The methods. Each returns 1 when the control accepted the request and 0 otherwise; the
+ * outcome of an accepted request arrives later, as events. Only voxtrel_connect and
+ * voxtrel_disconnect wait for the service, up to about timeout + 5 seconds.
+ * server_port is taken as an unsigned 16-bit number (-1 is port 65535). */
+VOXTREL_API int voxtrel_connect(voxtrel_control* control, const char* server_address,
+                                short server_port, int timeout, const char* username,
+                                const char* password);
+VOXTREL_API int voxtrel_disconnect(voxtrel_control* control);
+/* The id-returning methods write the new id into id_buffer as decimal text, or "0" when nothing
+ * was sent, and return 1 exactly when the request was sent. A buffer shorter than
+ * VOXTREL_ID_SIZE refuses the request before anything is sent (an empty text is written when
+ * id_size is at least 1). */
+VOXTREL_API int voxtrel_create_call(voxtrel_control* control, const char* from, const char* to,
+                                    char* id_buffer, size_t id_size);
+VOXTREL_API int voxtrel_close_call(voxtrel_control* control, const char* call_id);
+VOXTREL_API int voxtrel_transfer_call(voxtrel_control* control, const char* call_id,
+                                      const char* to);
+VOXTREL_API int voxtrel_join_calls(voxtrel_control* control, const char* call_id,
+                                   const char* call_id_to_join);
+VOXTREL_API int voxtrel_unjoin_calls(voxtrel_control* control, const char* call_id,
+                                     const char* call_id_to_unjoin);
+/* play_count is passed on sign-extended to 32 bits: -1 stays -1. */
+VOXTREL_API int voxtrel_play_message(voxtrel_control* control, const char* call_id,
+                                     const char* file_name, short play_count);
+/* onoff and enable are BOOLs passed on as they are: only 1 means on. */
+VOXTREL_API int voxtrel_enable_dtmf_detection(voxtrel_control* control, const char* call_id,
+                                              int onoff);
+VOXTREL_API int voxtrel_incoming_call_handling(voxtrel_control* control, const char* extension_name,
+                                               int enable);
+VOXTREL_API int voxtrel_accept_call(voxtrel_control* control, const char* call_id,
+                                    const char* caller_id, const char* caller_disp_name);
+VOXTREL_API int voxtrel_reject_call(voxtrel_control* control, const char* call_id);
+VOXTREL_API int voxtrel_forward_call(voxtrel_control* control, const char* call_id,
+                                     const char* callee, const char* caller_id,
+                                     const char* caller_disp_name);
+VOXTREL_API int voxtrel_subscribe_to_voice_mail(voxtrel_control* control,
+                                                const char* extension_name, char* id_buffer,
+                                                size_t id_size);
+VOXTREL_API int voxtrel_unsubscribe(voxtrel_control* control, const char* subscr_id);
+
+/* The events. Each setter installs one callback with its own user pointer, replacing the one
+ * before; a null callback drops that event. Setters return 1, or 0 for a refused handle.
+ * Callbacks run on the host thread inside voxtrel_pump; their texts are valid only until they
+ * return. A callback may call the control's functions, voxtrel_destroy included; it must not
+ * unwind through the library (no C++ exception, no longjmp). */
+typedef void (*voxtrel_call_state_changed_fn)(void* user, const char* call_id, short call_state);
+typedef void (*voxtrel_message_played_fn)(void* user, const char* call_id);
+typedef void (*voxtrel_dtmf_digit_received_fn)(void* user, const char* call_id, short digit);
+typedef void (*voxtrel_request_failed_fn)(void* user, const char* call_id, int failure_code,
+                                          const char* failure_string);
+typedef void (*voxtrel_disconnected_fn)(void* user);
+typedef void (*voxtrel_call_arrived_fn)(void* user, const char* call_id, const char* caller,
+                                        const char* callee, const char* orig_call_id);
+typedef void (*voxtrel_mail_arrived_fn)(void* user, const char* subscr_id, const char* caller,
+                                        const char* time, int duration, int id);
+typedef void (*voxtrel_subscription_confirmed_fn)(void* user, const char* subscr_id, int confirmed,
+                                                  int error_code);
+
+VOXTREL_API int voxtrel_on_call_state_changed(voxtrel_control* control,
+                                              voxtrel_call_state_changed_fn callback, void* user);
+VOXTREL_API int voxtrel_on_message_played(voxtrel_control* control,
+                                          voxtrel_message_played_fn callback, void* user);
+VOXTREL_API int voxtrel_on_dtmf_digit_received(voxtrel_control* control,
+                                               voxtrel_dtmf_digit_received_fn callback, void* user);
+VOXTREL_API int voxtrel_on_request_failed(voxtrel_control* control,
+                                          voxtrel_request_failed_fn callback, void* user);
+VOXTREL_API int voxtrel_on_disconnected(voxtrel_control* control, voxtrel_disconnected_fn callback,
+                                        void* user);
+VOXTREL_API int voxtrel_on_call_arrived(voxtrel_control* control, voxtrel_call_arrived_fn callback,
+                                        void* user);
+VOXTREL_API int voxtrel_on_mail_arrived(voxtrel_control* control, voxtrel_mail_arrived_fn callback,
+                                        void* user);
+VOXTREL_API int voxtrel_on_subscription_confirmed(voxtrel_control* control,
+                                                  voxtrel_subscription_confirmed_fn callback,
+                                                  void* user);
+
+/* Runs the callbacks of the events waiting for the host thread, waiting up to timeout_ms for
+ * the first one (0 or less: only those already waiting). Returns how many events were handled,
+ * or -1 for a refused handle. May be called again from inside a callback. */
+VOXTREL_API int voxtrel_pump(voxtrel_control* control, int timeout_ms);
+/* A descriptor that polls readable while an event waits, for the host's own poll, select or
+ * epoll loop; call voxtrel_pump when it does. -1 without a window or for a refused handle. The
+ * descriptor belongs to the control: do not read it or close it. */
+VOXTREL_API int voxtrel_event_descriptor(voxtrel_control* control);
+
+/* The control's window, the target of event delivery; a new control has one. Without it every
+ * event is dropped for good, as for an ActiveX control that is not in-place active.
+ * voxtrel_create_window returns 1 when it made the window, 0 when one exists already or for a
+ * refused handle. voxtrel_destroy_window drops the events on their way. */
+VOXTREL_API int voxtrel_create_window(voxtrel_control* control);
+VOXTREL_API void voxtrel_destroy_window(voxtrel_control* control);
+VOXTREL_API int voxtrel_has_window(voxtrel_control* control);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VOXTREL_VOXTREL_H */

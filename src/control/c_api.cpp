@@ -1,0 +1,344 @@
+// The C interface over CVoxtrelCtrl: handle and thread checks, text conversions, callbacks with
+// their user pointers, and the deferred release of a control destroyed from inside a callback.
+#include "voxtrel/voxtrel.h"
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "control/voxtrel_ctrl.h"
+
+#ifndef VOXTREL_VERSION_TEXT
+#error "VOXTREL_VERSION_TEXT comes from the build"
+#endif
+
+namespace {
+
+template <typename Function>
+struct Callback {
+    Function function = nullptr;
+    void* user = nullptr;
+
+    // A C callback cannot throw, but a C++ host's may; the exception must not cross the
+    // control's delivery machinery, which would leave the worker waiting on the host.
+    template <typename... Args>
+    void operator()(Args... args) const noexcept {
+        if (function == nullptr) return;
+        try {
+            function(user, args...);
+        } catch (...) {
+        }
+    }
+};
+
+}  // namespace
+
+struct voxtrel_control final : voxtrel::VoxtrelEvents {
+    voxtrel_control() { control.SetEventSink(this); }
+    ~voxtrel_control() override { control.SetEventSink(nullptr); }
+
+    // The sink runs only inside CVoxtrelCtrl::PumpEvents, on the host's thread. A released
+    // control stays alive until its outermost pump returns but shows nothing more.
+    void CallStateChanged(const std::string& callID, int16_t callState) override {
+        if (!released) callStateChanged(callID.c_str(), static_cast<short>(callState));
+    }
+    void MessagePlayed(const std::string& callID) override {
+        if (!released) messagePlayed(callID.c_str());
+    }
+    void DtmfDigitReceived(const std::string& callID, int16_t digit) override {
+        if (!released) dtmfDigitReceived(callID.c_str(), static_cast<short>(digit));
+    }
+    void RequestFailed(const std::string& callID, int32_t failureCode,
+                       const std::string& failureString) override {
+        if (!released)
+            requestFailed(callID.c_str(), static_cast<int>(failureCode), failureString.c_str());
+    }
+    void Disconnected() override {
+        if (!released) disconnected();
+    }
+    void CallArrived(const std::string& callID, const std::string& caller,
+                     const std::string& callee, const std::string& origCallID) override {
+        if (!released)
+            callArrived(callID.c_str(), caller.c_str(), callee.c_str(), origCallID.c_str());
+    }
+    void MailArrived(const std::string& subscrID, const std::string& caller,
+                     const std::string& time, int32_t duration, int32_t id) override {
+        if (!released)
+            mailArrived(subscrID.c_str(), caller.c_str(), time.c_str(), static_cast<int>(duration),
+                        static_cast<int>(id));
+    }
+    void SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
+                               int32_t errorCode) override {
+        if (!released)
+            subscriptionConfirmed(subscrID.c_str(), confirmed ? 1 : 0, static_cast<int>(errorCode));
+    }
+
+    voxtrel::CVoxtrelCtrl control;
+    const std::thread::id hostThread = std::this_thread::get_id();
+    // How many voxtrel_pump calls are on the host thread's stack: a control destroyed inside a
+    // callback is freed only when the last of them has left the control's code.
+    int pumpDepth = 0;
+    bool released = false;
+
+    Callback<voxtrel_call_state_changed_fn> callStateChanged;
+    Callback<voxtrel_message_played_fn> messagePlayed;
+    Callback<voxtrel_dtmf_digit_received_fn> dtmfDigitReceived;
+    Callback<voxtrel_request_failed_fn> requestFailed;
+    Callback<voxtrel_disconnected_fn> disconnected;
+    Callback<voxtrel_call_arrived_fn> callArrived;
+    Callback<voxtrel_mail_arrived_fn> mailArrived;
+    Callback<voxtrel_subscription_confirmed_fn> subscriptionConfirmed;
+};
+
+namespace {
+
+bool Usable(const voxtrel_control* handle) {
+    return handle != nullptr && !handle->released &&
+           handle->hostThread == std::this_thread::get_id();
+}
+
+const char* Text(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+int Bool(bool value) {
+    return value ? 1 : 0;
+}
+
+// Runs body on a usable handle; a refused handle, or a failure such as an exhausted heap while
+// copying the texts, gives refused. Nothing thrown leaves the C interface.
+template <typename Result, typename Body>
+Result Guarded(voxtrel_control* handle, Result refused, Body body) noexcept {
+    if (!Usable(handle)) return refused;
+    try {
+        return body(handle->control);
+    } catch (...) {
+        return refused;
+    }
+}
+
+// The id-returning methods: the buffer is checked before anything is sent, so that an id the
+// host could not receive is never requested.
+template <typename Body>
+int IdMethod(voxtrel_control* handle, char* buffer, size_t size, Body body) noexcept {
+    if (buffer == nullptr || size < VOXTREL_ID_SIZE) {
+        if (buffer != nullptr && size > 0) buffer[0] = '\0';
+        return 0;
+    }
+    std::memcpy(buffer, "0", 2);
+    return Guarded(handle, 0, [&](voxtrel::CVoxtrelCtrl& control) {
+        std::string id = body(control);
+        if (id.size() >= VOXTREL_ID_SIZE) return 0;
+        std::memcpy(buffer, id.c_str(), id.size() + 1);
+        return Bool(id != "0");
+    });
+}
+
+template <typename Function>
+int SetCallback(voxtrel_control* handle, Callback<Function> voxtrel_control::*slot,
+                Function function, void* user) noexcept {
+    if (!Usable(handle)) return 0;
+    (handle->*slot).function = function;
+    (handle->*slot).user = user;
+    return 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* voxtrel_version(void) {
+    return VOXTREL_VERSION_TEXT;
+}
+
+voxtrel_control* voxtrel_create(void) {
+    try {
+        return new voxtrel_control();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void voxtrel_destroy(voxtrel_control* control) {
+    if (control == nullptr) return;
+    if (control->pumpDepth > 0) {
+        // Inside a callback: the pump frames below still use the control. Dropping the window
+        // drops the events on their way and releases the worker at once.
+        if (!control->released && control->hostThread == std::this_thread::get_id()) {
+            control->released = true;
+            control->control.DestroyControlWindow();
+        }
+        return;
+    }
+    delete control;
+}
+
+int voxtrel_connect(voxtrel_control* control, const char* server_address, short server_port,
+                    int timeout, const char* username, const char* password) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(c.Connect(Text(server_address), static_cast<int16_t>(server_port),
+                              static_cast<int32_t>(timeout), Text(username), Text(password)));
+    });
+}
+
+int voxtrel_disconnect(voxtrel_control* control) {
+    return Guarded(control, 0, [](voxtrel::CVoxtrelCtrl& c) { return Bool(c.Disconnect()); });
+}
+
+int voxtrel_create_call(voxtrel_control* control, const char* from, const char* to, char* id_buffer,
+                        size_t id_size) {
+    return IdMethod(control, id_buffer, id_size,
+                    [&](voxtrel::CVoxtrelCtrl& c) { return c.CreateCall(Text(from), Text(to)); });
+}
+
+int voxtrel_close_call(voxtrel_control* control, const char* call_id) {
+    return Guarded(control, 0,
+                   [&](voxtrel::CVoxtrelCtrl& c) { return Bool(c.CloseCall(Text(call_id))); });
+}
+
+int voxtrel_transfer_call(voxtrel_control* control, const char* call_id, const char* to) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(c.TransferCall(Text(call_id), Text(to)));
+    });
+}
+
+int voxtrel_join_calls(voxtrel_control* control, const char* call_id, const char* call_id_to_join) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(c.JoinCalls(Text(call_id), Text(call_id_to_join)));
+    });
+}
+
+int voxtrel_unjoin_calls(voxtrel_control* control, const char* call_id,
+                         const char* call_id_to_unjoin) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(c.UnjoinCalls(Text(call_id), Text(call_id_to_unjoin)));
+    });
+}
+
+int voxtrel_play_message(voxtrel_control* control, const char* call_id, const char* file_name,
+                         short play_count) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(
+            c.PlayMessage(Text(call_id), Text(file_name), static_cast<int16_t>(play_count)));
+    });
+}
+
+int voxtrel_enable_dtmf_detection(voxtrel_control* control, const char* call_id, int onoff) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(c.EnableDtmfDetection(Text(call_id), static_cast<int32_t>(onoff)));
+    });
+}
+
+int voxtrel_incoming_call_handling(voxtrel_control* control, const char* extension_name,
+                                   int enable) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(c.IncomingCallHandling(Text(extension_name), static_cast<int32_t>(enable)));
+    });
+}
+
+int voxtrel_accept_call(voxtrel_control* control, const char* call_id, const char* caller_id,
+                        const char* caller_disp_name) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(c.AcceptCall(Text(call_id), Text(caller_id), Text(caller_disp_name)));
+    });
+}
+
+int voxtrel_reject_call(voxtrel_control* control, const char* call_id) {
+    return Guarded(control, 0,
+                   [&](voxtrel::CVoxtrelCtrl& c) { return Bool(c.RejectCall(Text(call_id))); });
+}
+
+int voxtrel_forward_call(voxtrel_control* control, const char* call_id, const char* callee,
+                         const char* caller_id, const char* caller_disp_name) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        return Bool(
+            c.ForwardCall(Text(call_id), Text(callee), Text(caller_id), Text(caller_disp_name)));
+    });
+}
+
+int voxtrel_subscribe_to_voice_mail(voxtrel_control* control, const char* extension_name,
+                                    char* id_buffer, size_t id_size) {
+    return IdMethod(control, id_buffer, id_size, [&](voxtrel::CVoxtrelCtrl& c) {
+        return c.SubscribeToVoiceMail(Text(extension_name));
+    });
+}
+
+int voxtrel_unsubscribe(voxtrel_control* control, const char* subscr_id) {
+    return Guarded(control, 0,
+                   [&](voxtrel::CVoxtrelCtrl& c) { return Bool(c.Unsubscribe(Text(subscr_id))); });
+}
+
+int voxtrel_on_call_state_changed(voxtrel_control* control, voxtrel_call_state_changed_fn callback,
+                                  void* user) {
+    return SetCallback(control, &voxtrel_control::callStateChanged, callback, user);
+}
+
+int voxtrel_on_message_played(voxtrel_control* control, voxtrel_message_played_fn callback,
+                              void* user) {
+    return SetCallback(control, &voxtrel_control::messagePlayed, callback, user);
+}
+
+int voxtrel_on_dtmf_digit_received(voxtrel_control* control,
+                                   voxtrel_dtmf_digit_received_fn callback, void* user) {
+    return SetCallback(control, &voxtrel_control::dtmfDigitReceived, callback, user);
+}
+
+int voxtrel_on_request_failed(voxtrel_control* control, voxtrel_request_failed_fn callback,
+                              void* user) {
+    return SetCallback(control, &voxtrel_control::requestFailed, callback, user);
+}
+
+int voxtrel_on_disconnected(voxtrel_control* control, voxtrel_disconnected_fn callback,
+                            void* user) {
+    return SetCallback(control, &voxtrel_control::disconnected, callback, user);
+}
+
+int voxtrel_on_call_arrived(voxtrel_control* control, voxtrel_call_arrived_fn callback,
+                            void* user) {
+    return SetCallback(control, &voxtrel_control::callArrived, callback, user);
+}
+
+int voxtrel_on_mail_arrived(voxtrel_control* control, voxtrel_mail_arrived_fn callback,
+                            void* user) {
+    return SetCallback(control, &voxtrel_control::mailArrived, callback, user);
+}
+
+int voxtrel_on_subscription_confirmed(voxtrel_control* control,
+                                      voxtrel_subscription_confirmed_fn callback, void* user) {
+    return SetCallback(control, &voxtrel_control::subscriptionConfirmed, callback, user);
+}
+
+int voxtrel_pump(voxtrel_control* control, int timeout_ms) {
+    if (!Usable(control)) return -1;
+    ++control->pumpDepth;
+    int handled = 0;
+    try {
+        // A negative time-out would wait without bound.
+        handled = control->control.PumpEvents(timeout_ms > 0 ? timeout_ms : 0);
+    } catch (...) {
+    }
+    if (--control->pumpDepth == 0 && control->released) delete control;
+    return handled;
+}
+
+int voxtrel_event_descriptor(voxtrel_control* control) {
+    return Guarded(control, -1, [](voxtrel::CVoxtrelCtrl& c) { return c.EventDescriptor(); });
+}
+
+int voxtrel_create_window(voxtrel_control* control) {
+    return Guarded(control, 0,
+                   [](voxtrel::CVoxtrelCtrl& c) { return Bool(c.CreateControlWindow()); });
+}
+
+void voxtrel_destroy_window(voxtrel_control* control) {
+    Guarded(control, 0, [](voxtrel::CVoxtrelCtrl& c) {
+        c.DestroyControlWindow();
+        return 0;
+    });
+}
+
+int voxtrel_has_window(voxtrel_control* control) {
+    return Guarded(control, 0, [](voxtrel::CVoxtrelCtrl& c) { return Bool(c.HasControlWindow()); });
+}
+
+}  // extern "C"
