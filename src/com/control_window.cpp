@@ -2,17 +2,13 @@
 #include "com/control_window.h"
 
 #include "com/module.h"
+#include "control/win/window_class.h"
 
 namespace voxtrel::com {
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"VoxtrelControlWindow";
-
-// The class is registered by the first window and removed with the last, so that an unloaded and
-// reloaded module never finds a class whose window procedure pointed into its old image.
-SRWLOCK classLock = SRWLOCK_INIT;
-long classUsers = 0;
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -41,29 +37,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-bool UseClass() {
-    AcquireSRWLockExclusive(&classLock);
-    bool ok = true;
-    if (classUsers == 0) {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = ThisModule();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        wc.lpszClassName = kClassName;
-        ok = RegisterClassExW(&wc) != 0;
-    }
-    if (ok) ++classUsers;
-    ReleaseSRWLockExclusive(&classLock);
-    return ok;
-}
-
-void LeaveClass() {
-    AcquireSRWLockExclusive(&classLock);
-    if (--classUsers == 0) UnregisterClassW(kClassName, ThisModule());
-    ReleaseSRWLockExclusive(&classLock);
-}
+ModuleWindowClass windowClass(kClassName, WindowProc, COLOR_WINDOW + 1, IDC_ARROW);
 
 void ApplyClip(HWND hwnd, const RECT& position, const RECT& clip) {
     RECT visible;
@@ -88,12 +62,12 @@ bool DrawControlIcon(HDC dc, const RECT& bounds, HICON icon) {
 
 bool ControlWindow::Create(HWND parent, const RECT& position, const RECT& clip, HICON icon) {
     if (hwnd_) return false;
-    if (!UseClass()) return false;
+    if (!windowClass.Acquire()) return false;
     hwnd_ = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
                             position.left, position.top, position.right - position.left,
                             position.bottom - position.top, parent, nullptr, ThisModule(), icon);
     if (!hwnd_) {
-        LeaveClass();
+        windowClass.Release();
         return false;
     }
     ApplyClip(hwnd_, position, clip);
@@ -104,7 +78,7 @@ void ControlWindow::Destroy() {
     if (!hwnd_) return;
     DestroyWindow(hwnd_);
     hwnd_ = nullptr;
-    LeaveClass();
+    windowClass.Release();
 }
 
 void ControlWindow::Move(const RECT& position, const RECT& clip) {

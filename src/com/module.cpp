@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+#include "control/win/window_class.h"
+
 namespace voxtrel::com {
 
 namespace {
@@ -10,11 +12,7 @@ std::atomic<long> locks{0};
 }
 
 HMODULE ThisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
+    return CodeModule();
 }
 
 std::wstring ModulePath() {

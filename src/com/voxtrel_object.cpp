@@ -4,12 +4,12 @@
 
 #include <olectl.h>
 
-#include <algorithm>
 #include <new>
 #include <vector>
 
 #include "com/bstr_text.h"
 #include "com/deferred_destruction.h"
+#include "com/dispatch_args.h"
 #include "com/enumerator.h"
 #include "com/module.h"
 #include "com/resource_ids.h"
@@ -57,54 +57,6 @@ using ConnectionPointEnumerator =
     Enumerator<IEnumConnectionPoints, IConnectionPoint*, InterfaceItemTraits<IConnectionPoint>>;
 
 }  // namespace
-
-// The arguments of one event as DISPPARAMS wants them: last parameter first.
-class VoxtrelObject::EventArgs {
-  public:
-    EventArgs() { args_.reserve(5); }
-    ~EventArgs() {
-        for (VARIANT& v : args_)
-            VariantClear(&v);
-    }
-    EventArgs(const EventArgs&) = delete;
-    EventArgs& operator=(const EventArgs&) = delete;
-
-    EventArgs& Text(const std::string& text) {
-        VARIANT& v = Add(VT_BSTR);
-        v.bstrVal = AllocWideText(text);
-        if (!v.bstrVal) throw std::bad_alloc();
-        return *this;
-    }
-    EventArgs& Short(int16_t value) {
-        Add(VT_I2).iVal = value;
-        return *this;
-    }
-    EventArgs& Long(int32_t value) {
-        Add(VT_I4).lVal = value;
-        return *this;
-    }
-    EventArgs& Bool(bool value) {
-        Add(VT_BOOL).boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-        return *this;
-    }
-
-    DISPPARAMS Params() {
-        std::reverse(args_.begin(), args_.end());
-        return DISPPARAMS{args_.empty() ? nullptr : args_.data(), nullptr,
-                          static_cast<UINT>(args_.size()), 0};
-    }
-
-  private:
-    VARIANT& Add(VARTYPE type) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = type;
-        args_.push_back(v);  // never reallocates: at most five, reserved
-        return args_.back();
-    }
-
-    std::vector<VARIANT> args_;
-};
 
 VoxtrelObject::VoxtrelObject()
     : events_(static_cast<IConnectionPointContainer&>(*this), DIID__DVoxtrelEvents) {
@@ -358,7 +310,7 @@ STDMETHODIMP VoxtrelObject::FindConnectionPoint(REFIID iid, IConnectionPoint** p
 
 // ---- Events
 
-void VoxtrelObject::Fire(DISPID id, EventArgs& args) {
+void VoxtrelObject::Fire(DISPID id, DispatchArgs& args) {
     // Frozen by the container (while it loads or rearranges a form): the event is dropped.
     if (eventsFrozen_ > 0) return;
     DISPPARAMS params = args.Params();
@@ -377,7 +329,7 @@ void VoxtrelObject::Fire(DISPID id, EventArgs& args) {
 template <class Build>
 void VoxtrelObject::FireWith(DISPID id, Build&& build) {
     try {
-        EventArgs args;
+        DispatchArgs args;
         build(args);
         Fire(id, args);
     } catch (const std::bad_alloc&) {
@@ -385,40 +337,42 @@ void VoxtrelObject::FireWith(DISPID id, Build&& build) {
 }
 
 void VoxtrelObject::CallStateChanged(const std::string& callID, int16_t callState) {
-    FireWith(1, [&](EventArgs& a) { a.Text(callID).Short(callState); });
+    FireWith(1, [&](DispatchArgs& a) { a.Text(callID).Short(callState); });
 }
 
 void VoxtrelObject::MessagePlayed(const std::string& callID) {
-    FireWith(2, [&](EventArgs& a) { a.Text(callID); });
+    FireWith(2, [&](DispatchArgs& a) { a.Text(callID); });
 }
 
 void VoxtrelObject::DtmfDigitReceived(const std::string& callID, int16_t digit) {
-    FireWith(3, [&](EventArgs& a) { a.Text(callID).Short(digit); });
+    FireWith(3, [&](DispatchArgs& a) { a.Text(callID).Short(digit); });
 }
 
 void VoxtrelObject::RequestFailed(const std::string& callID, int32_t failureCode,
                                   const std::string& failureString) {
-    FireWith(4, [&](EventArgs& a) { a.Text(callID).Long(failureCode).Text(failureString); });
+    FireWith(4, [&](DispatchArgs& a) { a.Text(callID).Long(failureCode).Text(failureString); });
 }
 
 void VoxtrelObject::Disconnected() {
-    FireWith(5, [](EventArgs&) {});
+    FireWith(5, [](DispatchArgs&) {});
 }
 
 void VoxtrelObject::CallArrived(const std::string& callID, const std::string& caller,
                                 const std::string& callee, const std::string& origCallID) {
-    FireWith(6, [&](EventArgs& a) { a.Text(callID).Text(caller).Text(callee).Text(origCallID); });
+    FireWith(6,
+             [&](DispatchArgs& a) { a.Text(callID).Text(caller).Text(callee).Text(origCallID); });
 }
 
 void VoxtrelObject::MailArrived(const std::string& subscrID, const std::string& caller,
                                 const std::string& time, int32_t duration, int32_t id) {
-    FireWith(
-        7, [&](EventArgs& a) { a.Text(subscrID).Text(caller).Text(time).Long(duration).Long(id); });
+    FireWith(7, [&](DispatchArgs& a) {
+        a.Text(subscrID).Text(caller).Text(time).Long(duration).Long(id);
+    });
 }
 
 void VoxtrelObject::SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
                                           int32_t errorCode) {
-    FireWith(8, [&](EventArgs& a) { a.Text(subscrID).Bool(confirmed).Long(errorCode); });
+    FireWith(8, [&](DispatchArgs& a) { a.Text(subscrID).Bool(confirmed).Long(errorCode); });
 }
 
 }  // namespace voxtrel::com

@@ -14,6 +14,7 @@
 #include "com/com_ptr.h"
 #include "com/connection_point.h"
 #include "com/control_window.h"
+#include "com/dispatch_args.h"
 #include "com/type_library.h"
 #include "com/voxtrel_tlb.h"
 #include "control/voxtrel_ctrl.h"
@@ -176,10 +177,9 @@ class VoxtrelObject final : public IDispatch,
     void SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
                                int32_t errorCode) override;
 
-    class EventArgs;
     template <class Build>
     void FireWith(DISPID id, Build&& build);
-    void Fire(DISPID id, EventArgs& args);
+    void Fire(DISPID id, DispatchArgs& args);
 
     HRESULT InPlaceActivate(LONG verb);
     HRESULT UIActivate();

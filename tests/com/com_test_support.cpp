@@ -4,6 +4,7 @@
 #include <new>
 
 #include "com/bstr_text.h"
+#include "com/dispatch_args.h"
 #include "com/voxtrel_tlb.h"
 
 namespace voxtrel::com::testing {
@@ -30,31 +31,6 @@ void PumpFor(int timeoutMs) {
 
 namespace {
 
-std::vector<VARIANT> Variants(std::initializer_list<Arg> args) {
-    std::vector<VARIANT> values;
-    for (const Arg& arg : args) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = arg.type;
-        switch (arg.type) {
-            case VT_BSTR:
-                v.bstrVal = AllocWideText(arg.text);
-                break;
-            case VT_I2:
-                v.iVal = static_cast<SHORT>(arg.number);
-                break;
-            case VT_BOOL:
-                v.boolVal = arg.number ? VARIANT_TRUE : VARIANT_FALSE;
-                break;
-            default:
-                v.lVal = arg.number;
-                break;
-        }
-        values.insert(values.begin(), v);  // DISPPARAMS holds the last argument first
-    }
-    return values;
-}
-
 std::string VariantText(const VARIANT& value) {
     switch (value.vt) {
         case VT_BOOL:
@@ -74,9 +50,24 @@ std::string VariantText(const VARIANT& value) {
 
 Outcome CallId(IDispatch* control, DISPID id, std::initializer_list<Arg> args, WORD flags,
                REFIID iid) {
-    std::vector<VARIANT> values = Variants(args);
-    DISPPARAMS params{values.empty() ? nullptr : values.data(), nullptr,
-                      static_cast<UINT>(values.size()), 0};
+    DispatchArgs values;
+    for (const Arg& arg : args) {
+        switch (arg.type) {
+            case VT_BSTR:
+                values.Text(arg.text);
+                break;
+            case VT_I2:
+                values.Short(static_cast<int16_t>(arg.number));
+                break;
+            case VT_BOOL:
+                values.Bool(arg.number != 0);
+                break;
+            default:
+                values.Long(arg.number);
+                break;
+        }
+    }
+    DISPPARAMS params = values.Params();
     VARIANT result;
     VariantInit(&result);
     Outcome outcome;
@@ -86,8 +77,6 @@ Outcome CallId(IDispatch* control, DISPID id, std::initializer_list<Arg> args, W
     outcome.type = result.vt;
     outcome.text = VariantText(result);
     VariantClear(&result);
-    for (VARIANT& v : values)
-        VariantClear(&v);
     return outcome;
 }
 

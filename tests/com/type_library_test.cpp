@@ -53,6 +53,21 @@ std::map<DISPID, Member> Members(ITypeInfo* info) {
     return members;
 }
 
+// Every expected member, and no other, with its name, parameters and types.
+void ExpectMembers(const std::map<DISPID, Member>& actual,
+                   const std::map<DISPID, Member>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (const auto& [id, m] : expected) {
+        SCOPED_TRACE(m.name);
+        ASSERT_EQ(actual.count(id), 1u);
+        const Member& a = actual.at(id);
+        EXPECT_EQ(a.name, m.name);
+        EXPECT_EQ(a.params, m.params);
+        EXPECT_EQ(a.types, m.types);
+        EXPECT_EQ(a.result, m.result);
+    }
+}
+
 std::string DocString(ITypeInfo* info) {
     BSTR doc = nullptr;
     info->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr);
@@ -122,17 +137,7 @@ TEST_F(TypeLibrary, DispatchInterfaceHasTheFifteenMethodsInTableOrder) {
         {14, {"SubscribeToVoiceMail", {"extensionName"}, {S}, S}},
         {15, {"Unsubscribe", {"subscrID"}, {S}, B}},
     };
-    const std::map<DISPID, Member> actual = Members(types.dispatch.Get());
-    ASSERT_EQ(actual.size(), expected.size());
-    for (const auto& [id, m] : expected) {
-        SCOPED_TRACE(m.name);
-        ASSERT_EQ(actual.count(id), 1u);
-        const Member& a = actual.at(id);
-        EXPECT_EQ(a.name, m.name);
-        EXPECT_EQ(a.params, m.params);
-        EXPECT_EQ(a.types, m.types);
-        EXPECT_EQ(a.result, m.result);
-    }
+    ExpectMembers(Members(types.dispatch.Get()), expected);
 }
 
 TEST_F(TypeLibrary, EventInterfaceHasTheEightEvents) {
@@ -154,17 +159,7 @@ TEST_F(TypeLibrary, EventInterfaceHasTheEightEvents) {
         {8,
          {"SubscriptionConfirmed", {"subscrID", "confirmed", "errorCode"}, {S, VT_BOOL, VT_I4}, V}},
     };
-    const std::map<DISPID, Member> actual = Members(types.events.Get());
-    ASSERT_EQ(actual.size(), expected.size());
-    for (const auto& [id, m] : expected) {
-        SCOPED_TRACE(m.name);
-        ASSERT_EQ(actual.count(id), 1u);
-        const Member& a = actual.at(id);
-        EXPECT_EQ(a.name, m.name);
-        EXPECT_EQ(a.params, m.params);
-        EXPECT_EQ(a.types, m.types);
-        EXPECT_EQ(a.result, m.result);
-    }
+    ExpectMembers(Members(types.events.Get()), expected);
 }
 
 TEST_F(TypeLibrary, ControlClassDefaultsToTheDispatchAndEventInterfaces) {

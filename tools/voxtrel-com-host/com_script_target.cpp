@@ -3,57 +3,14 @@
 #include "com_script_target.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <iostream>
 
 #include "com/bstr_text.h"
 
 namespace voxtrel::com {
 
-class ComScriptTarget::Args {
-  public:
-    Args() = default;
-    Args(const Args&) = delete;
-    Args& operator=(const Args&) = delete;
-    ~Args() {
-        for (VARIANT& v : values_)
-            VariantClear(&v);
-    }
-
-    Args& Text(const std::string& text) {
-        VARIANT& v = Add(VT_BSTR);
-        v.bstrVal = AllocWideText(text);
-        return *this;
-    }
-    Args& Short(int16_t value) {
-        Add(VT_I2).iVal = value;
-        return *this;
-    }
-    // BOOL parameters also arrive as integers: the control's type converts them, as a script's
-    // number would be.
-    Args& Long(int32_t value) {
-        Add(VT_I4).lVal = value;
-        return *this;
-    }
-
-    DISPPARAMS Params() {
-        std::reverse(values_.begin(), values_.end());
-        return DISPPARAMS{values_.empty() ? nullptr : values_.data(), nullptr,
-                          static_cast<UINT>(values_.size()), 0};
-    }
-
-  private:
-    VARIANT& Add(VARTYPE type) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = type;
-        values_.push_back(v);
-        return values_.back();
-    }
-
-    std::vector<VARIANT> values_;
-};
-
-HRESULT ComScriptTarget::Call(const wchar_t* name, Args& args, VARIANT& result) {
+HRESULT ComScriptTarget::Call(const wchar_t* name, DispatchArgs& args, VARIANT& result) {
     auto known = ids_.find(name);
     DISPID id = DISPID_UNKNOWN;
     if (known != ids_.end()) {
@@ -80,7 +37,7 @@ void ReportFailure(const wchar_t* name, HRESULT hr) {
 
 }  // namespace
 
-bool ComScriptTarget::CallBool(const wchar_t* name, Args& args) {
+bool ComScriptTarget::CallBool(const wchar_t* name, DispatchArgs& args) {
     VARIANT result;
     VariantInit(&result);
     HRESULT hr = Call(name, args, result);
@@ -91,7 +48,7 @@ bool ComScriptTarget::CallBool(const wchar_t* name, Args& args) {
     return value;
 }
 
-std::string ComScriptTarget::CallText(const wchar_t* name, Args& args) {
+std::string ComScriptTarget::CallText(const wchar_t* name, DispatchArgs& args) {
     VARIANT result;
     VariantInit(&result);
     HRESULT hr = Call(name, args, result);
@@ -104,93 +61,94 @@ std::string ComScriptTarget::CallText(const wchar_t* name, Args& args) {
 
 bool ComScriptTarget::Connect(const std::string& server, int16_t port, int32_t timeout,
                               const std::string& user, const std::string& password) {
-    Args args;
+    DispatchArgs args;
     args.Text(server).Short(port).Long(timeout).Text(user).Text(password);
     return CallBool(L"Connect", args);
 }
 
 bool ComScriptTarget::Disconnect() {
-    Args args;
+    DispatchArgs args;
     return CallBool(L"Disconnect", args);
 }
 
 std::string ComScriptTarget::CreateCall(const std::string& from, const std::string& to) {
-    Args args;
+    DispatchArgs args;
     args.Text(from).Text(to);
     return CallText(L"CreateCall", args);
 }
 
 bool ComScriptTarget::CloseCall(const std::string& callID) {
-    Args args;
+    DispatchArgs args;
     args.Text(callID);
     return CallBool(L"CloseCall", args);
 }
 
 bool ComScriptTarget::TransferCall(const std::string& callID, const std::string& to) {
-    Args args;
+    DispatchArgs args;
     args.Text(callID).Text(to);
     return CallBool(L"TransferCall", args);
 }
 
 bool ComScriptTarget::JoinCalls(const std::string& callID, const std::string& other) {
-    Args args;
+    DispatchArgs args;
     args.Text(callID).Text(other);
     return CallBool(L"JoinCalls", args);
 }
 
 bool ComScriptTarget::UnjoinCalls(const std::string& callID, const std::string& other) {
-    Args args;
+    DispatchArgs args;
     args.Text(callID).Text(other);
     return CallBool(L"UnjoinCalls", args);
 }
 
 bool ComScriptTarget::PlayMessage(const std::string& callID, const std::string& fileName,
                                   int16_t playCount) {
-    Args args;
+    DispatchArgs args;
     args.Text(callID).Text(fileName).Short(playCount);
     return CallBool(L"PlayMessage", args);
 }
 
 bool ComScriptTarget::EnableDtmfDetection(const std::string& callID, int32_t onoff) {
-    Args args;
+    DispatchArgs args;
+    // A BOOL goes as the number it is: the control's type converts it, as a script's number.
     args.Text(callID).Long(onoff);
     return CallBool(L"EnableDtmfDetection", args);
 }
 
 bool ComScriptTarget::IncomingCallHandling(const std::string& extension, int32_t enable) {
-    Args args;
+    DispatchArgs args;
     args.Text(extension).Long(enable);
     return CallBool(L"IncomingCallHandling", args);
 }
 
 bool ComScriptTarget::AcceptCall(const std::string& callID, const std::string& callerID,
                                  const std::string& callerDispName) {
-    Args args;
+    DispatchArgs args;
     args.Text(callID).Text(callerID).Text(callerDispName);
     return CallBool(L"AcceptCall", args);
 }
 
 bool ComScriptTarget::RejectCall(const std::string& callID) {
-    Args args;
+    DispatchArgs args;
     args.Text(callID);
     return CallBool(L"RejectCall", args);
 }
 
 bool ComScriptTarget::ForwardCall(const std::string& callID, const std::string& callee,
                                   const std::string& callerID, const std::string& callerDispName) {
-    Args args;
+    DispatchArgs args;
     args.Text(callID).Text(callee).Text(callerID).Text(callerDispName);
     return CallBool(L"ForwardCall", args);
 }
 
 std::string ComScriptTarget::SubscribeToVoiceMail(const std::string& extension) {
-    Args args;
+    DispatchArgs args;
     args.Text(extension);
     return CallText(L"SubscribeToVoiceMail", args);
 }
 
 bool ComScriptTarget::Unsubscribe(const std::string& subscrID) {
-    Args args;
+    DispatchArgs args;
     args.Text(subscrID);
     return CallBool(L"Unsubscribe", args);
 }

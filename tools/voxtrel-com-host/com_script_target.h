@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "com/com_ptr.h"
+#include "com/dispatch_args.h"
 #include "script_host.h"
 
 namespace voxtrel::com {
@@ -46,11 +47,9 @@ class ComScriptTarget : public ScriptTarget {
     bool DestroyControlWindow(std::string& error) override;
 
   private:
-    // Automation arguments in the method table's order.
-    class Args;
-    bool CallBool(const wchar_t* name, Args& args);
-    std::string CallText(const wchar_t* name, Args& args);
-    HRESULT Call(const wchar_t* name, Args& args, VARIANT& result);
+    bool CallBool(const wchar_t* name, DispatchArgs& args);
+    std::string CallText(const wchar_t* name, DispatchArgs& args);
+    HRESULT Call(const wchar_t* name, DispatchArgs& args, VARIANT& result);
 
     ComPtr<IDispatch> control_;
     std::map<std::wstring, DISPID> ids_;

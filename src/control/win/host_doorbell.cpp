@@ -2,6 +2,7 @@
 // posted to it, so whatever message loop the host runs (its own, a script host's, a dialog's, or
 // Wait) calls onRing on the host's thread.
 #include "control/host_doorbell.h"
+#include "control/win/window_class.h"
 
 #include <windows.h>
 
@@ -15,14 +16,6 @@ namespace {
 constexpr wchar_t kClassName[] = L"VoxtrelHostDoorbell";
 constexpr UINT kRingMessage = WM_APP;
 
-HMODULE CodeModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&CodeModule), &module);
-    return module;
-}
-
 class WindowsDoorbell final : public HostDoorbell {
   public:
     static std::unique_ptr<HostDoorbell> Make(std::function<void()> onRing);
@@ -35,8 +28,7 @@ class WindowsDoorbell final : public HostDoorbell {
   private:
     explicit WindowsDoorbell(std::function<void()> onRing) : onRing_(std::move(onRing)) {}
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static bool UseClass();
-    static void LeaveClass();
+    static ModuleWindowClass windowClass_;
 
     HWND hwnd_ = nullptr;
     std::function<void()> onRing_;
@@ -45,20 +37,17 @@ class WindowsDoorbell final : public HostDoorbell {
     unsigned handledRings_ = 0;  // host's thread only
     // Cleared by the destructor: lets Wait see that onRing destroyed the doorbell under it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-
-    // The class exists while any doorbell does, so that a module unloaded and loaded again never
-    // meets a class whose window procedure pointed into its old image.
-    static inline SRWLOCK classLock_ = SRWLOCK_INIT;
-    static inline long classUsers_ = 0;
 };
+
+ModuleWindowClass WindowsDoorbell::windowClass_(kClassName, WindowsDoorbell::WindowProc);
 
 std::unique_ptr<HostDoorbell> WindowsDoorbell::Make(std::function<void()> onRing) {
     std::unique_ptr<WindowsDoorbell> bell(new WindowsDoorbell(std::move(onRing)));
-    if (!UseClass()) return nullptr;
+    if (!windowClass_.Acquire()) return nullptr;
     bell->hwnd_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   CodeModule(), bell.get());
     if (!bell->hwnd_) {
-        LeaveClass();
+        windowClass_.Release();
         return nullptr;
     }
     return bell;
@@ -70,7 +59,7 @@ WindowsDoorbell::~WindowsDoorbell() {
         // A ring still queued goes with the window.
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
-        LeaveClass();
+        windowClass_.Release();
     }
 }
 
@@ -120,28 +109,6 @@ LRESULT CALLBACK WindowsDoorbell::WindowProc(HWND hwnd, UINT message, WPARAM wPa
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-bool WindowsDoorbell::UseClass() {
-    AcquireSRWLockExclusive(&classLock_);
-    bool ok = true;
-    if (classUsers_ == 0) {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = CodeModule();
-        wc.lpszClassName = kClassName;
-        ok = RegisterClassExW(&wc) != 0;
-    }
-    if (ok) ++classUsers_;
-    ReleaseSRWLockExclusive(&classLock_);
-    return ok;
-}
-
-void WindowsDoorbell::LeaveClass() {
-    AcquireSRWLockExclusive(&classLock_);
-    if (--classUsers_ == 0) UnregisterClassW(kClassName, CodeModule());
-    ReleaseSRWLockExclusive(&classLock_);
 }
 
 }  // namespace

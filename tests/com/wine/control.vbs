@@ -61,7 +61,10 @@ On Error GoTo 0
 If WScript.Arguments.Count = 2 Then
     Dim host, port, callId, subscription
     host = WScript.Arguments(0)
-    port = CInt(WScript.Arguments(1))
+    ' The port is a 16-bit integer taken unsigned: ports above 32767 go as negative numbers.
+    port = CLng(WScript.Arguments(1))
+    If port > 32767 Then port = port - 65536
+    port = CInt(port)
     Check ctrl.Connect(host, port, 5, "demo", "demo") = True, "Connect to the simulator"
     Check ctrl.Connect(host, port, 5, "demo", "demo") = False, "a second Connect is False"
     callId = ctrl.CreateCall("pbx:100", "pbx:200")

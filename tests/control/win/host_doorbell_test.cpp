@@ -33,10 +33,18 @@ void DrainMessages() {
         DispatchMessageW(&msg);
 }
 
-TEST(HostDoorbell, RingFromAnotherThreadRunsOnRingOnTheHostThread) {
+// A doorbell whose rings are counted.
+class Doorbell : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        bell = HostDoorbell::Create(counter.Callback());
+        ASSERT_NE(bell, nullptr);
+    }
     Counter counter;
-    auto bell = HostDoorbell::Create(counter.Callback());
-    ASSERT_NE(bell, nullptr);
+    std::unique_ptr<HostDoorbell> bell;
+};
+
+TEST_F(Doorbell, RingFromAnotherThreadRunsOnRingOnTheHostThread) {
     std::thread([&] { bell->Ring(); }).join();
     EXPECT_TRUE(bell->Wait(5000));
     EXPECT_EQ(counter.rings, 1);
@@ -44,29 +52,20 @@ TEST(HostDoorbell, RingFromAnotherThreadRunsOnRingOnTheHostThread) {
     EXPECT_EQ(bell->Descriptor(), -1);
 }
 
-TEST(HostDoorbell, WaitWithoutRingTimesOut) {
-    Counter counter;
-    auto bell = HostDoorbell::Create(counter.Callback());
-    ASSERT_NE(bell, nullptr);
+TEST_F(Doorbell, WaitWithoutRingTimesOut) {
     EXPECT_FALSE(bell->Wait(0));
     EXPECT_FALSE(bell->Wait(30));
     EXPECT_EQ(counter.rings, 0);
 }
 
-TEST(HostDoorbell, ZeroTimeoutLooksOnlyButTakesAWaitingRing) {
-    Counter counter;
-    auto bell = HostDoorbell::Create(counter.Callback());
-    ASSERT_NE(bell, nullptr);
+TEST_F(Doorbell, ZeroTimeoutLooksOnlyButTakesAWaitingRing) {
     bell->Ring();
     EXPECT_TRUE(bell->Wait(0));
     EXPECT_EQ(counter.rings, 1);
     EXPECT_FALSE(bell->Wait(0));
 }
 
-TEST(HostDoorbell, RingsWhileOneWaitsCoalesce) {
-    Counter counter;
-    auto bell = HostDoorbell::Create(counter.Callback());
-    ASSERT_NE(bell, nullptr);
+TEST_F(Doorbell, RingsWhileOneWaitsCoalesce) {
     std::thread([&] {
         for (int i = 0; i < 100; ++i)
             bell->Ring();
@@ -80,10 +79,7 @@ TEST(HostDoorbell, RingsWhileOneWaitsCoalesce) {
     EXPECT_EQ(counter.rings, 2);
 }
 
-TEST(HostDoorbell, RingDuringOnRingIsHandledAgain) {
-    Counter counter;
-    auto bell = HostDoorbell::Create(counter.Callback());
-    ASSERT_NE(bell, nullptr);
+TEST_F(Doorbell, RingDuringOnRingIsHandledAgain) {
     counter.also = [&] {
         if (counter.rings == 1) bell->Ring();
     };
@@ -93,10 +89,7 @@ TEST(HostDoorbell, RingDuringOnRingIsHandledAgain) {
     EXPECT_EQ(counter.rings, 2);
 }
 
-TEST(HostDoorbell, TheHostsOwnMessageLoopHandlesRings) {
-    Counter counter;
-    auto bell = HostDoorbell::Create(counter.Callback());
-    ASSERT_NE(bell, nullptr);
+TEST_F(Doorbell, TheHostsOwnMessageLoopHandlesRings) {
     std::thread([&] { bell->Ring(); }).join();
     DrainMessages();
     EXPECT_EQ(counter.rings, 1);
@@ -104,10 +97,7 @@ TEST(HostDoorbell, TheHostsOwnMessageLoopHandlesRings) {
     EXPECT_FALSE(bell->Wait(0));
 }
 
-TEST(HostDoorbell, WaitLeavesQuitForTheHost) {
-    Counter counter;
-    auto bell = HostDoorbell::Create(counter.Callback());
-    ASSERT_NE(bell, nullptr);
+TEST_F(Doorbell, WaitLeavesQuitForTheHost) {
     PostQuitMessage(3);
     EXPECT_FALSE(bell->Wait(30));
     MSG msg;
