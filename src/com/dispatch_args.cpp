@@ -1,8 +1,6 @@
 // Building IDispatch arguments.
 #include "com/dispatch_args.h"
 
-#include <new>
-
 #include "com/bstr_text.h"
 
 namespace voxtrel::com {
@@ -22,7 +20,7 @@ VARIANT& DispatchArgs::Add(VARTYPE type) {
 
 DispatchArgs& DispatchArgs::Text(const std::string& text) {
     BSTR value = AllocWideText(text);
-    if (!value) throw std::bad_alloc();
+    if (!value) failed_ = true;
     try {
         Add(VT_BSTR).bstrVal = value;
     } catch (...) {

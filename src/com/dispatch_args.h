@@ -19,7 +19,7 @@ class DispatchArgs {
     DispatchArgs(const DispatchArgs&) = delete;
     DispatchArgs& operator=(const DispatchArgs&) = delete;
 
-    // Text in the ANSI code page, as a BSTR. Throws std::bad_alloc when memory is exhausted.
+    // Text in the ANSI code page, as a BSTR. Growing the list may throw std::bad_alloc.
     DispatchArgs& Text(const std::string& text);
     DispatchArgs& Short(int16_t value);
     DispatchArgs& Long(int32_t value);
@@ -27,11 +27,14 @@ class DispatchArgs {
 
     // Valid while this object lives and gets no more arguments.
     DISPPARAMS Params();
+    // A text could not be allocated (it stands as an empty one).
+    bool Failed() const { return failed_; }
 
   private:
     VARIANT& Add(VARTYPE type);
 
     std::vector<VARIANT> values_;  // last parameter first
+    bool failed_ = false;
 };
 
 }  // namespace voxtrel::com

@@ -331,7 +331,7 @@ void VoxtrelObject::FireWith(DISPID id, Build&& build) {
     try {
         DispatchArgs args;
         build(args);
-        Fire(id, args);
+        if (!args.Failed()) Fire(id, args);
     } catch (const std::bad_alloc&) {
     }
 }
