@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 
 #include <dirent.h>
+#include <malloc.h>
 #include <unistd.h>
 #include <atomic>
 #include <chrono>
@@ -33,6 +34,20 @@
 
 using namespace voxtrel;
 using Clock = std::chrono::steady_clock;
+
+// Sanitizer runtimes hold freed memory in quarantine and keep threads of their own: under them
+// memory and threads are reported, not judged.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 namespace {
 
@@ -405,6 +420,11 @@ void InjectFaults(std::vector<pbx::PbxSimulator*> simulators, uint32_t seed,
 }
 
 int Soak(int seconds, int controls, int simulatorCount, uint32_t seed) {
+    // Floods make megabyte buffers come and go. glibc would raise its mmap threshold after the
+    // first is freed and keep the later ones in its arenas, which resident memory would show as
+    // growth that is no one's; a fixed threshold gives them back to the system when freed.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024);
     int threadsBefore = ThreadCount();
     std::vector<std::unique_ptr<pbx::PbxSimulator>> simulators;
     std::vector<pbx::PbxSimulator*> pointers;
@@ -470,8 +490,10 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed) {
                 early, late, peak);
     std::printf("  threads: %d before, %d after\n", threadsBefore, threadsAfter);
 
+    bool bounded = kSanitized || (threadsAfter == threadsBefore && late <= early + 16 * 1024);
+    if (kSanitized) std::printf("  (memory and threads not judged under a sanitizer)\n");
     bool ok = totals.doubleEnds == 0 && totals.unended == 0 && totals.unmatchedEvents == 0 &&
-              threadsAfter == threadsBefore && late <= early + 16 * 1024 && events > 0;
+              bounded && events > 0;
     std::printf("soak: %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
 }
