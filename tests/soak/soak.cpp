@@ -247,7 +247,8 @@ class Host : public VoxtrelEvents {
                 break;
             }
             case 1:
-                c.Disconnect();
+                // Connections last long enough for unanswered requests to reach their time-out.
+                if (Pick(0, 3) == 0) c.Disconnect();
                 break;
             case 2:
             case 3: {
