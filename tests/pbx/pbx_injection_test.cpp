@@ -17,20 +17,24 @@
 namespace voxtrel::pbx {
 namespace {
 
-using std::chrono::milliseconds;
-using testing::CreateCall;
-using testing::Fault;
-using testing::kQuietWait;
-using testing::Make;
-using testing::PbxSimulatorTest;
-using testing::PbxTestClient;
-using testing::Plain;
-using testing::Reply;
+// The suite's own helpers; gtest's are named in full.
+using namespace testing;
 
 // A few microseconds' wait of the raw client: what has arrived already.
 constexpr uint32_t kNoWait = 10'000;
 
 using PbxInjectionTest = PbxSimulatorTest;
+
+// Requests of a call that does not exist, written one after the other into all.
+std::vector<std::unique_ptr<XmlRpcRequestMethod>> UnknownCallCloses(uint64_t count,
+                                                                    std::string& all) {
+    std::vector<std::unique_ptr<XmlRpcRequestMethod>> requests;
+    for (uint64_t id = 1; id <= count; ++id) {
+        requests.push_back(Make<CloseCallMethod>(id));
+        EXPECT_TRUE(requests.back()->Write(all));
+    }
+    return requests;
+}
 
 // The number after `word ` in a command's reply; 0 when there is none.
 size_t NumberAfter(const std::string& reply, const std::string& word) {
@@ -190,12 +194,8 @@ TEST_F(PbxInjectionTest, SplitWritesDeliverMessagesInPiecesThatStillRead) {
     Start();
     auto client = Authenticated();
     ASSERT_EQ(Command("chaos split on"), "ok");
-    std::vector<std::unique_ptr<XmlRpcRequestMethod>> requests;
     std::string all;
-    for (uint64_t id = 1; id <= 20; ++id) {
-        requests.push_back(Make<CloseCallMethod>(id));
-        ASSERT_TRUE(requests.back()->Write(all));
-    }
+    auto requests = UnknownCallCloses(20, all);
     ASSERT_TRUE(client->SendText(all));
     for (const auto& request : requests) {
         EXPECT_TRUE(Fault(client->ReadReply(*request), kFaultUnknownCall));
@@ -259,12 +259,8 @@ TEST_F(PbxInjectionTest, ASlowReaderStillGetsEveryAnswerInOrder) {
     auto client = Authenticated();
     EXPECT_EQ(Command("chaos slow-read fast").rfind("error: usage: chaos", 0), 0u);
     ASSERT_EQ(Command("chaos slow-read 2000"), "ok");
-    std::vector<std::unique_ptr<XmlRpcRequestMethod>> requests;
     std::string all;
-    for (uint64_t id = 1; id <= 16; ++id) {
-        requests.push_back(Make<CloseCallMethod>(id));
-        ASSERT_TRUE(requests.back()->Write(all));
-    }
+    auto requests = UnknownCallCloses(16, all);
     ASSERT_GT(all.size(), 3000u);
     ASSERT_TRUE(client->SendText(all));
     // A quarter of a second's worth at once and 2000 bytes a second after that: far from all
