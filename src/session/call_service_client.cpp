@@ -156,6 +156,9 @@ bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_
     if (state == kIdle) return false;
     SetState(kClosing);
     Wake();
+    // The attempt is over once the worker has dropped it: a host that tries again at once
+    // (after a refusal, say) finds the session idle instead of still closing.
+    WaitForState({kIdle});
     return false;
 }
 

@@ -179,10 +179,21 @@ TEST(SessionConnect, RefusedCredentialsEndQuickly) {
     EXPECT_FALSE(session.Connect("127.0.0.1", peer.Port(), 5, "user", "wrong"));
     EXPECT_LT(SecondsSince(start), 2.0);
     service.join();
-    // The worker drops the connection: the peer sees it close.
+    // The worker has dropped the connection by the time Connect returns: the peer sees it
+    // close, and a host that tries again at once finds the session idle.
+    EXPECT_EQ(session.State(), kIdle);
     std::string message;
     EXPECT_FALSE(peer.NextMessage(message, 3));
     EXPECT_FALSE(peer.Connected());
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::thread refuse([&] { peer.Authenticate(false); });
+        EXPECT_FALSE(session.Connect("127.0.0.1", peer.Port(), 5, "user", "wrong"));
+        refuse.join();
+        std::thread accept([&] { peer.Authenticate(true); });
+        EXPECT_TRUE(session.Connect("127.0.0.1", peer.Port(), 5, "user", "right")) << attempt;
+        accept.join();
+        EXPECT_TRUE(session.Disconnect());
+    }
 }
 
 TEST(SessionConnect, UnansweredAuthenticationTimesOut) {
