@@ -113,8 +113,10 @@ class Demo {
         return reply;
     }
 
-    // Offers until the service has someone to offer to, for at most two seconds.
-    std::string Offer(const std::string& line) {
+    // Repeats a console command until the service accepts it, for at most two seconds: the
+    // request that makes it acceptable (taking an extension over, switching detection on) may
+    // still be on its way.
+    std::string Retry(const std::string& line) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         std::string reply;
         while (!pbx_.Command(line, reply) && std::chrono::steady_clock::now() < deadline) {
@@ -172,7 +174,7 @@ int RunDemo(int argc, char** argv) {
 
     demo.Step("DTMF detection");
     demo.Check("EnableDtmfDetection", call + ", 1", control.EnableDtmfDetection(call, 1));
-    demo.Console("dtmf " + call + " 42#");
+    demo.Retry("dtmf " + call + " 42#");
     for (int digit : {'4', '2', '#'}) {
         demo.Expect("DtmfDigitReceived", [&](const std::vector<std::string>& a) {
             return a[0] == call && a[1] == std::to_string(digit);
@@ -207,7 +209,7 @@ int RunDemo(int argc, char** argv) {
     demo.Console("status");
     for (const char* answer : {"accept", "reject", "forward"}) {
         // The service takes the extension over when the request arrives, a moment later.
-        std::string offered = demo.Offer("offer 300 sip:alice@example.com");
+        std::string offered = demo.Retry("offer 300 sip:alice@example.com");
         demo.Expect("CallArrived",
                     [&](const std::vector<std::string>& a) { return a[0] == offered; });
         if (std::string(answer) == "accept") {
