@@ -1,6 +1,5 @@
-// The registry entries of the control: class id, program id, in-process server with its threading
-// model, the control, insertable and programmable markers, toolbox image, miscellaneous status,
-// type library and version; and the registration of the type library embedded in the module.
+// The registry entries of the control (class id, program id, server, markers, image, status, type
+// library, version) and the registration of the type library embedded in the module.
 #include "com/registration.h"
 
 #include <olectl.h>

@@ -1,7 +1,5 @@
-// The Voxtrel ActiveX control object: a thin COM shell that owns one portable CVoxtrelCtrl. It
-// exposes the core's fifteen methods through IDispatch (driven by the type library), fires the
-// core's eight events to the sinks connected at its connection point, and implements what a form or
-// web-page container needs to embed, draw, persist and script it.
+// The Voxtrel ActiveX control object: a thin COM shell owning one portable CVoxtrelCtrl, scripted
+// through IDispatch, firing the core's events to its sinks, embeddable in forms and pages.
 #pragma once
 
 #include <windows.h>

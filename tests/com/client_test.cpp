@@ -1,6 +1,5 @@
-// Tests of the registered voxtrel.ocx as a COM client sees it: created by its program id, driven
-// through IDispatch, its events received through its connection point, its type library found
-// through the registry, and its module's entry points.
+// Tests of the registered voxtrel.ocx as a COM client sees it: program id, IDispatch, events,
+// the registered type library and the module's entry points.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// Tests of the control's scripting face in-process: IDispatch by names and ids, the methods'
-// answers and conversions down to the wire, and the eight events fired to connected sinks on the
-// host's thread, against a scripted service on loopback.
+// Tests of the control's scripting face in-process: IDispatch, the methods down to the wire, and
+// the eight events fired to sinks on the host's thread, against a scripted service on loopback.
 #include <windows.h>
 
 #include <gtest/gtest.h>

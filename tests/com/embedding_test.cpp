@@ -1,6 +1,5 @@
-// Tests of the control's container face: extent, verbs, user type and status, drawing its icon,
-// persistence through streams and property bags, quick activation, safety options, and in-place
-// activation in a container window (where the machine can show windows).
+// Tests of the control's container face: extent, verbs, drawing, persistence, quick activation,
+// safety options, and in-place activation where the machine can show windows.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// Tests of the type library embedded in the control: the library's identity, the fifteen methods
-// of _DVoxtrel and the eight events of _DVoxtrelEvents with their dispatch ids, names, parameter
-// names and types, and the control class with its default and source interfaces.
+// Tests of the control's embedded type library: its identity, the methods and events with their
+// ids, names and types, and the control class with its interfaces.
 #include <windows.h>
 
 #include <gtest/gtest.h>

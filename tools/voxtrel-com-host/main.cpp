@@ -1,6 +1,5 @@
-// voxtrel-com-host.exe: a Windows host of the ActiveX control. `run [--json] [FILE]` creates the
-// control by its program id through COM, connects to its events, and executes a script against it
-// on this thread (the scripting host of `voxtrel run`), pumping the thread's messages for events.
+// voxtrel-com-host.exe: `run [--json] [FILE]` executes a `voxtrel run` script against the ActiveX
+// control, created by its program id through COM, with its events through a connection point.
 #include <windows.h>
 
 #include <fcntl.h>

@@ -1,6 +1,5 @@
-// The Windows doorbell: a message-only window on the host's thread. A ring is a private message
-// posted to it, so whatever message loop the host runs (its own, a script host's, a dialog's, or
-// Wait) calls onRing on the host's thread.
+// The Windows doorbell: a message-only window on the host's thread, rung by a posted private
+// message, so that any message loop of the host runs onRing on that thread.
 #include "control/host_doorbell.h"
 #include "control/win/window_class.h"
 

@@ -1,6 +1,5 @@
-// A window class of the module that holds this code, registered while any of its windows exists,
-// so that a module unloaded and loaded again never meets a class whose window procedure pointed
-// into its old image. Windows only.
+// A window class of the module that holds this code, registered while any of its windows exists
+// (never left pointing into the image of an unloaded module). Windows only.
 #pragma once
 
 #include <windows.h>

@@ -1,7 +1,5 @@
-' Drives the registered control from VBScript as a script host does: created by its program id,
-' every method called through IDispatch. Without arguments only what needs no server runs; with
-' the simulator's host and port it also connects, creates a call, subscribes and disconnects.
-' Exits with the number of failed checks.
+' Drives the registered control from VBScript by its program id; with the simulator's host and
+' port as arguments it also connects, calls, subscribes and disconnects. Exits with the failures.
 Option Explicit
 
 Dim failures, ctrl, r

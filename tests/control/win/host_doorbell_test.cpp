@@ -1,6 +1,5 @@
-// Tests of the Windows doorbell: rings from other threads reach onRing on the host's thread,
-// through Wait or through any message loop of the host; rings coalesce; Wait keeps WM_QUIT for the
-// host; a doorbell destroyed by its own onRing is left alone.
+// Tests of the Windows doorbell: rings from any thread reach onRing on the host's thread through
+// Wait or the host's own loop, coalesce, and leave WM_QUIT and a self-destroying doorbell alone.
 #include <windows.h>
 
 #include <gtest/gtest.h>
