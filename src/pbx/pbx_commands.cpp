@@ -5,6 +5,7 @@
 #include <random>
 
 #include "pbx/pbx_service.h"
+#include "protocol/call_notifications.h"
 #include "protocol/call_offer.h"
 #include "protocol/mail_arrived.h"
 
@@ -122,14 +123,21 @@ bool PbxService::Execute(std::string_view line, std::string& reply) {
         ok = Garbage(words, reply);
     } else if (command == "flood") {
         ok = Flood(words, reply);
+    } else if (command == "nest" || command == "attributes" || command == "cr-flood" ||
+               command == "crlfcr-flood") {
+        ok = Hostile(words, reply);
+    } else if (command == "offers") {
+        ok = Offers(words, reply);
+    } else if (command == "counts") {
+        ok = Counts(words, reply);
     } else if (command == "close") {
         ok = CloseAll(reply);
     } else if (command == "status") {
         ok = Status(words, reply);
     } else if (command == "help") {
         reply =
-            "commands: offer mail dtmf state fault fault-rate delay mute unmute chaos garbage "
-            "flood close status help";
+            "commands: offer offers mail dtmf state fault fault-rate delay mute unmute chaos "
+            "garbage flood nest attributes cr-flood crlfcr-flood close status counts help";
         ok = true;
     } else {
         return Fail(reply, "unknown command " + std::string(command) + " (try help)");
@@ -163,6 +171,42 @@ bool PbxService::Offer(const std::vector<std::string_view>& words, std::string& 
     Outcome outcome = model_.OfferCall(extension, caller, origCallId, callId);
     if (!outcome.Ok()) return Fail(reply, outcome.text);
     reply = FormatId(callId);
+    return true;
+}
+
+bool PbxService::Offers(const std::vector<std::string_view>& words, std::string& reply) {
+    constexpr const char* kUsage = "offers COUNT EXT FROM";
+    size_t count = 0;
+    if (words.size() != 4 || !ParseNumber(words[1], count) || count == 0) {
+        return Usage(reply, kUsage);
+    }
+    if (count > kMaxOffersAtOnce) {
+        return Fail(reply, "at most " + std::to_string(kMaxOffersAtOnce) + " offers at once");
+    }
+    // All of them are queued before the next pass writes: they leave in one write.
+    uint64_t first = 0;
+    size_t offered = 0;
+    for (; offered < count; ++offered) {
+        std::string one;
+        if (!Offer({"offer", words[2], words[3]}, one)) {
+            if (offered == 0) {
+                reply = one;
+                return false;
+            }
+            break;
+        }
+        if (offered == 0) ParseNumber(one, first);
+    }
+    reply = "ok " + std::to_string(offered) + " offered from call " + FormatId(first);
+    return true;
+}
+
+bool PbxService::Counts(const std::vector<std::string_view>& words, std::string& reply) {
+    if (words.size() != 1) return Usage(reply, "counts");
+    reply = "requests " + std::to_string(received_.requests) + " accepted " +
+            std::to_string(received_.accepted) + " declined " + std::to_string(received_.declined) +
+            " redirected " + std::to_string(received_.redirected) + " acknowledged " +
+            std::to_string(received_.acknowledged);
     return true;
 }
 
@@ -361,6 +405,81 @@ bool PbxService::Flood(const std::vector<std::string_view>& words, std::string& 
     return true;
 }
 
+bool PbxService::Hostile(const std::vector<std::string_view>& words, std::string& reply) {
+    std::string_view kind = words[0];
+    size_t fallback = kDefaultCrBytes;
+    size_t most = kMaxCrBytes;
+    std::string usage = std::string(kind) + " [CONNECTION [BYTES]]";
+    if (kind == "nest") {
+        fallback = kDefaultNesting;
+        most = kMaxNesting;
+        usage = "nest [CONNECTION [DEPTH]]";
+    } else if (kind == "attributes") {
+        fallback = kDefaultAttributes;
+        most = kMaxAttributes;
+        usage = "attributes [CONNECTION [COUNT]]";
+    }
+    size_t amount = fallback;
+    if (words.size() == 3 && (!ParseNumber(words[2], amount) || amount == 0 || amount > most)) {
+        return Fail(reply, "usage: " + usage + ", at most " + std::to_string(most));
+    }
+    if (words.size() > 3) return Usage(reply, usage.c_str());
+    Words target(words.begin(), words.begin() + std::min<size_t>(words.size(), 2));
+    Connection* connection = Target(target, usage.c_str(), reply);
+    if (connection == nullptr) return false;
+
+    std::string text;
+    if (kind == "nest" || kind == "attributes") {
+        // A state change of call 0 that is well-formed XML, so that only the depth or the
+        // attributes make it hard to read.
+        CallStateChangedMethod notice;
+        notice.SetParams(0, kStateDisconnected);
+        std::string plain;
+        if (!notice.Write(plain)) return Fail(reply, "cannot write a notification");
+        if (kind == "nest") {
+            size_t open = plain.find("<param>");
+            size_t close = plain.find("</param>", open);
+            if (open == std::string::npos || close == std::string::npos) {
+                return Fail(reply, "cannot write a notification");
+            }
+            open += std::string_view("<param>").size();
+            std::string nested;
+            nested.reserve(amount * 48);
+            for (size_t i = 0; i < amount; ++i)
+                nested += "<value><array><data>";
+            nested += "<value><i4>0</i4></value>";
+            for (size_t i = 0; i < amount; ++i)
+                nested += "</data></array></value>";
+            text = plain.substr(0, open) + nested + plain.substr(close);
+        } else {
+            size_t tag = plain.find("<methodCall");
+            if (tag == std::string::npos) return Fail(reply, "cannot write a notification");
+            tag += std::string_view("<methodCall").size();
+            std::string attributes;
+            attributes.reserve(amount * 12);
+            for (size_t i = 0; i < amount; ++i)
+                attributes += " a" + std::to_string(i) + "=\"1\"";
+            text = plain.substr(0, tag) + attributes + plain.substr(tag);
+        }
+    } else if (kind == "cr-flood") {
+        // Carriage returns that end as a blank message: each new CR may start a terminator.
+        text.assign(amount, '\r');
+        text += "\n\r\n";
+    } else {
+        // CR LF CR again and again: a terminator all but formed after every three bytes, never
+        // completed; what the connection is sent next joins it.
+        while (text.size() < amount)
+            text += "\r\n\r";
+        text.resize(amount);
+        if (text.back() == '\n') text += '\r';
+    }
+    Log("connection " + std::to_string(connection->id) + " -> " + std::string(kind));
+    QueueInPieces(*connection, text);
+    reply = "ok connection " + std::to_string(connection->id) + ", " + std::to_string(text.size()) +
+            " bytes";
+    return true;
+}
+
 std::string DescribeCommands() {
     return "Commands, one per line; each prints one line, \"error: ...\" when it fails:\n"
            "  offer EXT FROM [ORIGCALLID]\n"
@@ -405,6 +524,33 @@ std::string DescribeCommands() {
            std::to_string(PbxService::kFloodBytes) +
            " bytes without a terminator, more than a peer may keep, then\n"
            "      closes the connection\n"
+           "  nest [CONNECTION [DEPTH]]\n"
+           "      a state change of call 0 whose first param is an array nested DEPTH deep\n"
+           "      (default " +
+           std::to_string(PbxService::kDefaultNesting) + ", at most " +
+           std::to_string(PbxService::kMaxNesting) +
+           "), sent in pieces of a few bytes\n"
+           "  attributes [CONNECTION [COUNT]]\n"
+           "      a state change of call 0 whose methodCall tag has COUNT distinct attributes\n"
+           "      (default " +
+           std::to_string(PbxService::kDefaultAttributes) + ", at most " +
+           std::to_string(PbxService::kMaxAttributes) +
+           "), sent in pieces of a few bytes\n"
+           "  cr-flood [CONNECTION [BYTES]]\n"
+           "      BYTES carriage returns (default " +
+           std::to_string(PbxService::kDefaultCrBytes) +
+           ") and then LF CR LF: a blank message,\n"
+           "      sent in pieces of a few bytes\n"
+           "  crlfcr-flood [CONNECTION [BYTES]]\n"
+           "      BYTES of CR LF CR repeated, without a terminator: the next message the\n"
+           "      connection is sent joins them; sent in pieces of a few bytes\n"
+           "  offers COUNT EXT FROM\n"
+           "      COUNT offers at once (at most " +
+           std::to_string(PbxService::kMaxOffersAtOnce) +
+           "), as offer does, written together\n"
+           "  counts\n"
+           "      what all connections have sent so far: requests, offer answers (accepted,\n"
+           "      declined, redirected) and acknowledged notifications\n"
            "  close\n"
            "      closes every connection; the service goes on listening\n"
            "  status [CALLID]\n"

@@ -32,6 +32,8 @@ constexpr std::chrono::milliseconds kSplitGap{1};
 // The filler of an injected flood: no terminator can form in it.
 constexpr std::string_view kFloodPattern = "<flood>xxxxxxxxxxxxxxxxxxxxxxxx</flood>";
 constexpr size_t kFloodChunk = 16 * 1024;
+// The largest piece of a stream that leaves in pieces.
+constexpr size_t kLargestPiece = 64;
 
 uint64_t PickSeed(uint64_t seed) {
     if (seed != 0) return seed;
@@ -222,6 +224,15 @@ class PbxService::Inbound : public CallServiceNotifications {
     }
     void NotServed() { Fault(kFaultUnknownMethod, "Not a request of this service"); }
     void Offer(const char* action, uint64_t callId, const Outcome& outcome) {
+        // Every answer counts, also one the model ignores: the counts show what arrived.
+        std::string_view name = action;
+        if (name == "accepted") {
+            ++service_.received_.accepted;
+        } else if (name == "declined") {
+            ++service_.received_.declined;
+        } else {
+            ++service_.received_.redirected;
+        }
         service_.Log("connection " + std::to_string(connection_.id) + " " + action + " call " +
                      FormatId(callId) + (outcome.Ok() ? "" : ", ignored: " + outcome.text));
     }
@@ -396,6 +407,7 @@ void PbxService::HandleMessage(Connection& connection, const std::string& text) 
             return;
         case Root::kMethodCall:
             // Unknown method or unreadable params: still a request, and answered in its turn.
+            ++received_.requests;
             Log("connection " + std::to_string(connection.id) + " <- unreadable request");
             AnswerFault(connection, kCreateCall, kFaultUnknownMethod,
                         "Unknown method or unreadable params");
@@ -411,6 +423,7 @@ void PbxService::HandleMessage(Connection& connection, const std::string& text) 
 
 void PbxService::HandleRequest(Connection& connection, XmlRpcRequestMethod& request) {
     uint32_t type = request.methodType;
+    ++received_.requests;
     Log("connection " + std::to_string(connection.id) + " <- " + Describe(type, request.GetId()));
     InjectedFault injected;
     // Every answer of the method waits as long; what the connection is sent next waits behind.
@@ -465,6 +478,7 @@ void PbxService::Acknowledge(Connection& connection, uint64_t id) {
             " to no notification, dropped");
         return;
     }
+    ++received_.acknowledged;
     Log("connection " + std::to_string(connection.id) + " <- acknowledged " +
         Describe(found->methodType, id));
     waiting.erase(found);
@@ -566,6 +580,12 @@ void PbxService::Queue(Connection& connection, std::string_view text,
     Emit(connection, text);
 }
 
+void PbxService::QueueInPieces(Connection& connection, std::string_view text) {
+    Queue(connection, text);
+    if (connection.closing) return;
+    connection.piecesUntil = connection.sent + connection.Pending() + connection.lateBytes;
+}
+
 void PbxService::Release(Connection& connection) {
     auto& late = connection.late;
     while (!late.empty() && late.front().due <= now_ && !connection.closing) {
@@ -617,6 +637,12 @@ void PbxService::Flush(Connection& connection) {
             if (now_ < connection.nextWrite) break;
             chunk = std::uniform_int_distribution<size_t>(1, chunk)(random_);
         }
+        bool piece = connection.sent < connection.piecesUntil && !connection.closing;
+        if (piece) {
+            size_t most = static_cast<size_t>(std::min<uint64_t>(
+                {chunk, connection.piecesUntil - connection.sent, kLargestPiece}));
+            chunk = std::uniform_int_distribution<size_t>(1, most)(random_);
+        }
         int sent = connection.socket.Send(connection.output.data() + connection.outputStart,
                                           static_cast<int>(chunk), 0, 0);
         if (sent <= 0) {
@@ -629,6 +655,8 @@ void PbxService::Flush(Connection& connection) {
             connection.nextWrite = now_ + kSplitGap;
             break;
         }
+        // One piece per call: the next leaves on the next pass, a moment later.
+        if (piece) break;
     }
     if (connection.flooding && connection.floodLeft == 0 && connection.Pending() == 0) {
         Close(connection, "flooded");

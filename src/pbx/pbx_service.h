@@ -67,6 +67,9 @@ struct Connection {
     size_t floodLeft = 0;
     // With split writes, the next piece leaves no earlier.
     Clock::time_point nextWrite;
+    // The stream up to this byte leaves in pieces of a few bytes (the hostile floods), so that
+    // the peer receives it in many small reads.
+    uint64_t piecesUntil = 0;
     // With slow reading, the bytes the connection may read now, and when that last grew.
     double readAllowance = 0;
     Clock::time_point allowanceTime;
@@ -91,6 +94,26 @@ class PbxService final : private CallModelEvents {
     static constexpr size_t kMaxSubscriptions = 256;
     // An injected flood: past the longest unterminated message any peer of the service keeps.
     static constexpr size_t kFloodBytes = MessageFramer::kDefaultLimit + 64 * 1024;
+    // Hostile messages: their defaults and their bounds, all well inside a peer's message limit
+    // and the service's own output limit.
+    static constexpr size_t kDefaultNesting = 10000;
+    static constexpr size_t kMaxNesting = 20000;
+    static constexpr size_t kDefaultAttributes = 30000;
+    static constexpr size_t kMaxAttributes = 60000;
+    static constexpr size_t kDefaultCrBytes = 256 * 1024;
+    static constexpr size_t kMaxCrBytes = 1000 * 1000;
+    // Offers that one offers command makes at once.
+    static constexpr size_t kMaxOffersAtOnce = 5000;
+
+    // What the connections have sent, for the counts command: it shows how much of what a
+    // peer issued has arrived.
+    struct Received {
+        uint64_t requests = 0;
+        uint64_t accepted = 0;
+        uint64_t declined = 0;
+        uint64_t redirected = 0;
+        uint64_t acknowledged = 0;
+    };
 
     explicit PbxService(const PbxOptions& options);
     ~PbxService();
@@ -159,6 +182,12 @@ class PbxService final : private CallModelEvents {
     bool Chaos(const std::vector<std::string_view>& words, std::string& reply);
     bool Garbage(const std::vector<std::string_view>& words, std::string& reply);
     bool Flood(const std::vector<std::string_view>& words, std::string& reply);
+    bool Offers(const std::vector<std::string_view>& words, std::string& reply);
+    bool Counts(const std::vector<std::string_view>& words, std::string& reply);
+    // nest, attributes, cr-flood and crlfcr-flood: one hostile message each.
+    bool Hostile(const std::vector<std::string_view>& words, std::string& reply);
+    // Queues text that leaves in pieces of a few bytes each.
+    void QueueInPieces(Connection& connection, std::string_view text);
     bool Delay(const std::vector<std::string_view>& words, std::string& reply);
     bool FaultRate(std::string_view line, const std::vector<std::string_view>& words,
                    std::string& reply);
@@ -191,6 +220,7 @@ class PbxService final : private CallModelEvents {
     std::string held_;
     // The delay of the answers to the request being handled.
     std::chrono::milliseconds answerDelay_{0};
+    Received received_;
 };
 
 }  // namespace voxtrel::pbx

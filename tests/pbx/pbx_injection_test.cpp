@@ -1,5 +1,6 @@
 // The faults that the simulator injects on purpose, as a raw client sees them: late answers in
-// order, fault rates, silence, random closes, split writes, garbage, floods and slow reading.
+// order, fault rates, silence, random closes, split writes, garbage, floods, slow reading and
+// hostile messages; and the counts and offer bursts that let a soak check what arrived.
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -11,6 +12,7 @@
 #include "pbx/pbx_service.h"
 #include "pbx_fixture.h"
 #include "protocol/call_control.h"
+#include "protocol/call_offer.h"
 #include "protocol/mail_arrived.h"
 #include "protocol/subscription.h"
 
@@ -278,6 +280,146 @@ TEST_F(PbxInjectionTest, ASlowReaderStillGetsEveryAnswerInOrder) {
         EXPECT_TRUE(Fault(client->ReadReply(*requests[i]), kFaultUnknownCall)) << i;
     }
     ASSERT_EQ(Command("chaos slow-read 0"), "ok");
+    EXPECT_TRUE(client->Sync());
+}
+
+// How many times part occurs in text.
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(PbxInjectionTest, CountsShowTheRequestsOfferAnswersAndAcknowledgementsReceived) {
+    Start();
+    EXPECT_EQ(Command("counts"), "requests 0 accepted 0 declined 0 redirected 0 acknowledged 0");
+    EXPECT_EQ(Command("counts now"), "error: usage: counts");
+    auto client = Authenticated();
+    ASSERT_TRUE(Plain(client->Call(*Make<IncomingCallHandlingMethod>("100", 1)), 0));
+    EXPECT_TRUE(Fault(client->Call(*Make<CloseCallMethod>(77)), kFaultUnknownCall));
+    // An unreadable request is a request too.
+    ASSERT_TRUE(
+        client->SendText("<?xml version=\"1.0\"?><methodCall><methodName>nothing"
+                         "</methodName></methodCall>\r\n\r\n"));
+    std::string answer;
+    ASSERT_TRUE(client->NextAnswer(answer));
+    EXPECT_EQ(Command("counts"), "requests 4 accepted 0 declined 0 redirected 0 acknowledged 0");
+
+    // Answers to offers count by their action, also those the call model ignores.
+    std::string first = Command("offer 100 sip:a@b");
+    std::string second = Command("offer 100 sip:a@b");
+    uint64_t firstId = NumberAfter(" " + first, "");
+    uint64_t secondId = NumberAfter(" " + second, "");
+    ASSERT_NE(firstId, 0u) << first;
+    CallArrivedResponseMethod accept;
+    accept.BuildAccept(firstId, "", "");
+    CallArrivedResponseMethod decline;
+    decline.BuildDecline(secondId, "");
+    CallArrivedResponseMethod stray;
+    stray.BuildAccept(999999, "", "");
+    ASSERT_TRUE(client->Send(accept));
+    ASSERT_TRUE(client->Send(decline));
+    ASSERT_TRUE(client->Send(stray));
+    // The accepted call connects; its state change is acknowledged by the client.
+    WaitForState(*client, firstId, kStateConnected);
+    EXPECT_TRUE(client->Sync());
+    EXPECT_EQ(Command("counts"), "requests 5 accepted 2 declined 1 redirected 0 acknowledged 1");
+}
+
+TEST_F(PbxInjectionTest, OffersMakesManyOffersAtOnce) {
+    Start();
+    EXPECT_EQ(Command("offers 5 100 sip:a@b"), "error: No connection has taken over extension 100");
+    auto client = Authenticated();
+    ASSERT_TRUE(Plain(client->Call(*Make<IncomingCallHandlingMethod>("100", 1)), 0));
+    EXPECT_EQ(Command("offers 0 100 sip:a@b"), "error: usage: offers COUNT EXT FROM");
+    EXPECT_EQ(Command("offers 3 100"), "error: usage: offers COUNT EXT FROM");
+    EXPECT_EQ(Command("offers 5001 100 sip:a@b"), "error: at most 5000 offers at once");
+    std::string reply = Command("offers 300 100 sip:a@b");
+    ASSERT_EQ(reply.rfind("ok 300 offered from call ", 0), 0u) << reply;
+    uint64_t first = NumberAfter(reply, "call");
+    for (uint64_t i = 0; i < 300; ++i) {
+        auto offer = client->NextRequest();
+        ASSERT_NE(offer, nullptr) << i;
+        EXPECT_EQ(Describe(*offer), "process " + std::to_string(first + i));
+    }
+    EXPECT_EQ(Command("status").rfind("connections 1 authenticated 1 calls 300 ", 0), 0u);
+}
+
+TEST_F(PbxInjectionTest, NestSendsAStateChangeWithADeeplyNestedFirstParamInPieces) {
+    Start();
+    EXPECT_EQ(Command("nest"), "error: no connection");
+    auto client = Authenticated();
+    EXPECT_EQ(Command("nest 1 0"), "error: usage: nest [CONNECTION [DEPTH]], at most 20000");
+    EXPECT_EQ(Command("nest 1 20001"), "error: usage: nest [CONNECTION [DEPTH]], at most 20000");
+    EXPECT_EQ(Command("nest 1 2 3"), "error: usage: nest [CONNECTION [DEPTH]]");
+    std::string reply = Command("nest 1 3000");
+    ASSERT_EQ(reply.rfind("ok connection 1, ", 0), 0u) << reply;
+    std::string text;
+    ASSERT_TRUE(client->NextRaw(text));
+    EXPECT_EQ(text.size() + kMessageTerminator.size(), NumberAfter(reply, ","));
+    EXPECT_EQ(Occurrences(text, "<value><array><data>"), 3000u);
+    EXPECT_EQ(Occurrences(text, "</data></array></value>"), 3000u);
+    EXPECT_NE(text.find("callstatechanged"), std::string::npos) << text.substr(0, 200);
+    EXPECT_GT(client->partialReceives, 0u);
+    EXPECT_TRUE(client->Sync());
+    // The default depth.
+    reply = Command("nest");
+    EXPECT_EQ(NumberAfter(reply, ","), text.size() + kMessageTerminator.size() + 7000 * 43);
+    ASSERT_TRUE(client->NextRaw(text));
+    EXPECT_EQ(Occurrences(text, "<value><array><data>"), PbxService::kDefaultNesting);
+}
+
+TEST_F(PbxInjectionTest, AttributesSendsAStateChangeWhoseTagHasManyDistinctAttributes) {
+    Start();
+    auto client = Authenticated();
+    EXPECT_EQ(Command("attributes 1 60001"),
+              "error: usage: attributes [CONNECTION [COUNT]], at most 60000");
+    std::string reply = Command("attributes 1 2000");
+    ASSERT_EQ(reply.rfind("ok connection 1, ", 0), 0u) << reply;
+    std::string text;
+    ASSERT_TRUE(client->NextRaw(text));
+    EXPECT_NE(text.find("<methodCall a0=\"1\" a1=\"1\""), std::string::npos) << text.substr(0, 200);
+    EXPECT_NE(text.find(" a1999=\"1\">"), std::string::npos);
+    EXPECT_EQ(text.find(" a2000="), std::string::npos);
+    EXPECT_EQ(Occurrences(text, "=\"1\""), 2000u);
+    // Without the attributes it is a plain state change of call 0.
+    std::string plain = text.substr(0, text.find(" a0=")) + text.substr(text.find(">", 30));
+    auto request = ParseRequest(plain);
+    ASSERT_NE(request, nullptr) << plain;
+    EXPECT_EQ(Describe(*request), "callstatechanged 0 6");
+    EXPECT_GT(client->partialReceives, 0u);
+    EXPECT_TRUE(client->Sync());
+}
+
+TEST_F(PbxInjectionTest, CrFloodIsABlankMessageOfCarriageReturnsInPieces) {
+    Start();
+    auto client = Authenticated();
+    EXPECT_EQ(Command("cr-flood 1 1000001"),
+              "error: usage: cr-flood [CONNECTION [BYTES]], at most 1000000");
+    EXPECT_EQ(Command("cr-flood 1 20000"), "ok connection 1, 20003 bytes");
+    std::string text;
+    ASSERT_TRUE(client->NextRaw(text));
+    EXPECT_EQ(text, std::string(19999, '\r'));
+    EXPECT_GT(client->partialReceives, 0u);
+    EXPECT_TRUE(client->Sync());
+}
+
+TEST_F(PbxInjectionTest, CrLfCrFloodHasNoTerminatorSoTheNextMessageJoinsIt) {
+    Start();
+    auto client = Authenticated();
+    EXPECT_EQ(Command("crlfcr-flood 1 30000"), "ok connection 1, 30000 bytes");
+    EXPECT_EQ(Command("crlfcr-flood 1 3001"), "ok connection 1, 3001 bytes");
+    // Nothing ends until the next message does.
+    std::string text;
+    EXPECT_FALSE(client->NextRaw(text, kQuietWait));
+    ASSERT_TRUE(client->Send(*Make<CloseCallMethod>(5)));
+    ASSERT_TRUE(client->NextRaw(text));
+    ASSERT_GT(text.size(), 33001u);
+    for (size_t i = 0; i < 33001; ++i)
+        ASSERT_EQ(text[i], "\r\n\r"[i % 3 == 0 ? 0 : i % 3]) << i;
+    EXPECT_EQ(text.compare(33001, 5, "<?xml"), 0) << text.substr(33001, 20);
+    EXPECT_GT(client->partialReceives, 0u);
     EXPECT_TRUE(client->Sync());
 }
 

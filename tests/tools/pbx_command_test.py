@@ -187,6 +187,10 @@ class PbxCommandTest(unittest.TestCase):
         client.socket.sendall(request("unjoincalls", string("7"), string("8")))
         answer = client.call(request("unsubscribe", string("7")))
         self.assertIn("<int>6</int>", answer)
+        self.assertEqual(service.command("counts"),
+                         "requests 4 accepted 0 declined 0 redirected 0 acknowledged 0")
+        self.assertEqual(service.command("cr-flood 1 100"), "ok connection 1, 103 bytes")
+        self.assertEqual(client.message(), "\r" * 99)
         self.assertTrue(service.command("garbage 1").startswith("ok connection 1, "))
         self.assertEqual(client.message(), "garbage: no XML-RPC document, not even XML")
         self.assertTrue(service.command("flood").startswith("ok connection 1, "))
@@ -205,7 +209,10 @@ class PbxCommandTest(unittest.TestCase):
                          "--slow-read BYTES_PER_SECOND", "--seed N", "delay METHOD MILLISECONDS",
                          "fault-rate METHOD PERCENT CODE", "chaos close PERCENT",
                          "chaos split on|off", "chaos slow-read BYTES_PER_SECOND",
-                         "garbage [CONNECTION]", "flood [CONNECTION]"):
+                         "garbage [CONNECTION]", "flood [CONNECTION]",
+                         "nest [CONNECTION [DEPTH]]", "attributes [CONNECTION [COUNT]]",
+                         "cr-flood [CONNECTION [BYTES]]", "crlfcr-flood [CONNECTION [BYTES]]",
+                         "offers COUNT EXT FROM", "counts"):
             self.assertIn(expected, text)
         for arguments in (["pbx", "--listen", "127.0.0.1"], ["pbx", "--user", "nopassword"],
                           ["pbx", "--frobnicate"], ["frobnicate"], ["pbx", "--fault", "hold:3"],

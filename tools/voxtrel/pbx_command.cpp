@@ -55,7 +55,8 @@ void PrintHelp() {
         "                         reads at most that rate from each connection\n"
         "  --seed N               the seed of the random choices, so that a run repeats\n"
         "                         (default: one from the system; the chaos command prints it)\n"
-        "Garbage and unterminated floods are sent by the commands garbage and flood.\n"
+        "Garbage, unterminated floods and hostile messages are sent by the commands garbage,\n"
+        "flood, nest, attributes, cr-flood and crlfcr-flood.\n"
         "\n" +
         pbx::DescribeCommands() +
         "End of input does not stop the service; SIGINT and SIGTERM do (exit code 0).\n"
