@@ -49,9 +49,11 @@ test: release sanitize tsan
 check-memory: release
 	scripts/check-memory $(RELEASE)
 
-# Minutes of many controls against faulting simulators (make test runs a short one).
+# Ten minutes of many controls against faulting simulators, in phases: mixed work under
+# chaos, bursts, reconnects from handlers and after losses, hostile messages (make test runs a
+# short one). The run restarts itself with 1 MiB stacks for all its threads.
 soak: release
-	$(RELEASE)/tests/voxtrel_soak --seconds 180 --controls 16 --simulators 3
+	$(RELEASE)/tests/voxtrel_soak --seconds 600 --controls 16 --simulators 3
 
 bench: deps
 	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
