@@ -59,6 +59,16 @@ void EventMailbox::SetRefusing(bool refusing) {
     finished_.notify_all();
 }
 
+void EventMailbox::ReleaseInHand() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!inHand_ || inHand_->finished) return;
+        inHand_->finished = true;
+        inHand_->handled = true;
+    }
+    finished_.notify_all();
+}
+
 void EventMailbox::DropAllLocked() {
     for (auto& pending : waiting_)
         pending->finished = true;

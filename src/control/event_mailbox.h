@@ -38,6 +38,9 @@ class EventMailbox {
     // Host side: drops what waits or is being handled and refuses new messages until
     // refusing is turned off again.
     void SetRefusing(bool refusing);
+    // Host side, from inside a handler: its message counts as handled from now on, so that its
+    // sender goes on while the handler still runs. Nothing is dropped.
+    void ReleaseInHand();
     // Handles the waiting messages, waiting up to timeoutMs for the first; the number handled.
     // Only the window's thread handles messages; elsewhere it returns 0.
     int Pump(int timeoutMs);

@@ -49,7 +49,9 @@ void CVoxtrelCtrl::HandleMessage(const ControlMessage& message) {
             sink->RequestFailed(message.id, message.requestFailed.code, message.requestFailed.text);
             break;
         case WM_DISCONNECTED:
+            ++disconnectedHandlers_;
             sink->Disconnected();
+            --disconnectedHandlers_;
             break;
         case WM_MAILARRIVED:
             sink->MailArrived(message.id, message.mailArrived.caller, message.mailArrived.time,
@@ -67,11 +69,13 @@ void CVoxtrelCtrl::HandleMessage(const ControlMessage& message) {
 bool CVoxtrelCtrl::Connect(const std::string& serverAddress, int16_t serverPort, int32_t timeout,
                            const std::string& username, const std::string& password) {
     if (!session_) return false;
-    if (session_->Dropping() || session_->State() == kClosing) {
-        // Called from the Disconnected handler, the worker may still wait on this thread: let it
-        // finish the drop before connecting again.
-        mailbox_->SetRefusing(true);
-        mailbox_->SetRefusing(false);
+    if (session_->ReportingLoss()) {
+        // The outcomes of the lost connection are still on their way to this thread, and the
+        // worker waits for it to take them: connecting now would lose them or wait on a worker
+        // that waits on us. Only the Disconnected handler, the last of them, may reconnect; its
+        // delivery then counts as done, so the worker goes idle.
+        if (disconnectedHandlers_ == 0) return false;
+        mailbox_->ReleaseInHand();
     }
     return session_->Connect(serverAddress, static_cast<uint16_t>(serverPort), timeout, username,
                              password);

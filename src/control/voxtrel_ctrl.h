@@ -91,6 +91,8 @@ class CVoxtrelCtrl {
     std::unique_ptr<EventMailbox> mailbox_;
     std::unique_ptr<ControlServiceClient> session_;
     VoxtrelEvents* sink_ = nullptr;
+    // How many Disconnected handlers run on the host's thread right now (they may nest).
+    int disconnectedHandlers_ = 0;
 };
 
 }  // namespace voxtrel

@@ -26,8 +26,7 @@ bool BsdSocket::CreateTCP(bool server, const SocketAddress& address, uint16_t lo
         return false;
     if (server) {
         localAddress_ = address;
-        if (!BindLocal("Bind"))
-            return false;
+        if (!BindLocal("Bind")) return false;
         if (platform::Listen(handle_, kListenBacklog) != 0) {
             ReportSocketError("Listen", true);
             Close();
@@ -46,8 +45,7 @@ bool BsdSocket::CreateTCP(bool server, const SocketAddress& address, uint16_t lo
                 local = route.address.Address();
             }
             localAddress_ = SocketAddress(local, NetworkToHost16(localPort));
-            if (!BindLocal("Bind"))
-                return false;
+            if (!BindLocal("Bind")) return false;
         }
         peerAddress_ = address;
         if (platform::Connect(handle_, peerAddress_.Buffer(), SocketAddress::kPlatformLength) !=
@@ -76,8 +74,7 @@ int BsdSocket::Accept(BsdSocket& client) {
         int error = platform::LastError();
         SetLastSocketErrorCode(error);
         if (mode_ != kBlockingMode) {
-            if (platform::IsWouldBlock(error))
-                return kSocketClosed;
+            if (platform::IsWouldBlock(error)) return kSocketClosed;
             ReportSocketError("Accept", false);
             return kSocketFailed;
         }
@@ -97,15 +94,13 @@ int BsdSocket::Accept(BsdSocket& client) {
 
 int BsdSocket::Send(const void* buffer, int length, uint32_t timeout, int flags) {
     int stop = 0;
-    if (!ReadyToTransfer(true, timeout, stop))
-        return stop;
+    if (!ReadyToTransfer(true, timeout, stop)) return stop;
     return SendResult(platform::Send(handle_, buffer, length, flags), "Send");
 }
 
 int BsdSocket::Receive(void* buffer, int length, uint32_t timeout, int flags) {
     int stop = 0;
-    if (!ReadyToTransfer(false, timeout, stop))
-        return stop;
+    if (!ReadyToTransfer(false, timeout, stop)) return stop;
     return ReceiveResult(platform::Receive(handle_, buffer, length, flags), length, flags,
                          "Receive");
 }
@@ -115,8 +110,7 @@ int BsdSocket::SendAll(const void* buffer, int length, uint32_t timeout) {
     int total = 0;
     while (total < length) {
         int sent = Send(bytes + total, length - total, timeout, 0);
-        if (sent <= 0)
-            break;
+        if (sent <= 0) break;
         total += sent;
     }
     return total;
@@ -125,8 +119,7 @@ int BsdSocket::SendAll(const void* buffer, int length, uint32_t timeout) {
 bool BsdSocket::CreateUDP(const SocketAddress* localAddress) {
     if (!Open(kAddressFamilyInet, kSocketDatagram, kProtocolUdp, "Initialize UDP protocol"))
         return false;
-    if (localAddress == nullptr)
-        return true;
+    if (localAddress == nullptr) return true;
     return BindAt(*localAddress, "Bind");
 }
 
@@ -137,8 +130,7 @@ void BsdSocket::SetPeerAddr(const SockAddrIn& address) {
 int BsdSocket::SendDatagram(const void* buffer, int length, const SocketAddress* destination,
                             uint32_t timeout, int flags) {
     int stop = 0;
-    if (!ReadyToTransfer(true, timeout, stop))
-        return stop;
+    if (!ReadyToTransfer(true, timeout, stop)) return stop;
     const SocketAddress& to = destination != nullptr ? *destination : peerAddress_;
     int sent = platform::SendTo(handle_, buffer, length, flags, to.Buffer(),
                                 SocketAddress::kPlatformLength);
@@ -148,8 +140,7 @@ int BsdSocket::SendDatagram(const void* buffer, int length, const SocketAddress*
 int BsdSocket::ReceiveDatagram(void* buffer, int length, SocketAddress* source, uint32_t timeout,
                                int flags) {
     int stop = 0;
-    if (!ReadyToTransfer(false, timeout, stop))
-        return stop;
+    if (!ReadyToTransfer(false, timeout, stop)) return stop;
     SocketAddress unused;
     SocketAddress& from = source != nullptr ? *source : unused;
     int fromLength = SocketAddress::kPlatformLength;
@@ -190,10 +181,8 @@ bool BsdSocket::ConnectEx(const SocketAddress& address) {
 }
 
 bool BsdSocket::Close() {
-    if (!HasSocket())
-        return true;
-    if (platform::CloseSocket(handle_) != 0)
-        return false;
+    if (!HasSocket()) return true;
+    if (platform::CloseSocket(handle_) != 0) return false;
     handle_ = kInvalidSocket;
     mode_ = kBlockingMode;
     return true;
@@ -204,8 +193,7 @@ bool BsdSocket::ChangeMode(uint32_t mode) {
         ReportSocketError("Change mode for empty socket", true);
         return false;
     }
-    if (mode == mode_)
-        return true;
+    if (mode == mode_) return true;
     mode_ = mode;
     if (platform::SetNonBlocking(handle_, mode != kBlockingMode) != 0) {
         ReportSocketError("Change mode", true);
@@ -215,10 +203,8 @@ bool BsdSocket::ChangeMode(uint32_t mode) {
 }
 
 const SocketAddress& BsdSocket::PeerAddr(std::string* hostName) {
-    if (peerAddress_.IsEmpty())
-        GetPeerAddr(peerAddress_, nullptr);
-    if (hostName != nullptr)
-        GetHostByAddr(peerAddress_, *hostName);
+    if (peerAddress_.IsEmpty()) GetPeerAddr(peerAddress_, nullptr);
+    if (hostName != nullptr) GetHostByAddr(peerAddress_, *hostName);
     return peerAddress_;
 }
 
@@ -232,21 +218,18 @@ bool BsdSocket::GetPeerAddr(SocketAddress& address, std::string* hostName) {
         ReportSocketError("GetPeerAddr", true);
         return false;
     }
-    if (hostName != nullptr)
-        GetHostByAddr(address, *hostName);
+    if (hostName != nullptr) GetHostByAddr(address, *hostName);
     return true;
 }
 
 const SocketAddress& BsdSocket::SelfAddr(std::string* hostName) {
-    if (hostName != nullptr && !platform::LocalHostName(*hostName))
-        hostName->clear();
+    if (hostName != nullptr && !platform::LocalHostName(*hostName)) hostName->clear();
     return localAddress_;
 }
 
 bool BsdSocket::GetSelfAddr(SockAddrIn& address, std::string* hostName) {
     address = localAddress_.In();
-    if (hostName != nullptr && !platform::LocalHostName(*hostName))
-        hostName->clear();
+    if (hostName != nullptr && !platform::LocalHostName(*hostName)) hostName->clear();
     return true;
 }
 
@@ -264,6 +247,23 @@ bool BsdSocket::GetOption(int level, int name, void* value, int length) {
         return false;
     }
     return platform::GetSockOpt(handle_, level, name, value, &length) == 0;
+}
+
+bool BsdSocket::SetKeepAlive(bool on) {
+    if (!HasSocket()) {
+        ReportSocketError("Empty socket", true);
+        return false;
+    }
+    return platform::SetKeepAlive(handle_, on) == 0;
+}
+
+bool BsdSocket::KeepAlive(bool& on) {
+    on = false;
+    if (!HasSocket()) {
+        ReportSocketError("Empty socket", true);
+        return false;
+    }
+    return platform::GetKeepAlive(handle_, on) == 0;
 }
 
 bool BsdSocket::GetHostByName(const char* name, SocketAddress& address) {
@@ -297,8 +297,7 @@ int BsdSocket::GetLocalHost(std::vector<SocketAddress>& addresses, std::string* 
         ReportSocketError("GetLocalHost", true);
         return 0;
     }
-    if (hostName != nullptr)
-        *hostName = host;
+    if (hostName != nullptr) *hostName = host;
     std::vector<uint32_t> found;
     if (!platform::ResolveHost(host.c_str(), found)) {
         ReportSocketError("GetLocalHost", true);
@@ -330,8 +329,7 @@ bool BsdSocket::ReadyToTransfer(bool forWrite, uint32_t timeout, int& stop) {
         stop = 0;
         return false;
     }
-    if (mode_ != kBlockingMode)
-        return true;
+    if (mode_ != kBlockingMode) return true;
     // A failed wait is not a time-out: the operation goes on and reports its own failure.
     if (platform::WaitReady(handle_, forWrite, TimeoutToWait(timeout)) == 0) {
         ReportSocketError(forWrite ? "Send timeout" : "Receive timeout", true);
@@ -352,8 +350,7 @@ bool BsdSocket::BindLocal(const char* module) {
 
 bool BsdSocket::BindAt(const SocketAddress& localAddress, const char* module) {
     localAddress_ = localAddress;
-    if (!BindLocal(module))
-        return false;
+    if (!BindLocal(module)) return false;
     FillSelfPort();
     return true;
 }
@@ -361,48 +358,39 @@ bool BsdSocket::BindAt(const SocketAddress& localAddress, const char* module) {
 void BsdSocket::CompleteLocalAddress() {
     if (localAddress_.Address() == 0) {
         std::vector<SocketAddress> addresses;
-        if (GetLocalHost(addresses, nullptr) > 0)
-            localAddress_ = addresses.front();
+        if (GetLocalHost(addresses, nullptr) > 0) localAddress_ = addresses.front();
     }
     FillSelfPort();
 }
 
 void BsdSocket::FillSelfPort() {
     // Port 0 lets the system choose; the record shows what it chose.
-    if (localAddress_.Port() != 0)
-        return;
+    if (localAddress_.Port() != 0) return;
     int length = SocketAddress::kBufferLength;
     if (platform::GetSockName(handle_, localAddress_.Buffer(), &length) != 0)
         ReportSocketError("Get self port", true);
 }
 
 int BsdSocket::SendResult(int sent, const char* module) {
-    if (sent >= 0)
-        return sent;
+    if (sent >= 0) return sent;
     int error = platform::LastError();
     SetLastSocketErrorCode(error);
-    if (mode_ != kBlockingMode && platform::IsWouldBlock(error))
-        return 0;
+    if (mode_ != kBlockingMode && platform::IsWouldBlock(error)) return 0;
     ReportSocketError(module, false);
     return kSocketFailed;
 }
 
 int BsdSocket::ReceiveResult(int received, int length, int flags, const char* module) {
-    if (received > 0)
-        return received;
-    if (received == 0)
-        return kSocketClosed;  // orderly close by the peer
+    if (received > 0) return received;
+    if (received == 0) return kSocketClosed;  // orderly close by the peer
     int error = platform::LastError();
     SetLastSocketErrorCode(error);
     // A datagram longer than the buffer still delivered length bytes, unless only peeked at.
     bool truncated = platform::IsMessageTooLong(error) && (flags & platform::PeekFlag()) == 0;
     if (mode_ != kBlockingMode) {
-        if (platform::IsWouldBlock(error))
-            return 0;
-        if (truncated)
-            return length;
-        if (platform::IsConnectionLost(error))
-            return kSocketClosed;
+        if (platform::IsWouldBlock(error)) return 0;
+        if (truncated) return length;
+        if (platform::IsConnectionLost(error)) return kSocketClosed;
     } else if (truncated) {
         return length;
     }

@@ -70,6 +70,10 @@ class BsdSocket {
     virtual bool SetOption(int level, int name, const void* value, int length);
     // length is the room at value; the length the platform writes back is not returned.
     virtual bool GetOption(int level, int name, void* value, int length);
+    // Keep-alive probes, so that a connection whose peer vanished without a word is noticed;
+    // the platform chooses the option numbers. KeepAlive reads the option back.
+    bool SetKeepAlive(bool on);
+    bool KeepAlive(bool& on);
     virtual int GetType() const { return type_; }
     virtual int GetProtocol() const { return protocol_; }
     virtual uint16_t GetSelfPort() const { return localAddress_.Port(); }

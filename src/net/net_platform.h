@@ -45,6 +45,10 @@ int GetPeerName(SocketHandle socket, void* address, int* length);
 int SetNonBlocking(SocketHandle socket, bool nonBlocking);
 int SetSockOpt(SocketHandle socket, int level, int name, const void* value, int length);
 int GetSockOpt(SocketHandle socket, int level, int name, void* value, int* length);
+// Keep-alive probes on a connected stream socket, with the platform's own option numbers: 0 on
+// success, as setsockopt gives it; reading gives -1 when the option cannot be read.
+int SetKeepAlive(SocketHandle socket, bool on);
+int GetKeepAlive(SocketHandle socket, bool& on);
 
 // Waits until the socket can be written (forWrite) or read: 1 ready, 0 time-out, -1 failure.
 int WaitReady(SocketHandle socket, bool forWrite, const WaitTime& wait);

@@ -17,17 +17,13 @@ namespace voxtrel {
 
 namespace {
 
-constexpr int kSocketLevel = 0xFFFF;  // SOL_SOCKET as the session's peers number it
-constexpr int kKeepAliveOption = 8;   // SO_KEEPALIVE
 constexpr int kReceiveChunk = 2048;
 constexpr int kChunksPerPass = 8;
 constexpr uint32_t kSendTimeout = 10;
-
-// The portable socket option numbers the platform understands.
-bool EnableKeepAlive(BsdSocket& socket) {
-    int32_t on = 1;
-    return socket.SetOption(kSocketLevel, kKeepAliveOption, &on, sizeof on);
-}
+// Once the worker no longer waits on the host, it finishes a dropped connection in moments.
+constexpr std::chrono::milliseconds kDropWait{1000};
+// What is left of Connect's bound when its wait ran out.
+constexpr std::chrono::milliseconds kGiveUpWait{90};
 
 struct Failure {
     uint64_t id;
@@ -40,10 +36,16 @@ struct Failure {
 CallServiceClient::CallServiceClient() {
     wakeSocket_ = std::make_unique<BsdSocket>(true);
     SocketAddress loopback(Ipv4(127, 0, 0, 1), 0);
-    wakeSocket_->CreateUDP(&loopback);
-    wakeSocket_->ChangeMode(0);
     SockAddrIn self;
-    if (wakeSocket_->GetSelfAddr(self)) wakeSocket_->SetPeerAddr(self);
+    bool wakeable = wakeSocket_->CreateUDP(&loopback) && wakeSocket_->ChangeMode(0) &&
+                    wakeSocket_->GetSelfAddr(self);
+    if (!wakeable) {
+        // A worker that cannot be woken could neither be stopped nor told of new work: the
+        // session runs none, and Connect fails with this report.
+        ReportSocketError("Session wake-up socket", true);
+        return;
+    }
+    wakeSocket_->SetPeerAddr(self);
     running_ = true;
     worker_ = std::thread([this] { WorkerLoop(); });
 }
@@ -57,8 +59,9 @@ void CallServiceClient::Shutdown() {
     Disconnect();
     running_ = false;
     Wake();
-    // The worker never blocks without a limit: every wait it does ends on a wake-up byte, and
-    // notifications that wait on the host are released by the owner before it gets here.
+    // The join is bounded: every wait of the worker ends on a wake-up byte (a session without
+    // its wake-up channel has no worker), and notifications that wait on the host are released
+    // by the owner before it gets here.
     worker_.join();
     connection_.reset();
     std::lock_guard<std::mutex> lock(queueLock_);
@@ -86,8 +89,15 @@ uint64_t CallServiceClient::NewId() {
 }
 
 void CallServiceClient::Wake() {
+    if (wakePending_.exchange(true)) return;
     const char zero = 0;
-    wakeSocket_->SendDatagram(&zero, 1, nullptr, 0, 0);
+    // A datagram the system would not take wakes nobody: the next Wake tries again.
+    if (wakeSocket_->SendDatagram(&zero, 1, nullptr, 0, 0) <= 0) wakePending_ = false;
+}
+
+bool CallServiceClient::AcceptableText(std::string_view text) {
+    return text.find('<') == std::string_view::npos && text.find('\0') == std::string_view::npos &&
+           text.find(kMessageTerminator) == std::string_view::npos;
 }
 
 void CallServiceClient::SetState(SessionState state) {
@@ -105,12 +115,15 @@ bool CallServiceClient::ChangeState(SessionState from, SessionState to) {
 }
 
 SessionState CallServiceClient::WaitForState(std::initializer_list<SessionState> wanted) {
-    auto decided = [&] { return std::find(wanted.begin(), wanted.end(), State()) != wanted.end(); };
     // The bound of every wait: the session time-out and five seconds, less one 100 ms step.
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds((timeout_.load() + 5) * 1000 - 100);
+    return WaitForState(wanted, std::chrono::milliseconds((timeout_.load() + 5) * 1000 - 100));
+}
+
+SessionState CallServiceClient::WaitForState(std::initializer_list<SessionState> wanted,
+                                             std::chrono::milliseconds limit) {
+    auto decided = [&] { return std::find(wanted.begin(), wanted.end(), State()) != wanted.end(); };
     std::unique_lock<std::mutex> lock(stateLock_);
-    stateChanged_.wait_until(lock, deadline, decided);
+    stateChanged_.wait_for(lock, limit, decided);
     return State();
 }
 
@@ -127,10 +140,15 @@ bool CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
 
 bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_t timeout,
                                 const std::string& userName, const std::string& password) {
+    if (!Usable()) {
+        ReportSocketError("Session wake-up socket", false);
+        return false;
+    }
+    if (!AcceptableText(userName) || !AcceptableText(password)) return false;
     // A host that reconnects as soon as it hears of a lost connection, or right after a refused
-    // attempt, finds the worker still dropping the old connection: it waits for that, not for
-    // anything else. The worker was woken for the drop already.
-    if (dropping_ || State() == kClosing) WaitForState({kIdle});
+    // attempt, finds the worker still dropping the old connection. Its owner makes sure that the
+    // worker no longer waits on the host by then, so the drop ends in moments.
+    if (dropping_ || State() == kClosing) WaitForState({kIdle}, kDropWait);
     if (State() != kIdle) return false;
     SocketAddress address;
     if (!BsdSocket::GetHostByName(server.c_str(), address)) return false;
@@ -154,11 +172,34 @@ bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_
     SessionState state = WaitForState({kAuthenticated, kClosing, kIdle});
     if (state == kAuthenticated) return true;
     if (state == kIdle) return false;
-    SetState(kClosing);
+    if (state == kClosing) {
+        // Refused credentials: the attempt is over once the worker has dropped it, so that a
+        // host that tries again at once finds the session idle instead of still closing. The
+        // worker made the change itself and is not woken by it.
+        Wake();
+        WaitForState({kIdle}, kDropWait);
+        return false;
+    }
+    return GiveUpConnecting();
+}
+
+bool CallServiceClient::GiveUpConnecting() {
+    // Only an attempt still under way is abandoned. Had the worker authenticated the connection
+    // in the meantime, overwriting that state would leave its first notifications on their
+    // way to a host told that Connect failed.
+    int32_t seen = state_.load();
+    bool abandoned = false;
+    while (!abandoned && (seen == kConnecting || seen == kConnected)) {
+        abandoned = state_.compare_exchange_weak(seen, kClosing);
+    }
+    if (abandoned) {
+        std::lock_guard<std::mutex> lock(stateLock_);
+        stateChanged_.notify_all();
+    } else if (seen == kAuthenticated) {
+        return true;
+    }
     Wake();
-    // The attempt is over once the worker has dropped it: a host that tries again at once
-    // (after a refusal, say) finds the session idle instead of still closing.
-    WaitForState({kIdle});
+    WaitForState({kIdle}, kGiveUpWait);
     return false;
 }
 
@@ -169,7 +210,7 @@ bool CallServiceClient::Disconnect() {
 }
 
 uint64_t CallServiceClient::CreateCall(const std::string& from, const std::string& to) {
-    if (State() != kAuthenticated) return 0;
+    if (State() != kAuthenticated || !AcceptableText(from) || !AcceptableText(to)) return 0;
     PartyAddress target;
     ResetPartyAddress(target);
     if (!ParsePartyAddress(to, target)) return 0;
@@ -187,7 +228,7 @@ bool CallServiceClient::CloseCall(uint64_t callId) {
 }
 
 bool CallServiceClient::TransferCall(uint64_t callId, const std::string& to) {
-    if (State() != kAuthenticated) return false;
+    if (State() != kAuthenticated || !AcceptableText(to)) return false;
     PartyAddress target;
     ResetPartyAddress(target);
     if (!ParsePartyAddress(to, target)) return false;
@@ -212,7 +253,7 @@ bool CallServiceClient::UnjoinCalls(uint64_t callId, uint64_t callIdToUnjoin) {
 
 bool CallServiceClient::PlayMessage(uint64_t callId, const std::string& fileName,
                                     int32_t playCount) {
-    if (State() != kAuthenticated) return false;
+    if (State() != kAuthenticated || !AcceptableText(fileName)) return false;
     auto message = std::make_unique<PlayMessageMethod>();
     message->SetParams(callId, fileName, playCount);
     return Enqueue(std::move(message));
@@ -226,7 +267,7 @@ bool CallServiceClient::EnableDtmfDetection(uint64_t callId, int32_t on) {
 }
 
 bool CallServiceClient::IncomingCallHandling(const std::string& extensionName, int32_t enable) {
-    if (State() != kAuthenticated) return false;
+    if (State() != kAuthenticated || !AcceptableText(extensionName)) return false;
     auto message = std::make_unique<IncomingCallHandlingMethod>();
     message->SetParams(extensionName, enable);
     return Enqueue(std::move(message));
@@ -234,7 +275,9 @@ bool CallServiceClient::IncomingCallHandling(const std::string& extensionName, i
 
 bool CallServiceClient::AcceptCall(uint64_t callId, const std::string& callerId,
                                    const std::string& displayName) {
-    if (State() != kAuthenticated) return false;
+    if (State() != kAuthenticated || !AcceptableText(callerId) || !AcceptableText(displayName)) {
+        return false;
+    }
     auto answer = std::make_unique<CallArrivedResponseMethod>();
     answer->BuildAccept(callId, callerId, displayName);
     return Enqueue(std::move(answer));
@@ -249,7 +292,10 @@ bool CallServiceClient::RejectCall(uint64_t callId) {
 
 bool CallServiceClient::ForwardCall(uint64_t callId, const std::string& callee,
                                     const std::string& callerId, const std::string& displayName) {
-    if (State() != kAuthenticated) return false;
+    if (State() != kAuthenticated || !AcceptableText(callee) || !AcceptableText(callerId) ||
+        !AcceptableText(displayName)) {
+        return false;
+    }
     PartyAddress target;
     ResetPartyAddress(target);
     if (!ParsePartyAddress(callee, target)) return false;
@@ -259,7 +305,7 @@ bool CallServiceClient::ForwardCall(uint64_t callId, const std::string& callee,
 }
 
 uint64_t CallServiceClient::Subscribe(const std::string& extensionName) {
-    if (State() != kAuthenticated) return 0;
+    if (State() != kAuthenticated || !AcceptableText(extensionName)) return 0;
     uint64_t id = NewId();
     auto message = std::make_unique<SubscribeMethod>();
     message->SetParams(id, extensionName);
@@ -324,6 +370,9 @@ void CallServiceClient::WorkerLoop() {
         if (wakeReadable) {
             char byte;
             wakeSocket_->ReceiveDatagram(&byte, 1, nullptr, 0, 0);
+            // Cleared before the state and the queue are looked at: a Wake that comes later
+            // sends a datagram of its own, one that came earlier is seen in this pass.
+            wakePending_ = false;
         }
         time_t now = time(nullptr);
         int limitSeconds = -1;
@@ -336,7 +385,7 @@ void CallServiceClient::WorkerLoop() {
         SessionState state = State();
         if (state == kConnecting) {
             if (connectionWritable) {
-                EnableKeepAlive(*connection_);
+                connection_->SetKeepAlive(true);
                 receiveBuffer_.Clear();
                 outputBuffer_.clear();
                 // Connect may have given up meanwhile: its Closing stands.
@@ -378,9 +427,11 @@ void CallServiceClient::WorkerLoop() {
             }
             if (lost) {
                 dropping_ = true;
+                reportingLoss_ = true;
                 FailAll(kClosedRemotely, "Connection closed remotely");
                 DropConnection();
                 NotifyDisconnected();
+                reportingLoss_ = false;
                 SetState(kIdle);
                 dropping_ = false;
             } else {
@@ -410,26 +461,35 @@ void CallServiceClient::WorkerLoop() {
     }
 }
 
+void CallServiceClient::WriteQueued(time_t now) {
+    // Everything queued goes to the output in this pass, so that no message depends on a
+    // wake-up of its own; what the socket does not take yet waits there, watched for room. The
+    // output stops growing past its bound, where the pass ends the connection.
+    std::string text;
+    while (!sendQueue_.empty() && outputBuffer_.size() <= kMaxUnsentBytes) {
+        RequestEntry entry = std::move(sendQueue_.front());
+        sendQueue_.pop_front();
+        text.clear();
+        if (!entry.message->Write(text)) {
+            Account(*entry.message, SessionAccounting::kUnwritable);
+            continue;
+        }
+        outputBuffer_ += text;
+        entry.timeWritten = now;
+        if (entry.message->isRequest == 1) {
+            awaitingList_.push_back(std::move(entry));
+        } else {
+            Account(*entry.message, SessionAccounting::kWritten);
+        }
+    }
+    Flush();
+}
+
 void CallServiceClient::ConnectedPass(time_t now, int& limitSeconds, bool, bool) {
     std::unique_ptr<XmlRpcMethod> timedOut;
     {
         std::lock_guard<std::mutex> lock(queueLock_);
-        if (!sendQueue_.empty()) {
-            RequestEntry entry = std::move(sendQueue_.front());
-            sendQueue_.pop_front();
-            std::string text;
-            if (entry.message->Write(text)) {
-                QueueOutput(text);
-                entry.timeWritten = now;
-                if (entry.message->isRequest == 1) {
-                    awaitingList_.push_back(std::move(entry));
-                } else {
-                    Account(*entry.message, SessionAccounting::kWritten);
-                }
-            } else {
-                Account(*entry.message, SessionAccounting::kUnwritable);
-            }
-        }
+        WriteQueued(now);
         int32_t timeout = timeout_.load();
         if (!awaitingList_.empty() && now - awaitingList_.front().timeWritten >= timeout) {
             timedOut = std::move(awaitingList_.front().message);
@@ -439,7 +499,6 @@ void CallServiceClient::ConnectedPass(time_t now, int& limitSeconds, bool, bool)
             time_t due = awaitingList_.front().timeWritten + timeout - now;
             limitSeconds = static_cast<int>(std::max<time_t>(due, 0));
         }
-        // More queued messages: one per pass, and the wake-up bytes keep the passes coming.
     }
     if (timedOut) {
         Account(*timedOut, SessionAccounting::kTimedOut);

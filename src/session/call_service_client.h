@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -97,6 +99,12 @@ class CallServiceClient : public CallServiceNotifications {
     SessionState State() const { return static_cast<SessionState>(state_.load()); }
     // True while the worker reports a connection that the service closed, until it is idle.
     bool Dropping() const { return dropping_.load(); }
+    // True while the worker is still handing the failures and the disconnection of a lost
+    // connection to the notifications, which may wait on the host's thread.
+    bool ReportingLoss() const { return reportingLoss_.load(); }
+    // False when the wake-up channel could not be made: the session then has no worker and
+    // every Connect fails.
+    bool Usable() const { return worker_.joinable(); }
     int32_t Timeout() const { return timeout_.load(); }
 
     // Unique and strictly increasing within the process, from the monotonic clock.
@@ -106,6 +114,11 @@ class CallServiceClient : public CallServiceNotifications {
     // message is dropped untouched, when the worker has already failed the queue of the
     // connection it was meant for (it is being lost, closed or never came up).
     bool Enqueue(std::unique_ptr<XmlRpcMethod> message);
+
+    // True when text can be written into a request as it stands: texts with "<", a zero byte
+    // or the message terminator would change the document or cut the message, so the request
+    // operations refuse them.
+    static bool AcceptableText(std::string_view text);
 
     // Attaches the accounting (not owned) before the session is used; null detaches.
     void SetAccounting(SessionAccounting* accounting) { accounting_.store(accounting); }
@@ -130,6 +143,13 @@ class CallServiceClient : public CallServiceNotifications {
     void Wake();
     // Waits until the state is one of the wanted ones or the session's wait bound passes.
     SessionState WaitForState(std::initializer_list<SessionState> wanted);
+    SessionState WaitForState(std::initializer_list<SessionState> wanted,
+                              std::chrono::milliseconds limit);
+    // Connect's end when its wait ran out: an attempt still under way is abandoned, one that the
+    // worker authenticated meanwhile stands (true).
+    bool GiveUpConnecting();
+    // Hands every queued message to the output while the socket keeps up.
+    void WriteQueued(time_t now);
     // Cuts and handles one received message; false when none is complete.
     bool ExtractMessage();
     // Reports every queued and awaiting message as failed, in order, after the lock is released.
@@ -145,6 +165,10 @@ class CallServiceClient : public CallServiceNotifications {
 
     std::atomic<int32_t> state_{kIdle};
     std::atomic<bool> dropping_{false};
+    std::atomic<bool> reportingLoss_{false};
+    // Set by the first Wake after the worker last emptied the wake-up socket: one datagram then
+    // stands for any number of wake-ups, so a burst never overflows the socket.
+    std::atomic<bool> wakePending_{false};
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
     std::string outputBuffer_;

@@ -151,8 +151,7 @@ int GetPeerName(SocketHandle socket, void* address, int* length) {
 
 int SetNonBlocking(SocketHandle socket, bool nonBlocking) {
     int flags = ::fcntl(Descriptor(socket), F_GETFL);
-    if (flags < 0)
-        return -1;
+    if (flags < 0) return -1;
     flags = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
     return ::fcntl(Descriptor(socket), F_SETFL, flags) < 0 ? -1 : 0;
 }
@@ -168,6 +167,19 @@ int GetSockOpt(SocketHandle socket, int level, int name, void* value, int* lengt
     return result;
 }
 
+int SetKeepAlive(SocketHandle socket, bool on) {
+    int value = on ? 1 : 0;
+    return ::setsockopt(Descriptor(socket), SOL_SOCKET, SO_KEEPALIVE, &value, sizeof value);
+}
+
+int GetKeepAlive(SocketHandle socket, bool& on) {
+    int value = 0;
+    socklen_t size = sizeof value;
+    int result = ::getsockopt(Descriptor(socket), SOL_SOCKET, SO_KEEPALIVE, &value, &size);
+    on = result == 0 && value != 0;
+    return result;
+}
+
 int WaitReady(SocketHandle socket, bool forWrite, const WaitTime& wait) {
     pollfd entry{Descriptor(socket), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
     int milliseconds = -1;
@@ -178,8 +190,7 @@ int WaitReady(SocketHandle socket, bool forWrite, const WaitTime& wait) {
         milliseconds = static_cast<int>(total);
     }
     int ready = ::poll(&entry, 1, milliseconds);
-    if (ready < 0)
-        return -1;
+    if (ready < 0) return -1;
     return ready == 0 ? 0 : 1;
 }
 
@@ -191,8 +202,7 @@ bool ResolveHost(const char* name, std::vector<uint32_t>& addresses) {
     int result = ::getaddrinfo(name, nullptr, &hints, &found);
     if (result != 0) {
         // Only a system failure has an errno of its own; a name that is not found has none.
-        if (result != EAI_SYSTEM)
-            errno = 0;
+        if (result != EAI_SYSTEM) errno = 0;
         return false;
     }
     for (addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
@@ -212,8 +222,7 @@ bool HostNameOf(uint32_t address, std::string& name) {
     int result = ::getnameinfo(reinterpret_cast<const sockaddr*>(&in), sizeof in, host, sizeof host,
                                nullptr, 0, NI_NAMEREQD);
     if (result != 0) {
-        if (result != EAI_SYSTEM)
-            errno = 0;
+        if (result != EAI_SYSTEM) errno = 0;
         return false;
     }
     name = host;
@@ -222,8 +231,7 @@ bool HostNameOf(uint32_t address, std::string& name) {
 
 bool LocalHostName(std::string& name) {
     char host[kHostNameRoom];
-    if (::gethostname(host, sizeof host) != 0)
-        return false;
+    if (::gethostname(host, sizeof host) != 0) return false;
     host[sizeof host - 1] = 0;
     name = host;
     return true;

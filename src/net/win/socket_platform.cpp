@@ -154,6 +154,21 @@ int GetSockOpt(SocketHandle socket, int level, int name, void* value, int* lengt
     return ::getsockopt(Native(socket), level, name, static_cast<char*>(value), length);
 }
 
+int SetKeepAlive(SocketHandle socket, bool on) {
+    BOOL value = on ? TRUE : FALSE;
+    return ::setsockopt(Native(socket), SOL_SOCKET, SO_KEEPALIVE,
+                        reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+int GetKeepAlive(SocketHandle socket, bool& on) {
+    BOOL value = FALSE;
+    int size = sizeof value;
+    int result = ::getsockopt(Native(socket), SOL_SOCKET, SO_KEEPALIVE,
+                              reinterpret_cast<char*>(&value), &size);
+    on = result == 0 && value != FALSE;
+    return result;
+}
+
 int WaitReady(SocketHandle socket, bool forWrite, const WaitTime& wait) {
     fd_set set;
     FD_ZERO(&set);
@@ -163,15 +178,13 @@ int WaitReady(SocketHandle socket, bool forWrite, const WaitTime& wait) {
     limit.tv_usec = static_cast<long>(wait.microseconds);
     int ready = ::select(kSelectCount, forWrite ? nullptr : &set, forWrite ? &set : nullptr,
                          nullptr, wait.unlimited ? nullptr : &limit);
-    if (ready == SOCKET_ERROR)
-        return -1;
+    if (ready == SOCKET_ERROR) return -1;
     return ready == 0 ? 0 : 1;
 }
 
 bool ResolveHost(const char* name, std::vector<uint32_t>& addresses) {
     const hostent* host = ::gethostbyname(name);
-    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4)
-        return false;
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4) return false;
     for (char** entry = host->h_addr_list; *entry != nullptr; ++entry) {
         uint32_t address;
         std::memcpy(&address, *entry, sizeof address);
@@ -184,16 +197,14 @@ bool HostNameOf(uint32_t address, std::string& name) {
     in_addr in;
     in.s_addr = address;
     const hostent* host = ::gethostbyaddr(reinterpret_cast<const char*>(&in), 4, AF_INET);
-    if (host == nullptr || host->h_name == nullptr)
-        return false;
+    if (host == nullptr || host->h_name == nullptr) return false;
     name = host->h_name;
     return true;
 }
 
 bool LocalHostName(std::string& name) {
     char host[kTextRoom];
-    if (::gethostname(host, sizeof host) != 0)
-        return false;
+    if (::gethostname(host, sizeof host) != 0) return false;
     host[sizeof host - 1] = 0;
     name = host;
     return true;
@@ -205,8 +216,7 @@ uint32_t ParseAddress(const char* text) {
 
 bool ShowInMessageBox(const char* message) {
     char console[kTextRoom];
-    if (GetConsoleTitleA(console, kTextRoom) != 0)
-        return false;
+    if (GetConsoleTitleA(console, kTextRoom) != 0) return false;
     char path[kTextRoom];
     DWORD length = GetModuleFileNameA(nullptr, path, kTextRoom);
     path[length < kTextRoom ? length : kTextRoom - 1] = 0;
