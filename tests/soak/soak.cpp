@@ -935,7 +935,7 @@ class ReconnectHost : public QuietEvents {
         std::set<std::string> outstanding;
         std::set<std::string> failed;
         bool disconnected = false;
-        // Disconnect returned TRUE while the loss was reported: the rest is dropped.
+        // Disconnect was called while the loss was reported: the rest is dropped.
         bool cut = false;
         // Connect returned TRUE since the close: events of the new connection may come.
         bool reconnected = false;
@@ -967,7 +967,7 @@ class ReconnectHost : public QuietEvents {
 
     void LossFailure(const std::string& id) {
         Loss& loss = *loss_;
-        if (loss.cut) Unexpected("RequestFailed 102 after Disconnect returned TRUE");
+        if (loss.cut) Unexpected("RequestFailed 102 after Disconnect");
         if (loss.failed.count(id)) {
             ++stats_.twice;
             Unexpected("RequestFailed 102 twice for " + id);
@@ -983,7 +983,7 @@ class ReconnectHost : public QuietEvents {
 
     void LossDisconnected() {
         Loss& loss = *loss_;
-        if (loss.cut) Unexpected("Disconnected after Disconnect returned TRUE");
+        if (loss.cut) Unexpected("Disconnected after Disconnect");
         if (loss.disconnected) {
             ++stats_.twice;
             Unexpected("Disconnected twice");
@@ -1036,11 +1036,12 @@ class ReconnectHost : public QuietEvents {
             ++stats_.slow;
             Unexpected("Disconnect from " + place + " took " + std::to_string(ms) + " ms");
         }
-        if (disconnected) {
-            live_ = false;
-            failedConnect_ = false;
-            if (loss_) loss_->cut = true;
-        }
+        // Nothing comes once Disconnect has been called, whatever it returned: during a loss
+        // report it returns FALSE (the worker has made the session idle already) and drops the
+        // rest of the report.
+        live_ = false;
+        failedConnect_ = false;
+        if (loss_) loss_->cut = true;
         return disconnected;
     }
 
@@ -1077,6 +1078,14 @@ class ReconnectHost : public QuietEvents {
         reaction_ = kNone;
     }
 
+    static constexpr const char* kLossVariants[] = {"Connect at once",
+                                                    "Connect after pumping",
+                                                    "Disconnect and Connect at once",
+                                                    "Connect in RequestFailed",
+                                                    "Disconnect (and Connect) in RequestFailed",
+                                                    "Connect in Disconnected",
+                                                    "Disconnect and Connect in Disconnected"};
+
     // Requests the simulator holds unanswered, then a close by the simulator; the control
     // connects (or disconnects and connects) at once, after pumping, or from the handlers of
     // the loss's own events.
@@ -1104,7 +1113,8 @@ class ReconnectHost : public QuietEvents {
         loss_ = std::move(loss);
         failedConnect_ = false;
         pbx_.Command("close", reply);
-        switch (Pick(0, 6)) {
+        int variant = Pick(0, 6);
+        switch (variant) {
             case 0:
                 std::this_thread::sleep_for(std::chrono::milliseconds(Pick(0, 30)));
                 TimedConnect("right after a loss, without pumping", SomeTarget());
@@ -1146,7 +1156,8 @@ class ReconnectHost : public QuietEvents {
                            std::to_string(loss_->outstanding.size() + loss_->failed.size()) +
                            " requests outstanding, " + std::to_string(loss_->outstanding.size()) +
                            " RequestFailed 102 never came" +
-                           (loss_->disconnected ? "" : ", nor Disconnected"));
+                           (loss_->disconnected ? "" : ", nor Disconnected") + " (" +
+                           kLossVariants[variant] + ")");
             }
         }
         reaction_ = kNone;
