@@ -98,8 +98,8 @@ class PbxService final : private CallModelEvents {
     // and the service's own output limit.
     static constexpr size_t kDefaultNesting = 10000;
     static constexpr size_t kMaxNesting = 20000;
-    static constexpr size_t kDefaultAttributes = 30000;
-    static constexpr size_t kMaxAttributes = 60000;
+    static constexpr size_t kDefaultAttributes = 50000;
+    static constexpr size_t kMaxAttributes = 80000;
     static constexpr size_t kDefaultCrBytes = 256 * 1024;
     static constexpr size_t kMaxCrBytes = 1000 * 1000;
     // Offers that one offers command makes at once.

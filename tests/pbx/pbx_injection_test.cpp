@@ -373,8 +373,8 @@ TEST_F(PbxInjectionTest, NestSendsAStateChangeWithADeeplyNestedFirstParamInPiece
 TEST_F(PbxInjectionTest, AttributesSendsAStateChangeWhoseTagHasManyDistinctAttributes) {
     Start();
     auto client = Authenticated();
-    EXPECT_EQ(Command("attributes 1 60001"),
-              "error: usage: attributes [CONNECTION [COUNT]], at most 60000");
+    EXPECT_EQ(Command("attributes 1 80001"),
+              "error: usage: attributes [CONNECTION [COUNT]], at most 80000");
     std::string reply = Command("attributes 1 2000");
     ASSERT_EQ(reply.rfind("ok connection 1, ", 0), 0u) << reply;
     std::string text;

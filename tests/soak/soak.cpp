@@ -1,6 +1,7 @@
 // Soak and scale runs of the whole control against in-process simulators.
 //   voxtrel_soak [--seconds S] [--controls N] [--simulators K] [--seed X]
 //                [--phases mixed,burst,reconnect,hostile]
+//                [--hostile nest,attributes,cr-flood,crlfcr-flood]
 //       Phases, one after the other, sharing the seconds (all of them unless --phases names
 //       some); every request must end exactly once and every event must belong to something
 //       its control started, with no memory growth and no thread left behind:
@@ -87,6 +88,12 @@ const char* const kOutcomeNames[] = {"written",         "answered",       "fault
                                      "connect timeout", "unwritable",     "discarded"};
 
 const char* const kHostileKinds[] = {"nest", "attributes", "cr-flood", "crlfcr-flood"};
+// The kinds the run injects (--hostile narrows them down to reproduce one).
+std::vector<std::string> hostileKinds(std::begin(kHostileKinds), std::end(kHostileKinds));
+
+const std::string& SomeHostileKind(int pick) {
+    return hostileKinds[static_cast<size_t>(pick) % hostileKinds.size()];
+}
 
 long Millis(Clock::duration duration) {
     return static_cast<long>(
@@ -610,8 +617,8 @@ void InjectFaults(std::vector<pbx::PbxSimulator*> simulators, uint32_t seed, Clo
                 break;
             case 30:
             case 31: {
-                const char* kind = kHostileKinds[pick(0, 3)];
-                inject(pbx, kind, kind);
+                const std::string& kind = SomeHostileKind(pick(0, 99));
+                inject(pbx, kind, kind.c_str());
                 break;
             }
             default:
@@ -1261,7 +1268,7 @@ class HostileHost : public QuietEvents {
                     continue;
                 }
             }
-            const char* kind = kHostileKinds[Pick(0, 3)];
+            const std::string& kind = SomeHostileKind(Pick(0, 99));
             std::string reply;
             if (!pbx_.Command(kind, reply)) continue;
             ++injected[kind];
@@ -1295,7 +1302,7 @@ class HostileHost : public QuietEvents {
   private:
     int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
 
-    void Probe(CVoxtrelCtrl& control, const char* kind) {
+    void Probe(CVoxtrelCtrl& control, const std::string& kind) {
         probe_ = std::to_string(800000000000ull + static_cast<uint64_t>(index_) * 1000000000ull +
                                 static_cast<uint64_t>(++probes_));
         probeEnds_ = 0;
@@ -1308,7 +1315,7 @@ class HostileHost : public QuietEvents {
         ++stats_.probes;
         // After a CR LF CR flood the answer joins the flood; a control that cannot read it
         // sees its request time out instead.
-        auto bound = std::string_view(kind) == "crlfcr-flood"
+        auto bound = kind == "crlfcr-flood"
                          ? std::chrono::duration_cast<Clock::duration>(
                                std::chrono::seconds(kTimeout) + kProbeBound)
                          : std::chrono::duration_cast<Clock::duration>(kProbeBound);
@@ -1688,6 +1695,19 @@ int main(int argc, char** argv) {
         } else if (option == "--phases" && !ParsePhases(argv[i + 1], phases)) {
             std::fprintf(stderr, "soak: --phases takes mixed, burst, reconnect, hostile\n");
             return 2;
+        } else if (option == "--hostile") {
+            std::istringstream list(argv[i + 1]);
+            hostileKinds.clear();
+            for (std::string kind; std::getline(list, kind, ',');) {
+                if (std::find(std::begin(kHostileKinds), std::end(kHostileKinds), kind) ==
+                    std::end(kHostileKinds)) {
+                    std::fprintf(
+                        stderr, "soak: --hostile takes nest, attributes, cr-flood, crlfcr-flood\n");
+                    return 2;
+                }
+                hostileKinds.push_back(kind);
+            }
+            if (hostileKinds.empty()) return 2;
         }
     }
     return scale > 0 ? Scale(scale) : Soak(seconds, controls, simulators, seed, phases);
