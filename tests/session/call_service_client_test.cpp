@@ -13,115 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "fake_peer.h"
+#include "recording_session.h"
 
 namespace voxtrel {
 namespace {
 
 using namespace voxtrel::testing;
-using Clock = std::chrono::steady_clock;
-
-// A session whose notifications are recorded as lines; it honours the authentication rule of
-// the control's session.
-class RecordingSession : public CallServiceClient {
-  public:
-    ~RecordingSession() { Shutdown(); }
-
-    // Lines recorded so far, waiting up to seconds until there are at least count.
-    std::vector<std::string> WaitFor(size_t count, int seconds = 5) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(seconds),
-                          [&] { return lines_.size() >= count; });
-        return lines_;
-    }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-
-    // Runs on the worker thread after each recorded line.
-    std::function<void(const std::string&)> onLine;
-
-    void OnAuthenticate(const std::string&, const std::string&) override { Add("auth"); }
-    void OnAuthenticateResponse(bool success, const std::string&) override {
-        ChangeState(kConnected, success ? kAuthenticated : kClosing);
-    }
-    void OnIncomingCallHandling(const std::string&, bool) override {}
-    void OnCallArrived(const uint64_t& id, const PartyAddress&, const PartyAddress&,
-                       const uint64_t&) override {
-        Add("arrived " + std::to_string(id));
-    }
-    void OnCallAccepted(const uint64_t&, const std::string&, const std::string&) override {}
-    void OnCallRedirected(const uint64_t&, const std::vector<PartyAddress>&, const std::string&,
-                          const std::string&) override {}
-    void OnCallDeclined(const uint64_t&) override {}
-    void OnCreateCall(const uint64_t&, const std::string&, const PartyAddress&) override {}
-    void OnCloseCall(const uint64_t&) override {}
-    void OnTransferCall(const uint64_t&, const PartyAddress&) override {}
-    void OnJoinCalls(const uint64_t&, const uint64_t&) override {}
-    void OnUnjoinCalls(const uint64_t&, const uint64_t&) override {}
-    void OnPlayMessage(const uint64_t&, const std::string&, int32_t) override {}
-    void OnEnableDtmfDetection(const uint64_t&, bool) override {}
-    void OnCallStateChanged(const uint64_t& id, int32_t state) override {
-        Add("state " + std::to_string(id) + " " + std::to_string(state));
-    }
-    void OnMessagePlayed(const uint64_t& id) override { Add("played " + std::to_string(id)); }
-    void OnDtmfDigitReceived(const uint64_t&, char) override {}
-    void OnSubscribe(const uint64_t&, const std::string&) override {}
-    void OnUnsubscribe(const uint64_t&) override {}
-    void OnSubscriptionConfirmed(const uint64_t& id, bool confirmed, int32_t code) override {
-        Add("confirmed " + std::to_string(id) + " " + (confirmed ? "1 " : "0 ") +
-            std::to_string(code));
-    }
-    void OnMailArrived(const uint64_t&, const PartyAddress&, const std::string&, int32_t,
-                       int32_t) override {}
-    void OnRequestFailed(const uint64_t& id, int32_t code, const std::string& text) override {
-        Add("failed " + std::to_string(id) + " " + std::to_string(code) + " " + text);
-    }
-    void NotifyDisconnected() override { Add("disconnected"); }
-
-  private:
-    void Add(const std::string& line) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back(line);
-        }
-        changed_.notify_all();
-        if (onLine) onLine(line);
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> lines_;
-};
-
-using Lines = std::vector<std::string>;
-
-// Checks that every message the session took ends exactly once.
-class Ledger : public SessionAccounting {
-  public:
-    void Accepted(const XmlRpcMethod& message) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!open_.insert(&message).second) ++errors;
-        ++accepted;
-    }
-    void Ended(const XmlRpcMethod& message, Outcome outcome) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (open_.erase(&message) != 1) ++errors;
-        ++outcomes[outcome];
-    }
-    size_t Open() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return open_.size();
-    }
-    int accepted = 0;
-    int errors = 0;
-    std::map<Outcome, int> outcomes;
-
-  private:
-    std::mutex mutex_;
-    std::set<const XmlRpcMethod*> open_;
-};
 
 // The worker reports a lost connection before it returns to idle.
 bool WaitUntilIdle(const CallServiceClient& session) {
@@ -135,19 +32,6 @@ bool WaitUntilIdle(const CallServiceClient& session) {
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// A session connected and authenticated to a fake peer.
-struct Connected {
-    FakePeer peer;
-    RecordingSession session;
-    bool ok = false;
-
-    explicit Connected(int timeout = 5) {
-        std::thread service([&] { peer.Authenticate(true); });
-        ok = session.Connect("127.0.0.1", peer.Port(), timeout, "user", "secret");
-        service.join();
-    }
-};
 
 TEST(SessionConnect, AcceptedCredentials) {
     FakePeer peer;
@@ -246,6 +130,61 @@ TEST(SessionRequests, RefusedOutsideAuthenticated) {
     EXPECT_EQ(session.Subscribe("100"), 0u);
     EXPECT_FALSE(session.Unsubscribe(1));
     EXPECT_FALSE(session.Disconnect());
+}
+
+// Texts that would add params to the document or cut the message on the connection are refused
+// by every operation that writes one, and nothing is queued.
+TEST(SessionRequests, TextsThatWouldBreakTheDocumentAreRefused) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    const std::string breaking[] = {"x</string></value></param><param><value><string>y",
+                                    "x\r\n\r\ny", std::string("x\0y", 3)};
+    for (const std::string& bad : breaking) {
+        SCOPED_TRACE(bad);
+        const std::string address = "pbx:2" + bad;
+        EXPECT_EQ(c.session.CreateCall(bad, "pbx:2"), 0u);
+        EXPECT_EQ(c.session.CreateCall("pbx:1", address), 0u);
+        EXPECT_FALSE(c.session.TransferCall(1, address));
+        EXPECT_FALSE(c.session.PlayMessage(1, bad, 1));
+        EXPECT_FALSE(c.session.IncomingCallHandling(bad, 1));
+        EXPECT_FALSE(c.session.AcceptCall(1, bad, "Desk"));
+        EXPECT_FALSE(c.session.AcceptCall(1, "100", bad));
+        EXPECT_FALSE(c.session.ForwardCall(1, address, "100", "Desk"));
+        EXPECT_FALSE(c.session.ForwardCall(1, "pbx:2", bad, "Desk"));
+        EXPECT_FALSE(c.session.ForwardCall(1, "pbx:2", "100", bad));
+        EXPECT_EQ(c.session.Subscribe(bad), 0u);
+    }
+    // Nothing of the above was queued: the next message the service reads is this one.
+    ASSERT_TRUE(c.session.PlayMessage(9, "ok.wav", 1));
+    std::string message;
+    ASSERT_TRUE(c.peer.NextMessage(message));
+    EXPECT_EQ(MethodOf(message), "playmessage");
+    EXPECT_EQ(FirstString(message), "9");
+    EXPECT_TRUE(c.session.Disconnect());
+    for (const std::string& bad : breaking) {
+        EXPECT_FALSE(c.session.Connect("127.0.0.1", c.peer.Port(), 5, bad, "secret"));
+        EXPECT_FALSE(c.session.Connect("127.0.0.1", c.peer.Port(), 5, "user", bad));
+    }
+    EXPECT_FALSE(c.peer.AcceptWithin(std::chrono::milliseconds(200)));
+}
+
+// A burst far beyond what one wake-up per message could carry: every message reaches the
+// service promptly, whatever the size of the burst.
+TEST(SessionWriting, ABurstOfThreeThousandRequestsLeavesPromptly) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    constexpr int kBurst = 3000;
+    for (int i = 1; i <= kBurst; ++i)
+        ASSERT_TRUE(c.session.CloseCall(static_cast<uint64_t>(i)));
+    auto start = Clock::now();
+    int read = 0;
+    std::string message;
+    while (read < kBurst && SecondsSince(start) < 3 && c.peer.NextMessage(message, 1)) {
+        ASSERT_EQ(FirstString(message), std::to_string(read + 1));
+        ++read;
+    }
+    EXPECT_EQ(read, kBurst);
+    EXPECT_LT(SecondsSince(start), 2.0);
 }
 
 TEST(SessionRequests, EachRequestEndsExactlyOnce) {

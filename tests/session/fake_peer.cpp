@@ -13,10 +13,10 @@ FakePeer::FakePeer() : listener_(std::make_unique<BsdSocket>(false)) {
     port_ = listener_->GetSelfPort();
 }
 
-bool FakePeer::Accept(int seconds) {
+bool FakePeer::AcceptWithin(std::chrono::milliseconds limit) {
     CloseConnection();
     listener_->ChangeMode(0);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         auto client = std::make_unique<BsdSocket>(false);
         if (listener_->Accept(*client) == 1) {
@@ -57,10 +57,10 @@ void FakePeer::CloseConnection() {
     connection_.reset();
 }
 
-bool FakePeer::Authenticate(bool accept) {
+bool FakePeer::Authenticate(bool accept, std::chrono::milliseconds acceptLimit) {
     std::string request;
-    return Accept() && NextMessage(request) && MethodOf(request) == "authenticate" &&
-           Send(AuthenticateAnswer(accept));
+    return AcceptWithin(acceptLimit) && NextMessage(request) &&
+           MethodOf(request) == "authenticate" && Send(AuthenticateAnswer(accept));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // accepts one connection at a time and lets the test read the session's messages and answer them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,7 +18,8 @@ class FakePeer {
     uint16_t Port() const { return port_; }
 
     // Waits up to seconds for the session to connect.
-    bool Accept(int seconds = 5);
+    bool Accept(int seconds = 5) { return AcceptWithin(std::chrono::seconds(seconds)); }
+    bool AcceptWithin(std::chrono::milliseconds limit);
     // The next whole message from the session (without its terminator); empty on time-out or
     // when the connection ended.
     bool NextMessage(std::string& message, int seconds = 5);
@@ -26,8 +28,10 @@ class FakePeer {
     // Closes the accepted connection; the listener stays.
     void CloseConnection();
     bool Connected() const { return connection_ != nullptr; }
-    // Answers the authenticate request that a new connection starts with.
-    bool Authenticate(bool accept = true);
+    // Answers the authenticate request that a new connection starts with, accepting the
+    // connection within acceptLimit.
+    bool Authenticate(bool accept = true,
+                      std::chrono::milliseconds acceptLimit = std::chrono::seconds(5));
 
   private:
     std::unique_ptr<BsdSocket> listener_;

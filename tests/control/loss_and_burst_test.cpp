@@ -1,0 +1,192 @@
+// The control where deployments hurt: reconnecting while a lost connection is being reported, a
+// Connect that gives up just as the service answers, and bursts of answers from event handlers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../session/fake_peer.h"
+#include "control/voxtrel_ctrl.h"
+#include "recording_events.h"
+
+namespace voxtrel {
+namespace {
+
+using namespace voxtrel::testing;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool StartsWith(const std::string& line, const char* prefix) {
+    return line.rfind(prefix, 0) == 0;
+}
+
+// Where the host calls Connect again after the service closed a connection with two requests
+// outstanding.
+enum class ReconnectFrom { FirstRequestFailed, SecondRequestFailed, Disconnected, NoPumping };
+
+struct LossOutcome {
+    Events events;              // everything the host saw, after pumping
+    Events seenByReturn;        // what it had seen when Connect returned
+    bool connected = false;     // what Connect returned
+    double connectSeconds = 0;  // how long it took
+    bool reconnectedLater = false;
+};
+
+LossOutcome LoseTwoRequestsAndReconnect(ReconnectFrom from) {
+    LossOutcome out;
+    FakePeer peer;
+    CVoxtrelCtrl control;
+    RecordingEvents events(control);
+    const auto port = static_cast<int16_t>(peer.Port());
+    std::thread service([&] { peer.Authenticate(true); });
+    bool ok = control.Connect("127.0.0.1", port, 2, "u", "p");
+    service.join();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(control.CloseCall("5"));
+    EXPECT_TRUE(control.CloseCall("6"));
+    std::string message;
+    EXPECT_TRUE(peer.NextMessage(message));
+    EXPECT_TRUE(peer.NextMessage(message));
+    peer.CloseConnection();
+
+    // Whoever connects next is answered.
+    std::atomic<bool> stop{false};
+    std::thread answering([&] {
+        while (!stop && !peer.Authenticate(true, 50ms)) {
+        }
+    });
+    bool attempted = false;
+    auto attempt = [&] {
+        attempted = true;
+        auto start = Clock::now();
+        out.connected = control.Connect("127.0.0.1", port, 2, "u", "p");
+        out.connectSeconds = SecondsSince(start);
+        out.seenByReturn = events.events;
+    };
+    int failures = 0;
+    events.onEvent = [&](const std::string& line) {
+        if (StartsWith(line, "RequestFailed")) ++failures;
+        if (attempted) return;
+        if ((from == ReconnectFrom::FirstRequestFailed && failures == 1) ||
+            (from == ReconnectFrom::SecondRequestFailed && failures == 2) ||
+            (from == ReconnectFrom::Disconnected && line == "Disconnected")) {
+            attempt();
+        }
+    };
+    if (from == ReconnectFrom::NoPumping) {
+        std::this_thread::sleep_for(300ms);
+        attempt();
+    }
+    events.PumpFor(3, 10);
+    events.PumpFor(4, 0.3);  // nothing may come twice
+    events.onEvent = nullptr;
+    if (!out.connected) {
+        out.reconnectedLater = control.Connect("127.0.0.1", port, 2, "u", "p");
+    }
+    stop = true;
+    answering.join();
+    out.events = events.events;
+    return out;
+}
+
+TEST(ControlReconnect, WhileALostConnectionIsReportedFromEveryHandlerAndWithoutPumping) {
+    const Events loss = {"RequestFailed 5 102 Connection closed remotely",
+                         "RequestFailed 6 102 Connection closed remotely", "Disconnected"};
+    for (ReconnectFrom from :
+         {ReconnectFrom::FirstRequestFailed, ReconnectFrom::SecondRequestFailed,
+          ReconnectFrom::Disconnected, ReconnectFrom::NoPumping}) {
+        // The worker's progress through the report races with the host: repeated.
+        for (int round = 0; round < 4; ++round) {
+            SCOPED_TRACE("reconnect from " + std::to_string(static_cast<int>(from)) + ", round " +
+                         std::to_string(round));
+            LossOutcome out = LoseTwoRequestsAndReconnect(from);
+            EXPECT_EQ(out.events, loss);
+            EXPECT_LT(out.connectSeconds, 1.5);
+            if (out.connected) {
+                // A successful Connect comes after the whole report, never in its middle.
+                EXPECT_EQ(out.seenByReturn, loss);
+            } else {
+                EXPECT_TRUE(out.reconnectedLater);
+            }
+            if (from == ReconnectFrom::Disconnected) {
+                EXPECT_TRUE(out.connected);
+            }
+        }
+    }
+}
+
+// The service answers the authentication and sends a notification together, around the moment
+// Connect's wait runs out (time-out + 5 s, less its last 100 ms step).
+TEST(ControlReconnect, AConnectThatGivesUpHearsNothingAfterwards) {
+    for (auto offset : {-4ms, 2ms}) {
+        FakePeer peer;
+        CVoxtrelCtrl control;
+        RecordingEvents events(control);
+        auto start = Clock::now();
+        std::thread service([&] {
+            std::string request;
+            if (!peer.Accept() || !peer.NextMessage(request)) return;
+            std::this_thread::sleep_until(start + 5900ms + offset);
+            peer.Send(AuthenticateAnswer(true) +
+                      Notification("callstatechanged", StringParam("7") + IntParam(3)));
+        });
+        bool connected =
+            control.Connect("127.0.0.1", static_cast<int16_t>(peer.Port()), 1, "u", "p");
+        double seconds = SecondsSince(start);
+        service.join();
+        EXPECT_LT(seconds, 6.1) << offset.count();
+        Events after = events.PumpFor(1, 0.5);
+        if (connected) {
+            EXPECT_EQ(after, Events{"CallStateChanged 7 3"}) << offset.count();
+        } else {
+            EXPECT_EQ(after, Events{}) << offset.count();
+        }
+    }
+}
+
+TEST(ControlBursts, FourHundredOffersAnsweredInsideTheirHandlersAllLeave) {
+    FakePeer peer;
+    CVoxtrelCtrl control;
+    RecordingEvents events(control);
+    std::thread service([&] { peer.Authenticate(true); });
+    ASSERT_TRUE(control.Connect("127.0.0.1", static_cast<int16_t>(peer.Port()), 5, "u", "p"));
+    service.join();
+    constexpr int kOffers = 400;
+    std::string offers;
+    for (int i = 1; i <= kOffers; ++i) {
+        offers += CallOffer("pbx:1", "pbx:2", "0", std::to_string(i));
+    }
+    int accepted = 0;
+    events.onEvent = [&](const std::string& line) {
+        if (!StartsWith(line, "CallArrived")) return;
+        std::string id = line.substr(12, line.find(' ', 12) - 12);
+        if (control.AcceptCall(id, "100", "Desk")) ++accepted;
+    };
+    std::atomic<int> answers{0};
+    std::thread reader([&] {
+        ASSERT_TRUE(peer.Send(offers));
+        std::string message;
+        auto deadline = Clock::now() + 10s;
+        while (answers < kOffers && Clock::now() < deadline && peer.NextMessage(message, 1)) {
+            ++answers;
+        }
+    });
+    auto start = Clock::now();
+    while (answers < kOffers && SecondsSince(start) < 10)
+        control.PumpEvents(20);
+    reader.join();
+    events.onEvent = nullptr;
+    EXPECT_EQ(accepted, kOffers);
+    EXPECT_EQ(answers.load(), kOffers);
+    EXPECT_LT(SecondsSince(start), 3.0);
+}
+
+}  // namespace
+}  // namespace voxtrel
