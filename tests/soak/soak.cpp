@@ -135,7 +135,8 @@ struct ReconnectStats {
     long slow = 0;
     long lost = 0;
     long twice = 0;
-    long unexpected = 0;  // after a failed Connect, after Disconnect, or out of order
+    long unexpected = 0;    // after a failed Connect, after Disconnect, or out of order
+    long notTriggered = 0;  // handler rounds whose event did not come
 };
 
 struct HostileStats {
@@ -899,12 +900,21 @@ class ReconnectHost : public QuietEvents {
         sum.lost += stats_.lost;
         sum.twice += stats_.twice;
         sum.unexpected += stats_.unexpected;
+        sum.notTriggered += stats_.notTriggered;
     }
 
-    void CallStateChanged(const std::string& id, int16_t) override {
+    void CallStateChanged(const std::string& id, int16_t state) override {
+        if (state == 3) connectedCalls_.insert(id);
         Event("CallStateChanged", id);
     }
     void MessagePlayed(const std::string& id) override { Event("MessagePlayed", id); }
+    void DtmfDigitReceived(const std::string& id, int16_t) override {
+        Event("DtmfDigitReceived", id);
+    }
+    void MailArrived(const std::string& id, const std::string&, const std::string&, int32_t,
+                     int32_t) override {
+        Event("MailArrived", id);
+    }
     void RequestFailed(const std::string& id, int32_t code, const std::string&) override {
         if (loss_ && code == 102 && (loss_->outstanding.count(id) || loss_->failed.count(id))) {
             LossFailure(id);
@@ -934,6 +944,7 @@ class ReconnectHost : public QuietEvents {
         Event("CallArrived", id);
     }
     void SubscriptionConfirmed(const std::string& id, bool, int32_t) override {
+        confirmed_.insert(id);
         Event("SubscriptionConfirmed", id);
     }
 
@@ -1195,7 +1206,9 @@ class ReconnectHost : public QuietEvents {
         static const Reaction reactions[] = {kConnect, kDisconnect, kDisconnectConnect};
         Reaction reaction = reactions[Pick(0, 2)];
         Target target = SomeTarget();
-        switch (Pick(0, 4)) {
+        connectedCalls_.clear();
+        confirmed_.clear();
+        switch (Pick(0, 6)) {
             case 0:
                 Arm("CallStateChanged", reaction, target);
                 c.CreateCall("pbx:1", "pbx:100");
@@ -1212,8 +1225,31 @@ class ReconnectHost : public QuietEvents {
                 Arm("MessagePlayed", reaction, target);
                 std::string id = c.CreateCall("pbx:1", "pbx:100");
                 // Played once the call is connected, after about a second.
-                PumpUntil(c, std::chrono::milliseconds(1300), [] { return false; });
+                PumpUntil(c, std::chrono::seconds(3), [&] { return connectedCalls_.count(id); });
                 c.PlayMessage(id, "m.wav", 1);
+                break;
+            }
+            case 4: {
+                Arm("DtmfDigitReceived", reaction, target);
+                std::string id = c.CreateCall("pbx:1", "pbx:100");
+                PumpUntil(c, std::chrono::seconds(3), [&] { return connectedCalls_.count(id); });
+                SimCounts before;
+                ReadCounts(pbx_, before);
+                c.EnableDtmfDetection(id, 1);
+                // The digits need detection on at the simulator.
+                SimCounts now;
+                PumpUntil(c, kArrivalBound, [&] {
+                    ReadCounts(pbx_, now);
+                    return now.requests > before.requests;
+                });
+                pbx_.Command("dtmf " + id + " 5", reply);
+                break;
+            }
+            case 5: {
+                Arm("MailArrived", reaction, target);
+                std::string id = c.SubscribeToVoiceMail(Extension());
+                PumpUntil(c, std::chrono::seconds(3), [&] { return confirmed_.count(id); });
+                pbx_.Command("mail " + id + " sip:caller@reconnect 30 7", reply);
                 break;
             }
             default:
@@ -1221,7 +1257,7 @@ class ReconnectHost : public QuietEvents {
                 c.CloseCall("123456789");
                 break;
         }
-        PumpUntil(c, std::chrono::seconds(3), [&] { return reacted_; });
+        if (!PumpUntil(c, std::chrono::seconds(3), [&] { return reacted_; })) ++stats_.notTriggered;
         // What comes after the reaction is judged too.
         PumpUntil(c, std::chrono::milliseconds(Pick(0, 200)), [] { return false; });
         reaction_ = kNone;
@@ -1241,6 +1277,8 @@ class ReconnectHost : public QuietEvents {
     bool live_ = false;
     bool failedConnect_ = false;
     bool extensionTaken_ = false;
+    std::set<std::string> connectedCalls_;
+    std::set<std::string> confirmed_;
     std::unique_ptr<Loss> loss_;
     std::set<std::string> pastLosses_;
     std::string armedFor_;
@@ -1583,8 +1621,10 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed, const Pha
             r.longestDisconnectMs);
         for (auto& [place, count] : r.connectsAt)
             std::printf("    Connect from %-40s %ld\n", place.c_str(), count);
-        std::printf("  reconnect: too slow %ld, events lost %ld, twice %ld, unexpected %ld\n",
-                    r.slow, r.lost, r.twice, r.unexpected);
+        std::printf(
+            "  reconnect: too slow %ld, events lost %ld, twice %ld, unexpected %ld; "
+            "handler rounds whose event did not come %ld\n",
+            r.slow, r.lost, r.twice, r.unexpected, r.notTriggered);
     }
     if (phases.hostile) {
         const HostileStats& h = totals.hostile;
