@@ -100,7 +100,7 @@ class PbxService final : private CallModelEvents {
     static constexpr size_t kMaxNesting = 20000;
     static constexpr size_t kDefaultAttributes = 50000;
     static constexpr size_t kMaxAttributes = 80000;
-    static constexpr size_t kDefaultCrBytes = 256 * 1024;
+    static constexpr size_t kDefaultCrBytes = 1000 * 1000;
     static constexpr size_t kMaxCrBytes = 1000 * 1000;
     // Offers that one offers command makes at once.
     static constexpr size_t kMaxOffersAtOnce = 5000;
