@@ -141,6 +141,29 @@ TEST(XMLNavigator, SinkGetsTheTextsOfTheCodes) {
     EXPECT_EQ(sink.messages.size(), 4u);
 }
 
+TEST(XMLNavigator, DocumentBeyondTheBoundsEndsWithoutAnElement) {
+    std::string deep;
+    for (uint32_t i = 0; i <= XMLScanner::kMaxDepth; ++i)
+        deep += "<e>";
+    std::string wide = "<r";
+    for (uint32_t i = 0; i <= XMLScanner::kMaxAttributes; ++i)
+        wide += " a" + std::to_string(i) + "=''";
+    wide += "/>";
+    for (const std::string& text : {deep, wide}) {
+        XMLNavigator nav;
+        CharBuffer document;
+        document.Append(text.data(), static_cast<uint32_t>(text.size()));
+        ASSERT_TRUE(nav.Open(document));
+        XMLElement e;
+        uint32_t elements = 0;
+        while (nav.NextElement(e))
+            ++elements;
+        EXPECT_FALSE(nav.Parsing());
+        EXPECT_FALSE(nav.NextElement(e));
+        EXPECT_EQ(elements, text == deep ? XMLScanner::kMaxDepth : 0u);
+    }
+}
+
 TEST(XMLNavigator, ErrorTextTables) {
     EXPECT_STREQ(XMLErrorText(1), "Expected comment or CDATA");
     EXPECT_STREQ(XMLErrorText(12), "The attribute '{0}' is already used in element '{1}'");
