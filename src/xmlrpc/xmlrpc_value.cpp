@@ -154,7 +154,10 @@ bool XmlRpcValueStruct::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueStruct::ReadNested(XMLNavigator& navigator, uint32_t depth) {
-    if (depth >= kMaxValueDepth) return false;
+    if (depth >= kMaxValueDepth) {
+        navigator.SetLimitExceeded();
+        return false;
+    }
     while (ExpectElement(navigator, "member")) {
         if (!ExpectElement(navigator, "name")) {
             ClearMembers();
@@ -208,7 +211,10 @@ bool XmlRpcValueArray::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueArray::ReadNested(XMLNavigator& navigator, uint32_t depth) {
-    if (depth >= kMaxValueDepth) return false;
+    if (depth >= kMaxValueDepth) {
+        navigator.SetLimitExceeded();
+        return false;
+    }
     if (!ExpectElement(navigator, "data")) return false;
     while (std::unique_ptr<XmlRpcValue> element = OpenValue(navigator)) {
         if (!ReadChild(*element, navigator, depth)) {
