@@ -96,8 +96,10 @@ class XmlRpcValueBase64 : public XmlRpcValueString {
 
 // Structs and arrays nest at most this many levels deep when read (the outermost is level 1):
 // the reading recurses once per level, and empty-element tags let a document nest values without
-// nesting elements, so the scanner's element bound alone does not keep the recursion short.
-inline constexpr uint32_t kMaxValueDepth = 64;
+// nesting elements, so the scanner's element bound alone does not keep the recursion short. Written
+// out, each level takes three elements; 16 levels and a message's own five stay inside the
+// scanner's 64, so whatever reads also reads again once written. The protocol itself nests two.
+inline constexpr uint32_t kMaxValueDepth = 16;
 
 class XmlRpcValueStruct : public XmlRpcValue {
   public:

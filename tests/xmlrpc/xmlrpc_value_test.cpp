@@ -239,9 +239,20 @@ TEST(XmlRpcValueRead, NestingBeyondTheBoundDoesNotRead) {
         std::string text = c.make(c.levels);
         bool read = false;
         // A worker's stack: the recursion per level must stop long before it runs out.
-        ASSERT_TRUE(test::RunOnSmallStack([&] { read = ReadValue(text) != nullptr; }));
+        std::string written;
+        ASSERT_TRUE(test::RunOnSmallStack([&] {
+            std::unique_ptr<XmlRpcValue> value = ReadValue(text);
+            read = value != nullptr;
+            if (value) value->Write(written);
+        }));
         EXPECT_EQ(read, c.reads) << c.levels << (c.make == NestedArrays ? " arrays" : " structs");
+        // Written out, the levels nest elements; the value must still read within their bound.
+        if (read) {
+            EXPECT_NE(ReadValue(written), nullptr) << c.levels;
+        }
     }
+    // Three elements a level, a scalar's two, and a message's methodCall, params and param.
+    static_assert(3 * kMaxValueDepth + 2 + 3 <= XMLScanner::kMaxDepth);
 }
 
 TEST(XmlRpcValueRead, ArraysNeedData) {
