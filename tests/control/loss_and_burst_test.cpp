@@ -31,7 +31,13 @@ bool StartsWith(const std::string& line, const char* prefix) {
 
 // Where the host calls Connect again after the service closed a connection with two requests
 // outstanding.
-enum class ReconnectFrom { FirstRequestFailed, SecondRequestFailed, Disconnected, NoPumping };
+enum class ReconnectFrom {
+    FirstRequestFailed,
+    SecondRequestFailed,
+    Disconnected,
+    NoPumping,
+    AfterTheReport
+};
 
 struct LossOutcome {
     Events events;              // everything the host saw, after pumping
@@ -85,6 +91,9 @@ LossOutcome LoseTwoRequestsAndReconnect(ReconnectFrom from) {
     if (from == ReconnectFrom::NoPumping) {
         std::this_thread::sleep_for(300ms);
         attempt();
+    } else if (from == ReconnectFrom::AfterTheReport) {
+        events.PumpFor(3, 10);
+        attempt();
     }
     events.PumpFor(3, 10);
     events.PumpFor(4, 0.3);  // nothing may come twice
@@ -103,7 +112,7 @@ TEST(ControlReconnect, WhileALostConnectionIsReportedFromEveryHandlerAndWithoutP
                          "RequestFailed 6 102 Connection closed remotely", "Disconnected"};
     for (ReconnectFrom from :
          {ReconnectFrom::FirstRequestFailed, ReconnectFrom::SecondRequestFailed,
-          ReconnectFrom::Disconnected, ReconnectFrom::NoPumping}) {
+          ReconnectFrom::Disconnected, ReconnectFrom::NoPumping, ReconnectFrom::AfterTheReport}) {
         // The worker's progress through the report races with the host: repeated.
         for (int round = 0; round < 4; ++round) {
             SCOPED_TRACE("reconnect from " + std::to_string(static_cast<int>(from)) + ", round " +
@@ -117,7 +126,7 @@ TEST(ControlReconnect, WhileALostConnectionIsReportedFromEveryHandlerAndWithoutP
             } else {
                 EXPECT_TRUE(out.reconnectedLater);
             }
-            if (from == ReconnectFrom::Disconnected) {
+            if (from == ReconnectFrom::Disconnected || from == ReconnectFrom::AfterTheReport) {
                 EXPECT_TRUE(out.connected);
             }
         }
