@@ -69,6 +69,11 @@ void EventMailbox::ReleaseInHand() {
     finished_.notify_all();
 }
 
+bool EventMailbox::SenderWaiting() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return !waiting_.empty() || (inHand_ && !inHand_->finished);
+}
+
 void EventMailbox::DropAllLocked() {
     for (auto& pending : waiting_)
         pending->finished = true;

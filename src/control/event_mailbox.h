@@ -41,6 +41,8 @@ class EventMailbox {
     // Host side, from inside a handler: its message counts as handled from now on, so that its
     // sender goes on while the handler still runs. Nothing is dropped.
     void ReleaseInHand();
+    // True while a sender waits for the host's thread: a message waits or is being handled.
+    bool SenderWaiting() const;
     // Handles the waiting messages, waiting up to timeoutMs for the first; the number handled.
     // Only the window's thread handles messages; elsewhere it returns 0.
     int Pump(int timeoutMs);

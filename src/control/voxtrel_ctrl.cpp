@@ -2,6 +2,9 @@
 // handlers that fire the host's events.
 #include "control/voxtrel_ctrl.h"
 
+#include <chrono>
+#include <thread>
+
 #include "control/control_service_client.h"
 #include "protocol/xmlrpc_method.h"
 
@@ -70,15 +73,29 @@ bool CVoxtrelCtrl::Connect(const std::string& serverAddress, int16_t serverPort,
                            const std::string& username, const std::string& password) {
     if (!session_) return false;
     if (session_->ReportingLoss()) {
-        // The outcomes of the lost connection are still on their way to this thread, and the
-        // worker waits for it to take them: connecting now would lose them or wait on a worker
-        // that waits on us. Only the Disconnected handler, the last of them, may reconnect; its
-        // delivery then counts as done, so the worker goes idle.
-        if (disconnectedHandlers_ == 0) return false;
-        mailbox_->ReleaseInHand();
+        // The outcomes of a lost connection are on their way to this thread. Connecting before
+        // they have all arrived would lose them, or wait on a worker that waits on us. The
+        // Disconnected handler, the last of them, may reconnect: its delivery then counts as
+        // done. Elsewhere Connect waits, briefly, only while the worker does not wait on us.
+        if (disconnectedHandlers_ > 0) {
+            mailbox_->ReleaseInHand();
+        } else if (!AwaitLossReported()) {
+            return false;
+        }
     }
     return session_->Connect(serverAddress, static_cast<uint16_t>(serverPort), timeout, username,
                              password);
+}
+
+bool CVoxtrelCtrl::AwaitLossReported() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (session_->ReportingLoss()) {
+        if (mailbox_->SenderWaiting() || std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 bool CVoxtrelCtrl::Disconnect() {

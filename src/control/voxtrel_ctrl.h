@@ -87,6 +87,9 @@ class CVoxtrelCtrl {
   private:
     // The window's message handlers: each fires its event on the host's thread.
     void HandleMessage(const ControlMessage& message);
+    // Waits up to a second for the worker to finish reporting a lost connection; false at once
+    // when an outcome waits for this thread, since only pumping can deliver it.
+    bool AwaitLossReported();
 
     std::unique_ptr<EventMailbox> mailbox_;
     std::unique_ptr<ControlServiceClient> session_;

@@ -1,8 +1,8 @@
 // Call offers and their answers, on both the receiving and the sending side.
 #include "protocol/call_offer.h"
 
-#include "protocol/call_service_notifications.h"
 #include <string_view>
+#include "protocol/call_service_notifications.h"
 
 #include "protocol/fault_response.h"
 
@@ -173,6 +173,9 @@ bool CallArrivedResponseMethod::ReadParams(XMLNavigator& navigator) {
             idParam.reset(static_cast<XmlRpcValueString*>(second.release()));
             return true;
         case ParamStatus::kMissing:
+        case ParamStatus::kNoValue:
+            // Only a typed value that is not a string spoils the answer; an untyped or nil one
+            // leaves the id to the struct's "CallID".
             return true;
         default:
             return false;

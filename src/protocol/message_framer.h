@@ -28,6 +28,9 @@ class MessageFramer {
   private:
     std::string buffer_;
     size_t start_ = 0;  // bytes before it are already cut
+    // No terminator starts between start_ and this position: a receive in small pieces then costs
+    // a search of its own bytes only, not of the whole waiting tail again.
+    size_t searched_ = 0;
     size_t limit_;
 };
 

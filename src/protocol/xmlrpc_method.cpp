@@ -156,9 +156,13 @@ bool XmlRpcResponseMethod::ReadDocument(std::string_view text) {
     }
     XMLElement& part = navigator.ScratchElement();
     if (!navigator.NextElement(part)) return false;
-    if (EqualsIgnoreCase(part.name, "params")) return ReadParams(navigator);
-    if (EqualsIgnoreCase(part.name, "fault")) return ReadFault(navigator);
-    return false;
+    bool read = false;
+    if (EqualsIgnoreCase(part.name, "params")) {
+        read = ReadParams(navigator);
+    } else if (EqualsIgnoreCase(part.name, "fault")) {
+        read = ReadFault(navigator);
+    }
+    return read && !navigator.LimitExceeded();
 }
 
 std::unique_ptr<XmlRpcRequestMethod> ParseRequest(std::string_view text) {
@@ -171,7 +175,7 @@ std::unique_ptr<XmlRpcRequestMethod> ParseRequest(std::string_view text) {
     name.Read(navigator);
     if (!ExpectElement(navigator, "params")) return nullptr;
     std::unique_ptr<XmlRpcRequestMethod> request = CreateRequest(name.value);
-    if (!request || !request->ReadParams(navigator)) return nullptr;
+    if (!request || !request->ReadParams(navigator) || navigator.LimitExceeded()) return nullptr;
     return request;
 }
 
@@ -180,7 +184,7 @@ ParamStatus ReadParam(XMLNavigator& navigator, int32_t expectedType,
     value.reset();
     if (!ExpectElement(navigator, "param")) return ParamStatus::kMissing;
     std::unique_ptr<XmlRpcValue> read = OpenValue(navigator);
-    if (!read) return ParamStatus::kUnreadable;
+    if (!read) return ParamStatus::kNoValue;
     bool readable = read->Read(navigator);
     if (!readable || read->valueType != expectedType) {
         if (readable) {

@@ -121,6 +121,7 @@ std::unique_ptr<XmlRpcRequestMethod> ParseRequest(std::string_view text);
 enum class ParamStatus {
     kRead,       // the param's value had the expected type and was read
     kMissing,    // no "param" start tag came next
+    kNoValue,    // a param without a typed value: bare text, an unknown type such as nil, no value
     kUnreadable  // a param whose value is of another type or does not read
 };
 
@@ -142,15 +143,23 @@ bool ReadRequiredParam(XMLNavigator& navigator, int32_t expectedType,
     return true;
 }
 
-// An optional last param: when present with the expected type it is stored; another type is
-// read past and discarded. False only when no end of the params follows.
+// An optional last param: when present with the expected type it is stored; another type, or a
+// value that does not read, is read past to the param's end and discarded. False only when no
+// end of the params follows.
 template <typename Value>
 bool ReadOptionalLastParam(XMLNavigator& navigator, int32_t expectedType,
                            std::unique_ptr<Value>& field) {
+    const uint32_t outside = navigator.OpenElements();
     std::unique_ptr<XmlRpcValue> value;
     ParamStatus status = ReadParam(navigator, expectedType, value);
     if (status == ParamStatus::kMissing) return true;
-    if (status == ParamStatus::kRead) field.reset(static_cast<Value*>(value.release()));
+    if (status == ParamStatus::kRead) {
+        field.reset(static_cast<Value*>(value.release()));
+    } else {
+        // A value that failed to read leaves the reading anywhere inside the param; what follows
+        // the param must be looked at, not the rest of the broken value.
+        navigator.CloseTo(outside);
+    }
     return !HasMoreElements(navigator);
 }
 

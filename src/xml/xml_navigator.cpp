@@ -92,6 +92,7 @@ bool XMLNavigator::Open(const CharBuffer& document) {
     if (parsing_) return false;
     parsing_ = true;
     more_ = true;
+    limitExceeded_ = false;
     depth_ = 0;
     scanner_.Begin(document);
     return true;
@@ -156,7 +157,22 @@ bool XMLNavigator::SkipElement() {
     return more_;
 }
 
+bool XMLNavigator::CloseTo(uint32_t openElements) {
+    if (!more_) return false;
+    // The scanner's count, not depth_, is the measure: an end tag that names another element
+    // closes one without an EndElement.
+    while (scanner_.Depth() > openElements) {
+        more_ = scanner_.Step();
+        if (!more_) {
+            Finish();
+            return false;
+        }
+    }
+    return true;
+}
+
 void XMLNavigator::FatalError(int32_t code) {
+    if (code == kXmlLimitExceeded) limitExceeded_ = true;
     const char* text = XMLFatalText(code);
     if (errorSink_ && text) errorSink_->Message(text);
 }

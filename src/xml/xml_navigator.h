@@ -46,6 +46,12 @@ class XMLNavigator : public XMLDocHandler, public XMLErrHandler {
     virtual bool ReadText(CharBuffer& text);
     // Reads past the end tag of the element opened most recently and still open.
     virtual bool SkipElement();
+    // The number of elements open in the document, whatever the reader has consumed of them.
+    uint32_t OpenElements() const { return scanner_.Depth(); }
+    // Reads on until no more than openElements elements are open: a reader that gives up inside
+    // an element comes back out of it, however far in it was and however the element was
+    // broken. False when the document ended on the way.
+    bool CloseTo(uint32_t openElements);
 
     void FatalError(int32_t code) override;
     void Error(int32_t code) override;
@@ -53,6 +59,12 @@ class XMLNavigator : public XMLDocHandler, public XMLErrHandler {
     // The sink is not owned; null (the default) drops every message.
     void SetErrorSink(XMLErrorSink* sink) { errorSink_ = sink; }
     bool Parsing() const { return parsing_; }
+    // The document went beyond the scanner's nesting or attribute bound: whatever was read from
+    // it, the document as a whole is not one to act on.
+    bool LimitExceeded() const { return limitExceeded_; }
+    // For readers with bounds of their own, such as the nesting of values, that a document
+    // exceeds: it then counts as exceeding a bound of the scanner.
+    void SetLimitExceeded() { limitExceeded_ = true; }
     int32_t Depth() const { return depth_; }
 
     // Reused by ExpectElement, whose element is discarded after the name check, and by readers
@@ -70,6 +82,7 @@ class XMLNavigator : public XMLDocHandler, public XMLErrHandler {
     bool delivered_ = false;
     bool wasStart_ = false;
     bool more_ = true;
+    bool limitExceeded_ = false;
     int32_t depth_ = 0;
     XMLElement scratch_;
     CharBuffer scratchText_;

@@ -161,6 +161,8 @@ void XMLScanner::ScanStartTag() {
 }
 
 int32_t XMLScanner::ScanAttribute() {
+    // The duplicate check compares with every earlier name, so the count must stay small.
+    if (tag_.attributes.Count() >= kMaxAttributes) throw XMLException(kXmlLimitExceeded);
     if (!input_.ReadName(attrName_)) return kXmlExpectedAttributeName;
     if (tag_.attributes.Contains(attrName_)) {
         ReportError(kXmlAttributeRepeated);
@@ -184,6 +186,9 @@ int32_t XMLScanner::ScanAttribute() {
 }
 
 void XMLScanner::Deliver(bool isEmpty) {
+    // End tags are optional to the scanner, so without a bound every 3 bytes of "<a>" would hold
+    // an element on the stack.
+    if (!isEmpty && stack_.Count() >= kMaxDepth) throw XMLException(kXmlLimitExceeded);
     tag_.isEmpty = isEmpty;
     XMLElement* element = stack_.Push(tag_);
     if (isEmpty) {

@@ -54,6 +54,9 @@ enum XMLErrorCode : int32_t {
 enum XMLFatalCode : int32_t {
     kXmlUnexpectedEnd = 1,
     kXmlUnbalancedTags = 2,
+    // Deeper nesting or more attributes than a document of this protocol ever needs; it has no
+    // text, as the peer that sends such a document is not one to explain it to.
+    kXmlLimitExceeded = 3,
 };
 
 // Thrown inside Step only, and caught there.
@@ -66,6 +69,11 @@ class XMLException {
 
 class XMLScanner {
   public:
+    // Bounds that keep the work and memory per hostile byte small: the protocol nests about a
+    // dozen elements and uses no attributes, so a document beyond either bound is unreadable.
+    static constexpr uint32_t kMaxDepth = 64;
+    static constexpr uint32_t kMaxAttributes = 64;
+
     XMLScanner(XMLDocHandler* docHandler, XMLErrHandler* errHandler);
     virtual ~XMLScanner();
     XMLScanner(const XMLScanner&) = delete;

@@ -32,6 +32,19 @@ bool ReadScalar(XMLNavigator& navigator, Convert convert) {
     return true;
 }
 
+// Reads a member's or element's content one level below its container. The child comes from
+// OpenValue, so its type code names its class.
+bool ReadChild(XmlRpcValue& child, XMLNavigator& navigator, uint32_t depth) {
+    switch (child.valueType) {
+        case kXmlRpcArray:
+            return static_cast<XmlRpcValueArray&>(child).ReadNested(navigator, depth + 1);
+        case kXmlRpcStruct:
+            return static_cast<XmlRpcValueStruct&>(child).ReadNested(navigator, depth + 1);
+        default:
+            return child.Read(navigator);
+    }
+}
+
 }  // namespace
 
 const char* XmlRpcTypeName(int32_t valueType) {
@@ -137,6 +150,14 @@ bool XmlRpcValueStruct::Write(std::string& out) const {
 }
 
 bool XmlRpcValueStruct::Read(XMLNavigator& navigator) {
+    return ReadNested(navigator, 0);
+}
+
+bool XmlRpcValueStruct::ReadNested(XMLNavigator& navigator, uint32_t depth) {
+    if (depth >= kMaxValueDepth) {
+        navigator.SetLimitExceeded();
+        return false;
+    }
     while (ExpectElement(navigator, "member")) {
         if (!ExpectElement(navigator, "name")) {
             ClearMembers();
@@ -147,7 +168,7 @@ bool XmlRpcValueStruct::Read(XMLNavigator& navigator) {
         if (navigator.ReadText(text)) name.assign(text.Data(), text.Length());
         navigator.SkipElement();
         std::unique_ptr<XmlRpcValue> value = OpenValue(navigator);
-        if (!value || !value->Read(navigator)) {
+        if (!value || !ReadChild(*value, navigator, depth)) {
             ClearMembers();
             return false;
         }
@@ -186,9 +207,17 @@ bool XmlRpcValueArray::Write(std::string& out) const {
 }
 
 bool XmlRpcValueArray::Read(XMLNavigator& navigator) {
+    return ReadNested(navigator, 0);
+}
+
+bool XmlRpcValueArray::ReadNested(XMLNavigator& navigator, uint32_t depth) {
+    if (depth >= kMaxValueDepth) {
+        navigator.SetLimitExceeded();
+        return false;
+    }
     if (!ExpectElement(navigator, "data")) return false;
     while (std::unique_ptr<XmlRpcValue> element = OpenValue(navigator)) {
-        if (!element->Read(navigator)) {
+        if (!ReadChild(*element, navigator, depth)) {
             ClearElements();
             return false;
         }

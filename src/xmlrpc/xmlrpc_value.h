@@ -94,6 +94,13 @@ class XmlRpcValueBase64 : public XmlRpcValueString {
     std::string& textRef = value;
 };
 
+// Structs and arrays nest at most this many levels deep when read (the outermost is level 1):
+// the reading recurses once per level, and empty-element tags let a document nest values without
+// nesting elements, so the scanner's element bound alone does not keep the recursion short. Written
+// out, each level takes three elements; 16 levels and a message's own five stay inside the
+// scanner's 64, so whatever reads also reads again once written. The protocol itself nests two.
+inline constexpr uint32_t kMaxValueDepth = 16;
+
 class XmlRpcValueStruct : public XmlRpcValue {
   public:
     using Member = std::pair<std::string, std::unique_ptr<XmlRpcValue>>;
@@ -101,6 +108,8 @@ class XmlRpcValueStruct : public XmlRpcValue {
     XmlRpcValueStruct() : XmlRpcValue(kXmlRpcStruct) {}
     bool Write(std::string& out) const override;
     bool Read(XMLNavigator& navigator) override;
+    // Read for a struct that is nested in depth containers; false beyond kMaxValueDepth.
+    bool ReadNested(XMLNavigator& navigator, uint32_t depth);
 
     // The first member whose name equals name, ASCII letter case ignored; the struct keeps it.
     XmlRpcValue* GetMember(const char* name) const;
@@ -117,6 +126,8 @@ class XmlRpcValueArray : public XmlRpcValue {
     XmlRpcValueArray() : XmlRpcValue(kXmlRpcArray) {}
     bool Write(std::string& out) const override;
     bool Read(XMLNavigator& navigator) override;
+    // Read for an array that is nested in depth containers; false beyond kMaxValueDepth.
+    bool ReadNested(XMLNavigator& navigator, uint32_t depth);
 
     void Append(std::unique_ptr<XmlRpcValue> element) { elements.push_back(std::move(element)); }
     void ClearElements() { elements.clear(); }

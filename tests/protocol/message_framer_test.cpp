@@ -52,6 +52,50 @@ TEST(MessageFramer, EverySplitGivesTheSameMessages) {
     }
 }
 
+TEST(MessageFramer, TerminatorsAmongCarriageReturnsInAnyPieces) {
+    struct Case {
+        std::string stream;
+        Messages messages;
+        size_t left;
+    } cases[] = {
+        {"a\r\r\n\r\r\n\r\n", {"a\r\r\n\r"}, 0},
+        {"\r\r\r\r\n\r\n\n", {"\r\r\r"}, 1},
+        {"\r\n\r\r\n\r\n\r\n\r\n", {"\r\n\r", ""}, 0},
+        {"x\r\n\rx\r\n\r", {}, 8},
+    };
+    for (const Case& c : cases) {
+        for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, c.stream.size()}) {
+            MessageFramer framer;
+            Messages got;
+            for (size_t at = 0; at < c.stream.size(); at += piece) {
+                for (const auto& m : Feed(framer, c.stream.substr(at, piece)))
+                    got.push_back(m);
+            }
+            EXPECT_EQ(got, c.messages) << piece;
+            EXPECT_EQ(framer.Buffered(), c.left) << piece;
+        }
+    }
+}
+
+// A peer that sends a message just under the limit a byte per receive, every byte looking like
+// the start of a terminator: each receive must cost its own bytes, not the whole tail again (a
+// search from the tail's start every time takes minutes here).
+TEST(MessageFramer, ALargeMessageByteByByteIsCutOnce) {
+    std::string body;
+    while (body.size() + 8 < MessageFramer::kDefaultLimit)
+        body += "\r\n\rx";
+    const std::string stream = body + "\r\n\r\n";
+    MessageFramer framer;
+    Messages got;
+    for (char byte : stream) {
+        for (const auto& m : Feed(framer, std::string(1, byte)))
+            got.push_back(m);
+    }
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(got[0] == body);  // not EXPECT_EQ: a megabyte in the failure text
+    EXPECT_EQ(framer.Buffered(), 0u);
+}
+
 TEST(MessageFramer, AnUnterminatedFloodPassesTheLimit) {
     MessageFramer framer(16);
     std::string chunk(10, 'x');

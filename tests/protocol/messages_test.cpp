@@ -13,6 +13,7 @@
 #include "protocol/mail_arrived.h"
 #include "protocol/subscription.h"
 #include "recording_client.h"
+#include "small_stack.h"
 
 namespace voxtrel {
 namespace {
@@ -451,6 +452,84 @@ TEST(Reading, OptionalLastParams) {
     EXPECT_EQ(DispatchRequest(Call("subscribe", {id, one, ext, one})), Calls{"unread"});
 }
 
+TEST(Reading, UnreadableOptionalLastParamIsReadPastToItsEnd) {
+    const char* unreadable[] = {
+        "<value>5</value>",
+        "<value></value>",
+        "<value><nil/></value>",
+        "<value><struct><member><value><int>1</int></value></member></struct></value>",
+        "<value><struct><member><name>x</name><value><nil/></value></member></struct></value>",
+        "<value><array><value><int>1</int></value></array></value>",
+        "<value><array></array></value>",
+    };
+    const char* id = "<value><string>1</string></value>";
+    const char* file = "<value><string>a.wav</string></value>";
+    const char* one = "<value><int>1</int></value>";
+    for (const char* third : unreadable) {
+        EXPECT_EQ(DispatchRequest(Call("playmessage", {id, file, third})),
+                  Calls{"OnPlayMessage 1 a.wav -1"})
+            << third;
+        EXPECT_EQ(DispatchRequest(Call("playmessage", {id, file, third, one})), Calls{"unread"})
+            << third;
+        EXPECT_EQ(DispatchRequest(Call("subscribe", {id, one, third})), Calls{}) << third;
+        EXPECT_EQ(DispatchRequest(Call("subscribe", {id, one, third, one})), Calls{"unread"})
+            << third;
+    }
+}
+
+std::string Repeat(const std::string& piece, size_t times) {
+    std::string text;
+    for (size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+TEST(Reading, DocumentsBeyondTheBoundsAreDroppedOnAWorkerStack) {
+    const std::string id = "<value><string>1</string></value>";
+    const std::string file = "<value><string>a.wav</string></value>";
+    std::string wideParam = "<param";
+    for (int i = 0; i < 65; ++i)
+        wideParam += " a" + std::to_string(i) + "=''";
+    wideParam += ">";
+    std::string wide = Call("closecall", {id.c_str()});
+    wide.replace(wide.find("<param>"), 7, wideParam);
+    const std::string documents[] = {
+        // Element nesting: start tags alone nest, end tags being optional.
+        Call("callstatechanged",
+             {Repeat("<value><array><data>", 10000).c_str(), "<value><int>1</int></value>"}),
+        Call("playmessage", {id.c_str(), file.c_str(), Repeat("<value><array><data>", 30).c_str()}),
+        // Value nesting through empty-element tags, which nest no elements.
+        Call("playmessage", {id.c_str(), file.c_str(),
+                             ("<value><array><data>" + Repeat("<value/><array/><data/>", 10000) +
+                              "</data>"
+                              "</array></value>")
+                                 .c_str()}),
+        Call("subscribe",
+             {id.c_str(), "<value><int>1</int></value>",
+              ("<value><struct>" + Repeat("<member/><name>m</name><value/><struct/>", 10000) +
+               "</struct></value>")
+                  .c_str()}),
+        // A tag with more attributes than the bound.
+        wide,
+    };
+    for (const std::string& text : documents) {
+        Calls calls;
+        ASSERT_TRUE(test::RunOnSmallStack([&] { calls = DispatchRequest(text); }));
+        EXPECT_EQ(calls, Calls{"unread"}) << text.substr(0, 160);
+    }
+    // As answers too: the first param is all that a plain answer reads.
+    CloseCallMethod close;
+    const std::string answers[] = {
+        Response({Repeat("<value><array><data>", 10000).c_str()}),
+        Response({("<value><array><data>" + Repeat("<value/><array/><data/>", 10000)).c_str()}),
+    };
+    for (const std::string& text : answers) {
+        Calls calls;
+        ASSERT_TRUE(test::RunOnSmallStack([&] { calls = DispatchAnswer(close, text); }));
+        EXPECT_EQ(calls, Calls{"unread"}) << text.substr(0, 160);
+    }
+}
+
 TEST(Dispatch, ReceivedRequests) {
     const char* id = "<value><string>007</string></value>";
     EXPECT_EQ(DispatchRequest(Call("authenticate", {"<value><string>u</string></value>",
@@ -560,6 +639,27 @@ TEST(Dispatch, OfferAnswersOnTheReceivingSide) {
     EXPECT_EQ(answer("<member><name>action</name><value><string>accept</string></value></member>",
                      "<value><int>42</int></value>"),
               Calls{"unread"});
+    // An untyped or nil second param is passed over; the id then comes from "CallID" alone.
+    const char* decline =
+        "<member><name>action</name><value><string>decline</string></value>"
+        "</member>";
+    const std::string declineNine = std::string(decline) +
+                                    "<member><name>CallID</name><value><string>9</string>"
+                                    "</value></member>";
+    struct {
+        const char* members;
+        const char* second;
+        Calls calls;
+    } untyped[] = {
+        {decline, "<value>42</value>", {"OnCallDeclined 0"}},
+        {decline, "<value><nil/></value>", {"OnCallDeclined 0"}},
+        {decline, "<value></value>", {"OnCallDeclined 0"}},
+        {declineNine.c_str(), "<value><nil/></value>", {"OnCallDeclined 9"}},
+        {decline, "<value><int>42</int></value>", {"unread"}},
+        {decline, "<value><string>42</string></value>", {"OnCallDeclined 42"}},
+    };
+    for (const auto& c : untyped)
+        EXPECT_EQ(answer(c.members, c.second), c.calls) << c.second;
 
     CallArrivedResponseMethod built;
     built.BuildRedirect(42, {Address("pbx:1"), PartyAddress{"", "", "", "", "", kPartySip}}, "id",

@@ -141,6 +141,58 @@ TEST(XMLNavigator, SinkGetsTheTextsOfTheCodes) {
     EXPECT_EQ(sink.messages.size(), 4u);
 }
 
+TEST(XMLNavigator, DocumentBeyondTheBoundsEndsWithoutAnElement) {
+    std::string deep;
+    for (uint32_t i = 0; i <= XMLScanner::kMaxDepth; ++i)
+        deep += "<e>";
+    std::string wide = "<r";
+    for (uint32_t i = 0; i <= XMLScanner::kMaxAttributes; ++i)
+        wide += " a" + std::to_string(i) + "=''";
+    wide += "/>";
+    for (const std::string& text : {deep, wide}) {
+        XMLNavigator nav;
+        CharBuffer document;
+        document.Append(text.data(), static_cast<uint32_t>(text.size()));
+        ASSERT_TRUE(nav.Open(document));
+        XMLElement e;
+        uint32_t elements = 0;
+        while (nav.NextElement(e))
+            ++elements;
+        EXPECT_FALSE(nav.Parsing());
+        EXPECT_FALSE(nav.NextElement(e));
+        EXPECT_EQ(elements, text == deep ? XMLScanner::kMaxDepth : 0u);
+    }
+}
+
+TEST(XMLNavigator, CloseToComesOutOfBrokenElements) {
+    struct Case {
+        const char* text;
+        uint32_t opened;  // NextElement calls before CloseTo(1)
+        bool more;
+        const char* next;  // the element that follows, or "" for none
+    } cases[] = {
+        {"<r><p><v><x><y>t</y></x></v></p><q/></r>", 4, true, "q"},
+        // A wrong end tag pops one element only, so this one never comes back out.
+        {"<r><p><v><x><y></v></p><q/></r>", 5, false, ""},
+        {"<r><p><v><x><y></a></b></c></d><q/></r>", 5, true, "q"},
+        {"<r><p>text</p><q/></r>", 2, true, "q"},
+        {"<r><p><v><x><y>", 3, false, ""},
+        {"<r><p/><q/></r>", 2, true, "q"},
+    };
+    for (const Case& c : cases) {
+        XMLNavigator nav;
+        CharBuffer document;
+        document.Assign(c.text);
+        ASSERT_TRUE(nav.Open(document));
+        XMLElement e;
+        for (uint32_t i = 0; i < c.opened; ++i)
+            nav.NextElement(e);
+        EXPECT_EQ(nav.CloseTo(1), c.more) << c.text;
+        bool found = nav.NextElement(e);
+        EXPECT_EQ(found ? std::string(e.name.CStr()) : std::string(), c.next) << c.text;
+    }
+}
+
 TEST(XMLNavigator, ErrorTextTables) {
     EXPECT_STREQ(XMLErrorText(1), "Expected comment or CDATA");
     EXPECT_STREQ(XMLErrorText(12), "The attribute '{0}' is already used in element '{1}'");

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -175,14 +176,15 @@ TEST(XMLScanner, ReusedAcrossDocumentsAndDeepNesting) {
     Recorder recorder;
     XMLScanner scanner(&recorder, &recorder);
     std::string deep;
-    for (int i = 0; i < 200; ++i)
+    for (uint32_t i = 0; i < XMLScanner::kMaxDepth; ++i)
         deep += "<e>";
     CharBuffer document;
     document.Assign(deep.c_str());
     scanner.Begin(document);
     while (scanner.Step()) {
     }
-    EXPECT_EQ(scanner.Depth(), 200u);
+    EXPECT_EQ(scanner.Depth(), XMLScanner::kMaxDepth);
+    EXPECT_EQ(recorder.log.back(), "error 14");
     scanner.End();
     document.Assign("<r/>");
     recorder.log.clear();
@@ -190,6 +192,81 @@ TEST(XMLScanner, ReusedAcrossDocumentsAndDeepNesting) {
     EXPECT_EQ(scanner.Depth(), 0u);
     EXPECT_FALSE(scanner.Step());
     EXPECT_EQ(recorder.log.back(), "S r root empty");
+}
+
+std::string Repeat(const std::string& piece, size_t times) {
+    std::string text;
+    text.reserve(piece.size() * times);
+    for (size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+// The last line of a scan's log and the number of start tags delivered.
+struct Outcome {
+    std::string last;
+    size_t starts;
+};
+
+Outcome ScanOutcome(const std::string& text) {
+    Log log = Scan(text);
+    size_t starts = 0;
+    for (const std::string& line : log)
+        starts += line.compare(0, 2, "S ") == 0;
+    return {log.empty() ? "" : log.back(), starts};
+}
+
+TEST(XMLScanner, NestingBeyondTheBoundEndsTheParse) {
+    const uint32_t max = XMLScanner::kMaxDepth;
+    struct Case {
+        std::string text;
+        std::string last;
+        size_t starts;
+    } cases[] = {
+        {Repeat("<e>", max), "error 14", max},
+        {Repeat("<e>", max) + "<leaf/>", "error 14", max + 1},
+        {Repeat("<e>", max) + Repeat("</e>", max), "E e", max},
+        {Repeat("<e>", max + 1), "fatal 3", max},
+        {Repeat("<e>", max + 1) + Repeat("</e>", max + 1), "fatal 3", max},
+        {Repeat("<e>", 1 << 18), "fatal 3", max},
+    };
+    for (const Case& c : cases) {
+        Outcome outcome = ScanOutcome(c.text);
+        EXPECT_EQ(outcome.last, c.last) << c.text.size();
+        EXPECT_EQ(outcome.starts, c.starts) << c.text.size();
+    }
+}
+
+TEST(XMLScanner, ElementStackStaysBoundedOnAMegabyteOfStartTags) {
+    XMLScanner scanner(nullptr, nullptr);
+    CharBuffer document;
+    std::string text = Repeat("<a>", (1 << 20) / 3);
+    document.Append(text.data(), static_cast<uint32_t>(text.size()));
+    scanner.Begin(document);
+    uint32_t deepest = 0;
+    while (scanner.Step())
+        deepest = std::max(deepest, scanner.Depth());
+    scanner.End();
+    EXPECT_EQ(deepest, XMLScanner::kMaxDepth);
+}
+
+std::string TagWithAttributes(size_t count) {
+    std::string text = "<r";
+    for (size_t i = 0; i < count; ++i)
+        text += " a" + std::to_string(i) + "='v'";
+    return text + "/>";
+}
+
+TEST(XMLScanner, AttributesBeyondTheBoundEndTheParse) {
+    const uint32_t max = XMLScanner::kMaxAttributes;
+    Outcome atBound = ScanOutcome(TagWithAttributes(max));
+    EXPECT_EQ(atBound.starts, 1u);
+    EXPECT_EQ(atBound.last.substr(0, 13), "S r root empt");
+    for (size_t count : {size_t{max} + 1, size_t{40000}}) {
+        Outcome outcome = ScanOutcome(TagWithAttributes(count));
+        EXPECT_EQ(outcome.last, "fatal 3") << count;
+        EXPECT_EQ(outcome.starts, 0u) << count;
+    }
 }
 
 TEST(XMLScanner, WorksWithoutHandlers) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "small_stack.h"
+
 namespace voxtrel {
 namespace {
 
@@ -200,6 +202,57 @@ TEST(XmlRpcValueRead, NestedStructsAndArrays) {
     ASSERT_EQ(inner->elements.size(), 1u);
     EXPECT_EQ(dynamic_cast<XmlRpcValueInt*>(inner->elements[0].get())->value, 5);
     EXPECT_EQ(dynamic_cast<XmlRpcValueString*>(a->elements[1].get())->value, "s");
+}
+
+// Containers nested levels deep, the inner levels written with empty-element tags: they nest the
+// reading without nesting elements, so the scanner's element bound does not stop them.
+std::string NestedArrays(size_t levels) {
+    std::string text = "<value><array><data>";
+    for (size_t i = 1; i < levels; ++i)
+        text += "<value/><array/><data/>";
+    return text + "</data></array></value>";
+}
+
+std::string NestedStructs(size_t levels) {
+    std::string text = "<value><struct>";
+    for (size_t i = 1; i < levels; ++i)
+        text += "<member/><name>m</name><value/><struct/>";
+    return text + "</struct></value>";
+}
+
+TEST(XmlRpcValueRead, NestingBeyondTheBoundDoesNotRead) {
+    struct Case {
+        std::string (*make)(size_t);
+        size_t levels;
+        bool reads;
+    } cases[] = {
+        {NestedArrays, 2, true},
+        {NestedArrays, kMaxValueDepth, true},
+        {NestedArrays, kMaxValueDepth + 1, false},
+        {NestedArrays, 10000, false},
+        {NestedStructs, 2, true},
+        {NestedStructs, kMaxValueDepth, true},
+        {NestedStructs, kMaxValueDepth + 1, false},
+        {NestedStructs, 10000, false},
+    };
+    for (const Case& c : cases) {
+        std::string text = c.make(c.levels);
+        bool read = false;
+        // A worker's stack: the recursion per level must stop long before it runs out.
+        std::string written;
+        ASSERT_TRUE(test::RunOnSmallStack([&] {
+            std::unique_ptr<XmlRpcValue> value = ReadValue(text);
+            read = value != nullptr;
+            if (value) value->Write(written);
+        }));
+        EXPECT_EQ(read, c.reads) << c.levels << (c.make == NestedArrays ? " arrays" : " structs");
+        // Written out, the levels nest elements; the value must still read within their bound.
+        if (read) {
+            EXPECT_NE(ReadValue(written), nullptr) << c.levels;
+        }
+    }
+    // Three elements a level, a scalar's two, and a message's methodCall, params and param.
+    static_assert(3 * kMaxValueDepth + 2 + 3 <= XMLScanner::kMaxDepth);
 }
 
 TEST(XmlRpcValueRead, ArraysNeedData) {

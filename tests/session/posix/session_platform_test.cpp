@@ -63,8 +63,9 @@ TEST(SessionPlatform, NoWakeUpChannelFailsConnectAndDestroysPromptly) {
             {
                 RecordingSession session;
                 if (session.Connect("127.0.0.1", port, 1, "user", "secret")) _exit(2);
-                if (LastSocketErrorMessage().find("Session wake-up socket") == std::string::npos)
-                    _exit(3);
+            }
+            if (LastSocketErrorMessage().find("Session wake-up socket") == std::string::npos) {
+                _exit(3);
             }
             _exit(0);
         },
