@@ -1477,7 +1477,7 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed, const Pha
     };
     int few = std::clamp(controls / 4, 1, 4);
     long early = 0, late = 0, peak = 0;
-    std::map<std::string, long> phaseMs;
+    std::vector<std::pair<std::string, long>> phaseMs;  // in the order they ran
 
     if (phases.mixed) {
         auto start = Clock::now();
@@ -1522,7 +1522,7 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed, const Pha
         late = resident.empty() ? 0 : resident.back();
         for (long r : resident)
             peak = std::max(peak, r);
-        phaseMs["mixed"] = Millis(Clock::now() - start);
+        phaseMs.emplace_back("mixed", Millis(Clock::now() - start));
     }
     if (phases.burst) {
         auto start = Clock::now();
@@ -1533,7 +1533,7 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed, const Pha
                 })) {
             return 1;
         }
-        phaseMs["burst"] = Millis(Clock::now() - start);
+        phaseMs.emplace_back("burst", Millis(Clock::now() - start));
     }
     if (phases.reconnect) {
         auto start = Clock::now();
@@ -1546,7 +1546,7 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed, const Pha
                 })) {
             return 1;
         }
-        phaseMs["reconnect"] = Millis(Clock::now() - start);
+        phaseMs.emplace_back("reconnect", Millis(Clock::now() - start));
     }
     if (phases.hostile) {
         auto start = Clock::now();
@@ -1558,7 +1558,7 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed, const Pha
                 })) {
             return 1;
         }
-        phaseMs["hostile"] = Millis(Clock::now() - start);
+        phaseMs.emplace_back("hostile", Millis(Clock::now() - start));
     }
     int threadsAfter = ThreadCount();
 
