@@ -1317,7 +1317,11 @@ class HostileHost : public QuietEvents {
             }
             const std::string& kind = SomeHostileKind(Pick(0, 99));
             std::string reply;
-            if (!pbx_.Command(kind, reply)) continue;
+            if (!pbx_.Command(kind, reply)) {
+                // No connection at the simulator: the control hears of its loss by pumping.
+                control->PumpEvents(10);
+                continue;
+            }
             ++injected[kind];
             Probe(*control, kind);
             if (Pick(0, 7) == 0) control.reset();
