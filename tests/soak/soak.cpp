@@ -1479,7 +1479,8 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed, const Pha
     auto share = [&](int weight) {
         return std::chrono::milliseconds(std::max<long>(1000, seconds * 1000L * weight / weights));
     };
-    int few = std::clamp(controls / 4, 1, 4);
+    // The burst and reconnect phases: a few hosts, each with a simulator of its own.
+    int few = std::clamp(controls / 3, 1, 4);
     long early = 0, late = 0, peak = 0;
     std::vector<std::pair<std::string, long>> phaseMs;  // in the order they ran
 
