@@ -107,10 +107,11 @@ $(MINGW_TARGETS): deps
 test: mingw
 
 # The ActiveX control voxtrel.ocx and its host voxtrel-com-host.exe, 64-bit and 32-bit, with their
-# suites; test-wine runs them under Wine (a private prefix in each build directory, headless). The
-# full scripts connect to the native simulator of the release build when it is there. Without
-# 32-bit Wine the 32-bit suites report themselves skipped.
-WINDOWS_TARGETS := voxtrel_ocx voxtrel-com-host com_tests com_client_tests
+# suites, and libvoxtrel.dll with the C interface's suite (linked to the static library); test-wine
+# runs the suites under Wine (a private prefix in each build directory, headless). The full scripts
+# connect to the native simulator of the release build when it is there. Without 32-bit Wine the
+# 32-bit suites report themselves skipped.
+WINDOWS_TARGETS := voxtrel_ocx voxtrel-com-host com_tests com_client_tests voxtrel_shared capi_tests
 
 .PHONY: windows test-wine
 

@@ -11,7 +11,7 @@
 #else
 #define VOXTREL_API __declspec(dllimport)
 #endif
-#elif defined(__GNUC__)
+#elif defined(__GNUC__) && !defined(_WIN32)
 #define VOXTREL_API __attribute__((visibility("default")))
 #else
 #define VOXTREL_API
@@ -26,7 +26,8 @@ extern "C" {
  * Threads: the thread that calls voxtrel_create is the control's host thread. Every function
  * that takes a handle must be called on that thread, voxtrel_destroy excepted; called on another
  * thread it does nothing and refuses (0, "0" or -1). Events are delivered on the host thread
- * only, from inside voxtrel_pump.
+ * only, from inside voxtrel_pump; on Windows also from any message loop of that thread, which
+ * dispatches them to the control's window.
  *
  * Texts are zero-terminated byte strings in the host's single-byte code page and are carried as
  * they are. A null text counts as the empty text. Ids are decimal texts; an id argument is read
@@ -43,9 +44,10 @@ VOXTREL_API const char* voxtrel_version(void);
 /* A new control, with its window; null when it cannot be made. */
 VOXTREL_API voxtrel_control* voxtrel_create(void);
 /* Disconnects, drops every event still on its way and frees the control; null is ignored.
- * Called from inside an event callback, the control is freed when the outermost voxtrel_pump
- * returns, and no further callback runs. May be called on any thread, but never while another
- * thread uses the handle. */
+ * Called from inside an event callback, no further callback runs and the control is freed once
+ * the callback's delivery has unwound: when the outermost voxtrel_pump returns or, for a callback
+ * that the thread's own message loop ran (Windows), when that loop dispatches again. May be
+ * called on any thread, but never while another thread uses the handle. */
 VOXTREL_API void voxtrel_destroy(voxtrel_control* control);
 
 /* The methods. Each returns 1 when the control accepted the request and 0 otherwise; the
@@ -90,9 +92,10 @@ VOXTREL_API int voxtrel_unsubscribe(voxtrel_control* control, const char* subscr
 
 /* The events. Each setter installs one callback with its own user pointer, replacing the one
  * before; a null callback drops that event. Setters return 1, or 0 for a refused handle.
- * Callbacks run on the host thread inside voxtrel_pump; their texts are valid only until they
- * return. A callback may call the control's functions, voxtrel_destroy included; it must not
- * unwind through the library (no C++ exception, no longjmp). */
+ * Callbacks run on the host thread inside voxtrel_pump (on Windows also from the thread's message
+ * loop); their texts are valid only until they return. A callback may call the control's
+ * functions, voxtrel_destroy included; it must not unwind through the library (no C++ exception,
+ * no longjmp). */
 typedef void (*voxtrel_call_state_changed_fn)(void* user, const char* call_id, short call_state);
 typedef void (*voxtrel_message_played_fn)(void* user, const char* call_id);
 typedef void (*voxtrel_dtmf_digit_received_fn)(void* user, const char* call_id, short digit);

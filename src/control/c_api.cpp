@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "control/deferred_task.h"
 #include "control/voxtrel_ctrl.h"
 
 #ifndef VOXTREL_VERSION_TEXT
@@ -37,47 +38,76 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
     voxtrel_control() { control.SetEventSink(this); }
     ~voxtrel_control() override { control.SetEventSink(nullptr); }
 
-    // The sink runs only inside CVoxtrelCtrl::PumpEvents, on the host's thread. A released
-    // control stays alive until its outermost pump returns but shows nothing more.
+    // The sink runs on the host's thread: inside voxtrel_pump, or on Windows from any message loop
+    // of that thread, which dispatches to the control's window. A released control shows nothing
+    // more and stays alive until every delivery and pump on the stack has left its code.
     void CallStateChanged(const std::string& callID, int16_t callState) override {
-        if (!released) callStateChanged(callID.c_str(), static_cast<short>(callState));
+        Fire([&] { callStateChanged(callID.c_str(), static_cast<short>(callState)); });
     }
     void MessagePlayed(const std::string& callID) override {
-        if (!released) messagePlayed(callID.c_str());
+        Fire([&] { messagePlayed(callID.c_str()); });
     }
     void DtmfDigitReceived(const std::string& callID, int16_t digit) override {
-        if (!released) dtmfDigitReceived(callID.c_str(), static_cast<short>(digit));
+        Fire([&] { dtmfDigitReceived(callID.c_str(), static_cast<short>(digit)); });
     }
     void RequestFailed(const std::string& callID, int32_t failureCode,
                        const std::string& failureString) override {
-        if (!released)
+        Fire([&] {
             requestFailed(callID.c_str(), static_cast<int>(failureCode), failureString.c_str());
+        });
     }
     void Disconnected() override {
-        if (!released) disconnected();
+        Fire([&] { disconnected(); });
     }
     void CallArrived(const std::string& callID, const std::string& caller,
                      const std::string& callee, const std::string& origCallID) override {
-        if (!released)
+        Fire([&] {
             callArrived(callID.c_str(), caller.c_str(), callee.c_str(), origCallID.c_str());
+        });
     }
     void MailArrived(const std::string& subscrID, const std::string& caller,
                      const std::string& time, int32_t duration, int32_t id) override {
-        if (!released)
+        Fire([&] {
             mailArrived(subscrID.c_str(), caller.c_str(), time.c_str(), static_cast<int>(duration),
                         static_cast<int>(id));
+        });
     }
     void SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
                                int32_t errorCode) override {
-        if (!released)
+        Fire([&] {
             subscriptionConfirmed(subscrID.c_str(), confirmed ? 1 : 0, static_cast<int>(errorCode));
+        });
+    }
+
+    template <typename Body>
+    void Fire(Body body) {
+        if (released) return;
+        ++deliveryDepth;
+        body();
+        if (--deliveryDepth == 0 && pumpDepth == 0 && released) FreeAfterDelivery();
+    }
+
+    // Released inside a callback that no voxtrel_pump ran: the host's own message loop ran it
+    // (Windows), and the control's delivery is still on the stack below this frame. The control
+    // goes when that loop dispatches again.
+    void FreeAfterDelivery() noexcept {
+        voxtrel_control* self = this;
+        bool deferred = false;
+        try {
+            deferred = voxtrel::DeferToMessageLoop([self] { delete self; });
+        } catch (...) {
+        }
+        // Without a later the control is abandoned: freeing it under its own delivery would be
+        // worse than the leak.
+        static_cast<void>(deferred);
     }
 
     voxtrel::CVoxtrelCtrl control;
     const std::thread::id hostThread = std::this_thread::get_id();
-    // How many voxtrel_pump calls are on the host thread's stack: a control destroyed inside a
-    // callback is freed only when the last of them has left the control's code.
+    // How many voxtrel_pump calls and callbacks are on the host thread's stack: a control
+    // destroyed inside a callback is freed only when the last of them has left the control's code.
     int pumpDepth = 0;
+    int deliveryDepth = 0;
     bool released = false;
 
     Callback<voxtrel_call_state_changed_fn> callStateChanged;
@@ -161,9 +191,9 @@ voxtrel_control* voxtrel_create(void) {
 
 void voxtrel_destroy(voxtrel_control* control) {
     if (control == nullptr) return;
-    if (control->pumpDepth > 0) {
-        // Inside a callback: the pump frames below still use the control. Dropping the window
-        // drops the events on their way and releases the worker at once.
+    if (control->pumpDepth > 0 || control->deliveryDepth > 0) {
+        // Inside a callback: the frames below still use the control. Dropping the window drops
+        // the events on their way and releases the worker at once.
         if (!control->released && control->hostThread == std::this_thread::get_id()) {
             control->released = true;
             control->control.DestroyControlWindow();
@@ -317,7 +347,10 @@ int voxtrel_pump(voxtrel_control* control, int timeout_ms) {
         handled = control->control.PumpEvents(timeout_ms > 0 ? timeout_ms : 0);
     } catch (...) {
     }
-    if (--control->pumpDepth == 0 && control->released) delete control;
+    // A pump nested in a callback that the host's own loop ran leaves the control to that
+    // callback's delivery.
+    if (--control->pumpDepth == 0 && control->deliveryDepth == 0 && control->released)
+        delete control;
     return handled;
 }
 

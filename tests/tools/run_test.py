@@ -130,7 +130,6 @@ class MethodsBeforeConnect(unittest.TestCase):
         self.assertEqual(out[3], {"wait": "Disconnected", "timedOut": True})
 
 
-@unittest.skipIf(os.environ.get("VOXTREL_RUN"), "usage handling belongs to voxtrel run")
 class Usage(unittest.TestCase):
     def test_unknown_option_and_missing_file(self):
         self.assertEqual(subprocess.run(RUN + ["--bogus"], capture_output=True).returncode, 2)
@@ -197,6 +196,18 @@ class AgainstFakeServices(unittest.TestCase):
         self.assertEqual(out[1:], [
             {"event": "CallStateChanged", "callID": "42", "callState": 1},
             {"event": "DtmfDigitReceived", "callID": "42", "digit": -23}])
+
+    def test_each_wait_ends_at_its_own_event(self):
+        # Two notifications in one write: the first wait must leave the second event to the next.
+        def notify_back_to_back(s):
+            s.connection.sendall(
+                notification(b"callstatechanged", string_param(b"42") + int_param(3)) +
+                notification(b"messageplayed", string_param(b"42")))
+        _, out, _ = self.script([notify_back_to_back],
+                                "wait CallStateChanged 5\nwait MessagePlayed 5\n")
+        self.assertEqual(out[1:], [
+            {"event": "CallStateChanged", "callID": "42", "callState": 3},
+            {"event": "MessagePlayed", "callID": "42"}])
 
     def test_fault_then_lost_connection(self):
         def answer_with_fault(s):

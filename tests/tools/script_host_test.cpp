@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -55,9 +56,10 @@ class FakeTarget : public ScriptTarget {
         return "0";
     }
     bool Unsubscribe(const std::string& id) override { return Add("Unsubscribe " + id); }
-    void Pump(int) override {
+    void Pump(int, const std::function<bool()>& done) override {
         ++pumps;
         if (onPump) onPump();
+        doneAfterPump.push_back(done());
     }
     bool CreateControlWindow(std::string&) override { return Add("window create"); }
     bool DestroyControlWindow(std::string& error) override {
@@ -68,6 +70,7 @@ class FakeTarget : public ScriptTarget {
     std::vector<std::string> calls;
     int pumps = 0;
     std::function<void()> onPump;
+    std::vector<bool> doneAfterPump;
     bool result = true;
 
   private:
@@ -164,6 +167,23 @@ TEST(ScriptDirectives, WaitEndsAtItsEventOrTimesOut) {
               "{\"event\":\"CallStateChanged\",\"callID\":\"9\",\"callState\":-2}\n"
               "{\"wait\":\"Disconnected\",\"timedOut\":true}\n");
     EXPECT_TRUE(s.target.calls.empty());
+}
+
+TEST(ScriptDirectives, AWaitTellsItsTargetToStopOnceItsEventFired) {
+    Script s;
+    s.target.onPump = [&] {
+        if (s.target.pumps == 1) s.host.MessagePlayed("9");
+        if (s.target.pumps == 2) s.host.CallStateChanged("9", 3);
+    };
+    s.Run("wait CallStateChanged 5\n");
+    EXPECT_EQ(s.target.doneAfterPump, (std::vector<bool>{false, true}));
+    // A pump awaits nothing: it never stops early.
+    s.target.doneAfterPump.clear();
+    s.target.pumps = 0;
+    s.Run("pump 0.06\n");
+    ASSERT_FALSE(s.target.doneAfterPump.empty());
+    for (bool done : s.target.doneAfterPump)
+        EXPECT_FALSE(done);
 }
 
 TEST(ScriptEvents, EveryEventByTheNamesOfItsParameters) {

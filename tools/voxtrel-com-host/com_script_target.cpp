@@ -153,13 +153,16 @@ bool ComScriptTarget::Unsubscribe(const std::string& subscrID) {
     return CallBool(L"Unsubscribe", args);
 }
 
-void ComScriptTarget::Pump(int timeoutMs) {
+void ComScriptTarget::Pump(int timeoutMs, const std::function<bool()>& done) {
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
     for (;;) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
+            // One message at a time: an event that follows the awaited one in the queue stays
+            // there for the script's next line.
+            if (done()) return;
         }
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) return;

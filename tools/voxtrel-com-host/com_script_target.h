@@ -40,8 +40,9 @@ class ComScriptTarget : public ScriptTarget {
     std::string SubscribeToVoiceMail(const std::string& extension) override;
     bool Unsubscribe(const std::string& subscrID) override;
 
-    // Runs the thread's message loop for timeoutMs: the control delivers its events through it.
-    void Pump(int timeoutMs) override;
+    // Runs the thread's message loop for timeoutMs, the control delivering its events through it;
+    // it stops at the first message after which done() holds.
+    void Pump(int timeoutMs, const std::function<bool()>& done) override;
     // The control's window belongs to its container; through COM there is none to operate.
     bool CreateControlWindow(std::string& error) override;
     bool DestroyControlWindow(std::string& error) override;

@@ -129,7 +129,7 @@ std::string ControlScriptTarget::SubscribeToVoiceMail(const std::string& extensi
 bool ControlScriptTarget::Unsubscribe(const std::string& subscrID) {
     return control_.Unsubscribe(subscrID);
 }
-void ControlScriptTarget::Pump(int timeoutMs) {
+void ControlScriptTarget::Pump(int timeoutMs, const std::function<bool()>&) {
     control_.PumpEvents(timeoutMs);
 }
 bool ControlScriptTarget::CreateControlWindow(std::string& error) {
@@ -303,7 +303,8 @@ void ScriptHost::PumpFor(double seconds, const char* waitingFor) {
         auto now = std::chrono::steady_clock::now();
         if (awaitedFired_ || now >= deadline) break;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        target_.Pump(static_cast<int>(std::min<int64_t>(left.count() + 1, 50)));
+        target_.Pump(static_cast<int>(std::min<int64_t>(left.count() + 1, 50)),
+                     [this] { return awaitedFired_; });
     }
     if (waitingFor != nullptr && !awaitedFired_) {
         if (json_) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -36,8 +37,9 @@ class ScriptTarget {
     virtual std::string SubscribeToVoiceMail(const std::string& extension) = 0;
     virtual bool Unsubscribe(const std::string& subscrID) = 0;
 
-    // Handles waiting events for up to timeoutMs.
-    virtual void Pump(int timeoutMs) = 0;
+    // Handles waiting events for up to timeoutMs, and no more once done() holds after one of them:
+    // a wait ends with its event, and what comes after it belongs to the next line.
+    virtual void Pump(int timeoutMs, const std::function<bool()>& done) = 0;
     // False, with a reason, where the face has no such window operation.
     virtual bool CreateControlWindow(std::string& error) = 0;
     virtual bool DestroyControlWindow(std::string& error) = 0;
@@ -66,7 +68,9 @@ class ControlScriptTarget : public ScriptTarget {
                      const std::string& callerID, const std::string& callerDispName) override;
     std::string SubscribeToVoiceMail(const std::string& extension) override;
     bool Unsubscribe(const std::string& subscrID) override;
-    void Pump(int timeoutMs) override;
+    // The core returns as soon as it has handled the events waiting, one at a time as its
+    // worker hands them over; done() has nothing to cut short.
+    void Pump(int timeoutMs, const std::function<bool()>& done) override;
     bool CreateControlWindow(std::string& error) override;
     bool DestroyControlWindow(std::string& error) override;
 

@@ -14,6 +14,8 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"VoxtrelHostDoorbell";
 constexpr UINT kRingMessage = WM_APP;
+// Posted by a doorbell destroyed on another thread: only the window's own thread can destroy it.
+constexpr UINT kCloseMessage = WM_APP + 1;
 
 class WindowsDoorbell final : public HostDoorbell {
   public:
@@ -57,8 +59,15 @@ WindowsDoorbell::~WindowsDoorbell() {
     if (hwnd_) {
         // A ring still queued goes with the window.
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        DestroyWindow(hwnd_);
-        windowClass_.Release();
+        if (GetWindowThreadProcessId(hwnd_, nullptr) == GetCurrentThreadId()) {
+            DestroyWindow(hwnd_);
+            windowClass_.Release();
+        } else {
+            // Destroyed on another thread (a host may release the control anywhere): the window's
+            // own loop ends it and then lets go of the class. Left alone, the window would keep
+            // the class registered after its last user, and no later doorbell could register it.
+            PostMessageW(hwnd_, kCloseMessage, 0, 0);
+        }
     }
 }
 
@@ -97,6 +106,10 @@ LRESULT CALLBACK WindowsDoorbell::WindowProc(HWND hwnd, UINT message, WPARAM wPa
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    } else if (message == kCloseMessage) {
+        DestroyWindow(hwnd);
+        windowClass_.Release();
+        return 0;
     } else if (message == kRingMessage) {
         auto* bell = reinterpret_cast<WindowsDoorbell*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (!bell) return 0;

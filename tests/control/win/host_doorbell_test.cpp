@@ -140,6 +140,23 @@ TEST(HostDoorbell, SeveralDoorbellsOnOneThreadAndAfterTheLastIsGone) {
     EXPECT_EQ(a.rings, 1);
 }
 
+TEST(HostDoorbell, DestroyedOnAnotherThreadLeavesTheNextDoorbellItsWindow) {
+    Counter a;
+    auto first = HostDoorbell::Create(a.Callback());
+    ASSERT_NE(first, nullptr);
+    first->Ring();
+    std::thread([&] { first.reset(); }).join();
+    // The window goes when its own thread's loop runs again; its queued ring goes with it.
+    DrainMessages();
+    EXPECT_EQ(a.rings, 0);
+    Counter b;
+    auto second = HostDoorbell::Create(b.Callback());
+    ASSERT_NE(second, nullptr);
+    second->Ring();
+    EXPECT_TRUE(second->Wait(5000));
+    EXPECT_EQ(b.rings, 1);
+}
+
 TEST(HostDoorbell, RingsFromManyThreadsAllArrive) {
     std::atomic<int> pending{0};
     int rings = 0;
