@@ -17,7 +17,8 @@
 //                  after the simulator closed a connection with requests outstanding: Connect
 //                  returns within about a second (within the time-out and five seconds when it
 //                  connects), each outstanding request fails once with 102 and then one
-//                  Disconnected comes, and nothing comes after a failed Connect;
+//                  Disconnected comes (unless Disconnect, called meanwhile, ends the report),
+//                  and nothing comes after a failed Connect or after Disconnect;
 //       hostile    deeply nested values, tags with tens of thousands of attributes, CR floods
 //                  and CR LF CR floods, each followed by a request whose outcome must come
 //                  within a couple of seconds.
