@@ -123,8 +123,8 @@ test-wine: windows release
 	@echo "== the ActiveX control under Wine, 32-bit =="
 	ctest --test-dir build/mingw32/tests/com -j $(JOBS) --output-on-failure
 	@if [ -x /usr/lib/wine/wine ]; then echo "32-bit Wine run: done"; \
-	else echo "32-bit Wine run: skipped (wine32:i386 is not installed); the 32-bit control," \
-	  "host and suites were compiled and linked"; fi
+	else echo "32-bit Wine run: skipped (this kernel cannot run 32-bit programs); the 32-bit" \
+	  "control, host and suites were compiled and linked"; fi
 
 test: test-wine
 
