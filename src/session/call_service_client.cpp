@@ -363,11 +363,9 @@ void CallServiceClient::Flush() {
 }
 
 void CallServiceClient::WorkerLoop() {
-    bool wakeReadable = false;
-    bool connectionReadable = false;
-    bool connectionWritable = false;
+    SocketWaitEntry entries[2];
     while (running_) {
-        if (wakeReadable) {
+        if (entries[0].readable) {
             char byte;
             wakeSocket_->ReceiveDatagram(&byte, 1, nullptr, 0, 0);
             // Cleared before the state and the queue are looked at: a Wake that comes later
@@ -375,90 +373,91 @@ void CallServiceClient::WorkerLoop() {
             wakePending_ = false;
         }
         time_t now = time(nullptr);
-        int limitSeconds = -1;
-        bool watchRead = false;
-        bool watchWrite = false;
-        // Taken while the connection is certainly the worker's: once this pass has made the
-        // state idle, the host's thread may already be setting up the next one.
-        SocketHandle watched = kInvalidSocket;
-        int32_t timeout = timeout_.load();
+        Watch watch;
         SessionState state = State();
-        if (state == kConnecting) {
-            if (connectionWritable) {
-                connection_->SetKeepAlive(true);
-                receiveBuffer_.Clear();
-                outputBuffer_.clear();
-                // Connect may have given up meanwhile: its Closing stands.
-                if (ChangeState(kConnecting, kConnected)) state = kConnected;
-            } else if (now - connectStart_.load() >= timeout) {
-                FailAll(kConnectionTimeout, "Connection timeout");
-                DropConnection();
-                SetState(kIdle);
-            } else {
-                watchWrite = true;
-                watched = connection_->Handle();
-                limitSeconds = static_cast<int>(timeout - (now - connectStart_.load()));
-            }
-        }
+        if (state == kConnecting) state = ConnectingPass(now, entries[1].writable, watch);
         if (state == kConnected || state == kAuthenticated) {
-            bool lost = false;
-            // A full chunk means more is likely waiting: a few more receives in this pass spare a
-            // wait each, while the queue still gets its turn within the pass.
-            for (int chunks = 0; connectionReadable && !lost && chunks < kChunksPerPass; ++chunks) {
-                char chunk[kReceiveChunk];
-                int received = connection_->Receive(chunk, kReceiveChunk, 0, 0);
-                if (received > 0) {
-                    // A peer that floods without terminators is treated as gone.
-                    lost = !receiveBuffer_.Append(chunk, static_cast<size_t>(received));
-                    while (!lost && ExtractMessage()) {
-                    }
-                    if (received < kReceiveChunk) break;
-                } else {
-                    lost = received < 0;
-                    break;
-                }
-            }
-            if (!lost) {
-                if (connectionWritable) Flush();
-                ConnectedPass(now, limitSeconds, connectionReadable, connectionWritable);
-                // A service that has stopped reading is as gone as one that floods: the output
-                // it leaves unread is not kept without bound.
-                lost = outputBuffer_.size() > kMaxUnsentBytes;
-            }
-            if (lost) {
-                dropping_ = true;
-                reportingLoss_ = true;
-                FailAll(kClosedRemotely, "Connection closed remotely");
-                DropConnection();
-                NotifyDisconnected();
-                reportingLoss_ = false;
-                SetState(kIdle);
-                dropping_ = false;
-            } else {
-                watchRead = true;
-                watchWrite = !outputBuffer_.empty();
-                watched = connection_->Handle();
-            }
+            ConnectedPass(now, entries[1].readable, entries[1].writable, watch);
         } else if (state == kClosing) {
             FailAll(kClosedLocally, "Connection closed locally");
             DropConnection();
             SetState(kIdle);
         }
 
-        SocketWaitEntry entries[2];
+        entries[0] = SocketWaitEntry{};
         entries[0].handle = wakeSocket_->Handle();
         entries[0].wantRead = true;
-        if (watched != kInvalidSocket) {
-            entries[1].handle = watched;
-            entries[1].wantRead = watchRead;
-            entries[1].wantWrite = watchWrite;
-        }
-        int limitMs = limitSeconds < 0 ? -1 : limitSeconds * 1000;
-        WaitSockets(entries, 2, limitMs);
-        wakeReadable = entries[0].readable;
-        connectionReadable = entries[1].readable;
-        connectionWritable = entries[1].writable;
+        entries[1] = SocketWaitEntry{};
+        entries[1].handle = watch.handle;
+        entries[1].wantRead = watch.read;
+        entries[1].wantWrite = watch.write;
+        WaitSockets(entries, 2, watch.limitSeconds < 0 ? -1 : watch.limitSeconds * 1000);
     }
+}
+
+SessionState CallServiceClient::ConnectingPass(time_t now, bool writable, Watch& watch) {
+    int32_t timeout = timeout_.load();
+    if (writable) {
+        connection_->SetKeepAlive(true);
+        receiveBuffer_.Clear();
+        outputBuffer_.clear();
+        // Connect may have given up meanwhile: its Closing stands.
+        ChangeState(kConnecting, kConnected);
+        return State();
+    }
+    if (now - connectStart_.load() >= timeout) {
+        FailAll(kConnectionTimeout, "Connection timeout");
+        DropConnection();
+        SetState(kIdle);
+        return kIdle;
+    }
+    // Taken while the connection is certainly the worker's: once a pass has made the state
+    // idle, the host's thread may already be setting up the next one.
+    watch.handle = connection_->Handle();
+    watch.write = true;
+    watch.limitSeconds = static_cast<int>(timeout - (now - connectStart_.load()));
+    return kConnecting;
+}
+
+void CallServiceClient::ConnectedPass(time_t now, bool readable, bool writable, Watch& watch) {
+    bool lost = false;
+    // A full chunk means more is likely waiting: a few more receives in this pass spare a wait
+    // each, while the queue still gets its turn within the pass.
+    for (int chunks = 0; readable && !lost && chunks < kChunksPerPass; ++chunks) {
+        char chunk[kReceiveChunk];
+        int received = connection_->Receive(chunk, kReceiveChunk, 0, 0);
+        if (received > 0) {
+            // A peer that floods without terminators is treated as gone.
+            lost = !receiveBuffer_.Append(chunk, static_cast<size_t>(received));
+            while (!lost && ExtractMessage()) {
+            }
+            if (received < kReceiveChunk) break;
+        } else {
+            lost = received < 0;
+            break;
+        }
+    }
+    if (!lost) {
+        if (writable) Flush();
+        WriteAndTimeOut(now, watch.limitSeconds);
+        // A service that has stopped reading is as gone as one that floods: the output it
+        // leaves unread is not kept without bound.
+        lost = outputBuffer_.size() > kMaxUnsentBytes;
+    }
+    if (lost) {
+        dropping_ = true;
+        reportingLoss_ = true;
+        FailAll(kClosedRemotely, "Connection closed remotely");
+        DropConnection();
+        NotifyDisconnected();
+        reportingLoss_ = false;
+        SetState(kIdle);
+        dropping_ = false;
+        return;
+    }
+    watch.handle = connection_->Handle();
+    watch.read = true;
+    watch.write = !outputBuffer_.empty();
 }
 
 void CallServiceClient::WriteQueued(time_t now) {
@@ -485,7 +484,7 @@ void CallServiceClient::WriteQueued(time_t now) {
     Flush();
 }
 
-void CallServiceClient::ConnectedPass(time_t now, int& limitSeconds, bool, bool) {
+void CallServiceClient::WriteAndTimeOut(time_t now, int& limitSeconds) {
     std::unique_ptr<XmlRpcMethod> timedOut;
     {
         std::lock_guard<std::mutex> lock(queueLock_);

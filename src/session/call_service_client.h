@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/socket_handle.h"
 #include "protocol/call_service_notifications.h"
 #include "protocol/message_framer.h"
 #include "protocol/party_address.h"
@@ -155,7 +156,19 @@ class CallServiceClient : public CallServiceNotifications {
     // Reports every queued and awaiting message as failed, in order, after the lock is released.
     void FailAll(int32_t code, const char* text);
     void DropConnection();
-    void ConnectedPass(time_t now, int& limitSeconds, bool readable, bool writable);
+    // What the worker waits for after a pass: its connection, for reading and or writing, and
+    // for how long (seconds; negative without a limit).
+    struct Watch {
+        SocketHandle handle = kInvalidSocket;
+        bool read = false;
+        bool write = false;
+        int limitSeconds = -1;
+    };
+    // The passes of the worker by state; each says what to watch next.
+    SessionState ConnectingPass(time_t now, bool writable, Watch& watch);
+    void ConnectedPass(time_t now, bool readable, bool writable, Watch& watch);
+    // The write step and the time-out step of an established connection.
+    void WriteAndTimeOut(time_t now, int& limitSeconds);
     // Hands pending output to the connection; keeps what it does not take.
     void Flush();
     void QueueOutput(const std::string& text);
