@@ -74,15 +74,6 @@ class Counter : public VoxtrelEvents {
     void CallStateChanged(const std::string& callID, int16_t) override {
         latencies.push_back((NowNs() - std::stoull(callID)) / 1000.0);
     }
-    void MessagePlayed(const std::string&) override {}
-    void DtmfDigitReceived(const std::string&, int16_t) override {}
-    void RequestFailed(const std::string&, int32_t, const std::string&) override {}
-    void Disconnected() override {}
-    void CallArrived(const std::string&, const std::string&, const std::string&,
-                     const std::string&) override {}
-    void MailArrived(const std::string&, const std::string&, const std::string&, int32_t,
-                     int32_t) override {}
-    void SubscriptionConfirmed(const std::string&, bool, int32_t) override {}
     std::vector<double> latencies;
 };
 

@@ -47,32 +47,11 @@ long ResidentKiB() {
 class CountingSession : public CallServiceClient {
   public:
     ~CountingSession() { Shutdown(); }
-    void OnAuthenticate(const std::string&, const std::string&) override {}
     void OnAuthenticateResponse(bool ok, const std::string&) override {
         ChangeState(kConnected, ok ? kAuthenticated : kClosing);
     }
-    void OnIncomingCallHandling(const std::string&, bool) override {}
-    void OnCallArrived(const uint64_t&, const PartyAddress&, const PartyAddress&,
-                       const uint64_t&) override {}
-    void OnCallAccepted(const uint64_t&, const std::string&, const std::string&) override {}
-    void OnCallRedirected(const uint64_t&, const std::vector<PartyAddress>&, const std::string&,
-                          const std::string&) override {}
-    void OnCallDeclined(const uint64_t&) override {}
-    void OnCreateCall(const uint64_t&, const std::string&, const PartyAddress&) override {}
-    void OnCloseCall(const uint64_t&) override {}
-    void OnTransferCall(const uint64_t&, const PartyAddress&) override {}
-    void OnJoinCalls(const uint64_t&, const uint64_t&) override {}
-    void OnUnjoinCalls(const uint64_t&, const uint64_t&) override {}
-    void OnPlayMessage(const uint64_t&, const std::string&, int32_t) override {}
-    void OnEnableDtmfDetection(const uint64_t&, bool) override {}
     void OnCallStateChanged(const uint64_t&, int32_t) override { Bump(); }
-    void OnMessagePlayed(const uint64_t&) override {}
-    void OnDtmfDigitReceived(const uint64_t&, char) override {}
-    void OnSubscribe(const uint64_t&, const std::string&) override {}
-    void OnUnsubscribe(const uint64_t&) override {}
     void OnSubscriptionConfirmed(const uint64_t&, bool, int32_t) override { Bump(); }
-    void OnMailArrived(const uint64_t&, const PartyAddress&, const std::string&, int32_t,
-                       int32_t) override {}
     void OnRequestFailed(const uint64_t&, int32_t, const std::string&) override { Bump(); }
 
     // Waits until the count reaches target; false after ten seconds.

@@ -15,13 +15,9 @@ void ControlServiceClient::Forward(ControlMessage message) {
     window_->Deliver(std::move(message), [this] { return State() == kAuthenticated; });
 }
 
-void ControlServiceClient::OnAuthenticate(const std::string&, const std::string&) {}
-
 void ControlServiceClient::OnAuthenticateResponse(bool success, const std::string&) {
     ChangeState(kConnected, success ? kAuthenticated : kClosing);
 }
-
-void ControlServiceClient::OnIncomingCallHandling(const std::string&, bool) {}
 
 void ControlServiceClient::OnCallArrived(const uint64_t& callId, const PartyAddress& caller,
                                          const PartyAddress& callee, const uint64_t& origCallId) {
@@ -35,19 +31,6 @@ void ControlServiceClient::OnCallArrived(const uint64_t& callId, const PartyAddr
     message.callArrived.origCallId = origCallId;
     Forward(std::move(message));
 }
-
-void ControlServiceClient::OnCallAccepted(const uint64_t&, const std::string&, const std::string&) {
-}
-void ControlServiceClient::OnCallRedirected(const uint64_t&, const std::vector<PartyAddress>&,
-                                            const std::string&, const std::string&) {}
-void ControlServiceClient::OnCallDeclined(const uint64_t&) {}
-void ControlServiceClient::OnCreateCall(const uint64_t&, const std::string&, const PartyAddress&) {}
-void ControlServiceClient::OnCloseCall(const uint64_t&) {}
-void ControlServiceClient::OnTransferCall(const uint64_t&, const PartyAddress&) {}
-void ControlServiceClient::OnJoinCalls(const uint64_t&, const uint64_t&) {}
-void ControlServiceClient::OnUnjoinCalls(const uint64_t&, const uint64_t&) {}
-void ControlServiceClient::OnPlayMessage(const uint64_t&, const std::string&, int32_t) {}
-void ControlServiceClient::OnEnableDtmfDetection(const uint64_t&, bool) {}
 
 void ControlServiceClient::OnCallStateChanged(const uint64_t& callId, int32_t state) {
     ControlMessage message;
@@ -71,9 +54,6 @@ void ControlServiceClient::OnDtmfDigitReceived(const uint64_t& callId, char digi
     message.value = static_cast<signed char>(digit);
     Forward(std::move(message));
 }
-
-void ControlServiceClient::OnSubscribe(const uint64_t&, const std::string&) {}
-void ControlServiceClient::OnUnsubscribe(const uint64_t&) {}
 
 void ControlServiceClient::OnSubscriptionConfirmed(const uint64_t& subscriptionId, bool confirmed,
                                                    int32_t errorCode) {

@@ -11,21 +11,22 @@ namespace voxtrel {
 
 // The host's event handlers. Each runs on the host's thread, inside PumpEvents (or the
 // platform's message loop on Windows); the control's methods may be called from inside them.
+// Each does nothing unless overridden, so a host handles only the events it needs.
 class VoxtrelEvents {
   public:
     virtual ~VoxtrelEvents() = default;
-    virtual void CallStateChanged(const std::string& callID, int16_t callState) = 0;
-    virtual void MessagePlayed(const std::string& callID) = 0;
-    virtual void DtmfDigitReceived(const std::string& callID, int16_t digit) = 0;
-    virtual void RequestFailed(const std::string& callID, int32_t failureCode,
-                               const std::string& failureString) = 0;
-    virtual void Disconnected() = 0;
-    virtual void CallArrived(const std::string& callID, const std::string& caller,
-                             const std::string& callee, const std::string& origCallID) = 0;
-    virtual void MailArrived(const std::string& subscrID, const std::string& caller,
-                             const std::string& time, int32_t duration, int32_t id) = 0;
-    virtual void SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
-                                       int32_t errorCode) = 0;
+    virtual void CallStateChanged(const std::string& /*callID*/, int16_t /*callState*/) {}
+    virtual void MessagePlayed(const std::string& /*callID*/) {}
+    virtual void DtmfDigitReceived(const std::string& /*callID*/, int16_t /*digit*/) {}
+    virtual void RequestFailed(const std::string& /*callID*/, int32_t /*failureCode*/,
+                               const std::string& /*failureString*/) {}
+    virtual void Disconnected() {}
+    virtual void CallArrived(const std::string& /*callID*/, const std::string& /*caller*/,
+                             const std::string& /*callee*/, const std::string& /*origCallID*/) {}
+    virtual void MailArrived(const std::string& /*subscrID*/, const std::string& /*caller*/,
+                             const std::string& /*time*/, int32_t /*duration*/, int32_t /*id*/) {}
+    virtual void SubscriptionConfirmed(const std::string& /*subscrID*/, bool /*confirmed*/,
+                                       int32_t /*errorCode*/) {}
 };
 
 class ControlServiceClient;

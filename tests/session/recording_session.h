@@ -44,35 +44,18 @@ class RecordingSession : public CallServiceClient {
     void OnAuthenticateResponse(bool success, const std::string&) override {
         ChangeState(kConnected, success ? kAuthenticated : kClosing);
     }
-    void OnIncomingCallHandling(const std::string&, bool) override {}
     void OnCallArrived(const uint64_t& id, const PartyAddress&, const PartyAddress&,
                        const uint64_t&) override {
         Add("arrived " + std::to_string(id));
     }
-    void OnCallAccepted(const uint64_t&, const std::string&, const std::string&) override {}
-    void OnCallRedirected(const uint64_t&, const std::vector<PartyAddress>&, const std::string&,
-                          const std::string&) override {}
-    void OnCallDeclined(const uint64_t&) override {}
-    void OnCreateCall(const uint64_t&, const std::string&, const PartyAddress&) override {}
-    void OnCloseCall(const uint64_t&) override {}
-    void OnTransferCall(const uint64_t&, const PartyAddress&) override {}
-    void OnJoinCalls(const uint64_t&, const uint64_t&) override {}
-    void OnUnjoinCalls(const uint64_t&, const uint64_t&) override {}
-    void OnPlayMessage(const uint64_t&, const std::string&, int32_t) override {}
-    void OnEnableDtmfDetection(const uint64_t&, bool) override {}
     void OnCallStateChanged(const uint64_t& id, int32_t state) override {
         Add("state " + std::to_string(id) + " " + std::to_string(state));
     }
     void OnMessagePlayed(const uint64_t& id) override { Add("played " + std::to_string(id)); }
-    void OnDtmfDigitReceived(const uint64_t&, char) override {}
-    void OnSubscribe(const uint64_t&, const std::string&) override {}
-    void OnUnsubscribe(const uint64_t&) override {}
     void OnSubscriptionConfirmed(const uint64_t& id, bool confirmed, int32_t code) override {
         Add("confirmed " + std::to_string(id) + " " + (confirmed ? "1 " : "0 ") +
             std::to_string(code));
     }
-    void OnMailArrived(const uint64_t&, const PartyAddress&, const std::string&, int32_t,
-                       int32_t) override {}
     void OnRequestFailed(const uint64_t& id, int32_t code, const std::string& text) override {
         Add("failed " + std::to_string(id) + " " + std::to_string(code) + " " + text);
     }

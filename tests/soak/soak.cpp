@@ -294,16 +294,6 @@ bool ReadCounts(pbx::PbxSimulator& pbx, SimCounts& counts) {
 // Handlers that only count, for the phases' hosts to override what they need.
 class QuietEvents : public VoxtrelEvents {
   public:
-    void CallStateChanged(const std::string&, int16_t) override {}
-    void MessagePlayed(const std::string&) override {}
-    void DtmfDigitReceived(const std::string&, int16_t) override {}
-    void RequestFailed(const std::string&, int32_t, const std::string&) override {}
-    void Disconnected() override {}
-    void CallArrived(const std::string&, const std::string&, const std::string&,
-                     const std::string&) override {}
-    void MailArrived(const std::string&, const std::string&, const std::string&, int32_t,
-                     int32_t) override {}
-    void SubscriptionConfirmed(const std::string&, bool, int32_t) override {}
 };
 
 // Pumps the control's events until done() holds or the bound passes; whether it held.
@@ -1676,15 +1666,6 @@ int Scale(int count) {
     class Progress : public VoxtrelEvents {
       public:
         void CallStateChanged(const std::string&, int16_t) override { ++states; }
-        void MessagePlayed(const std::string&) override {}
-        void DtmfDigitReceived(const std::string&, int16_t) override {}
-        void RequestFailed(const std::string&, int32_t, const std::string&) override {}
-        void Disconnected() override {}
-        void CallArrived(const std::string&, const std::string&, const std::string&,
-                         const std::string&) override {}
-        void MailArrived(const std::string&, const std::string&, const std::string&, int32_t,
-                         int32_t) override {}
-        void SubscriptionConfirmed(const std::string&, bool, int32_t) override {}
         int states = 0;
     };
     for (int i = 0; i < count; ++i) {
