@@ -22,6 +22,8 @@ constexpr int kChunksPerPass = 8;
 constexpr uint32_t kSendTimeout = 10;
 // Once the worker no longer waits on the host, it finishes a dropped connection in moments.
 constexpr std::chrono::milliseconds kDropWait{1000};
+// How long a wake-up may stay pending before Wake sends another datagram.
+constexpr int64_t kWakeResendMs = 50;
 // What is left of Connect's bound when its wait ran out.
 constexpr std::chrono::milliseconds kGiveUpWait{90};
 
@@ -59,6 +61,15 @@ void CallServiceClient::Shutdown() {
     Disconnect();
     running_ = false;
     Wake();
+    // Woken again until it has ended, in case a wake-up went missing: the join below then only
+    // waits for the worker's last steps.
+    while (!workerEnded_.load()) {
+        std::unique_lock<std::mutex> lock(stateLock_);
+        stateChanged_.wait_for(lock, std::chrono::milliseconds(kWakeResendMs),
+                               [this] { return workerEnded_.load(); });
+        lock.unlock();
+        Wake();
+    }
     // The join is bounded: every wait of the worker ends on a wake-up byte (a session without
     // its wake-up channel has no worker), and notifications that wait on the host are released
     // by the owner before it gets here.
@@ -89,7 +100,13 @@ uint64_t CallServiceClient::NewId() {
 }
 
 void CallServiceClient::Wake() {
-    if (wakePending_.exchange(true)) return;
+    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
+    // A datagram is on its way already. Should the system have lost it, the worker would sleep
+    // for good, so a wake-up pending for long is sent again: extra datagrams cost a pass each.
+    if (wakePending_.exchange(true) && now - lastWakeSent_.load() < kWakeResendMs) return;
+    lastWakeSent_ = now;
     const char zero = 0;
     // A datagram the system would not take wakes nobody: the next Wake tries again.
     if (wakeSocket_->SendDatagram(&zero, 1, nullptr, 0, 0) <= 0) wakePending_ = false;
@@ -393,6 +410,11 @@ void CallServiceClient::WorkerLoop() {
         entries[1].wantWrite = watch.write;
         WaitSockets(entries, 2, watch.limitSeconds < 0 ? -1 : watch.limitSeconds * 1000);
     }
+    {
+        std::lock_guard<std::mutex> lock(stateLock_);
+        workerEnded_ = true;
+    }
+    stateChanged_.notify_all();
 }
 
 SessionState CallServiceClient::ConnectingPass(time_t now, bool writable, Watch& watch) {

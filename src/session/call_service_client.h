@@ -182,6 +182,8 @@ class CallServiceClient : public CallServiceNotifications {
     // Set by the first Wake after the worker last emptied the wake-up socket: one datagram then
     // stands for any number of wake-ups, so a burst never overflows the socket.
     std::atomic<bool> wakePending_{false};
+    std::atomic<int64_t> lastWakeSent_{0};
+    std::atomic<bool> workerEnded_{false};
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
     std::string outputBuffer_;
