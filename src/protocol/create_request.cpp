@@ -5,6 +5,7 @@
 #include "protocol/call_offer.h"
 #include "protocol/mail_arrived.h"
 #include "protocol/subscription.h"
+#include "xml/ascii_case.h"
 
 namespace voxtrel {
 
@@ -28,19 +29,6 @@ const Factory kFactories[kMethodCount] = {
     Make<AuthenticateMethod>,         Make<SubscribeMethod>,
     Make<UnsubscribeMethod>,          Make<MailArrivedMethod>,
 };
-
-unsigned char Fold(char c) {
-    unsigned char u = static_cast<unsigned char>(c);
-    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Fold(a[i]) != Fold(b[i])) return false;
-    }
-    return true;
-}
 
 // Every method name starts with the same service prefix: it is compared once, then only the
 // short names.

@@ -1,19 +1,11 @@
 // Parsing and writing of party address texts.
 #include "protocol/party_address.h"
 
+#include "xml/ascii_case.h"
+
 namespace voxtrel {
 
 namespace {
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + ('a' - 'A'));
-        if (c != static_cast<unsigned char>(prefix[i])) return false;
-    }
-    return true;
-}
 
 // The closing quote of a display name: the next '"' not directly preceded by a backslash.
 size_t FindClosingQuote(std::string_view text, size_t opening) {

@@ -35,10 +35,6 @@ const char* const kFatalTexts[] = {
     "Unbalanced start/end tags found, cannot continue",
 };
 
-inline unsigned char FoldCase(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
 }  // namespace
 
 const char* XMLErrorText(int32_t code) {
@@ -47,22 +43,6 @@ const char* XMLErrorText(int32_t code) {
 
 const char* XMLFatalText(int32_t code) {
     return code >= 1 && code <= 2 ? kFatalTexts[code - 1] : nullptr;
-}
-
-bool EqualsIgnoreCase(const CharBuffer& text, const char* name) {
-    const char* data = text.Data();
-    uint32_t n = text.Length();
-    for (uint32_t i = 0; i < n; ++i) {
-        if (name[i] == 0 || FoldCase(data[i]) != FoldCase(name[i])) return false;
-    }
-    return name[n] == 0;
-}
-
-bool EqualsIgnoreCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (FoldCase(*a) != FoldCase(*b)) return false;
-        if (*a == 0) return true;
-    }
 }
 
 XMLNavigator::XMLNavigator() = default;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "xml/ascii_case.h"
 #include "xml/char_buffer.h"
 #include "xml/xml_element.h"
 #include "xml/xml_scanner.h"
@@ -92,8 +93,9 @@ class XMLNavigator : public XMLDocHandler, public XMLErrHandler {
 // have consumed an end tag or a start tag of another name.
 bool ExpectElement(XMLNavigator& navigator, const char* name);
 
-// ASCII-only, locale-independent letter-case-insensitive comparison of a buffer with a C string.
-bool EqualsIgnoreCase(const CharBuffer& text, const char* name);
-bool EqualsIgnoreCase(const char* a, const char* b);
+// A buffer compared with a name, letter case ignored the ASCII way.
+inline bool EqualsIgnoreCase(const CharBuffer& text, std::string_view name) {
+    return EqualsIgnoreCase(std::string_view(text.Data(), text.Length()), name);
+}
 
 }  // namespace voxtrel
