@@ -27,12 +27,6 @@ constexpr int64_t kWakeResendMs = 50;
 // What is left of Connect's bound when its wait ran out.
 constexpr std::chrono::milliseconds kGiveUpWait{90};
 
-struct Failure {
-    uint64_t id;
-    int32_t code;
-    std::string text;
-};
-
 }  // namespace
 
 CallServiceClient::CallServiceClient() {
@@ -204,17 +198,8 @@ bool CallServiceClient::GiveUpConnecting() {
     // Only an attempt still under way is abandoned. Had the worker authenticated the connection
     // in the meantime, overwriting that state would leave its first notifications on their
     // way to a host told that Connect failed.
-    int32_t seen = state_.load();
-    bool abandoned = false;
-    while (!abandoned && (seen == kConnecting || seen == kConnected)) {
-        abandoned = state_.compare_exchange_weak(seen, kClosing);
-    }
-    if (abandoned) {
-        std::lock_guard<std::mutex> lock(stateLock_);
-        stateChanged_.notify_all();
-    } else if (seen == kAuthenticated) {
-        return true;
-    }
+    bool abandoned = ChangeState(kConnecting, kClosing) || ChangeState(kConnected, kClosing);
+    if (!abandoned && State() == kAuthenticated) return true;
     Wake();
     WaitForState({kIdle}, kGiveUpWait);
     return false;

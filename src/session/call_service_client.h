@@ -98,8 +98,6 @@ class CallServiceClient : public CallServiceNotifications {
     bool Unsubscribe(uint64_t subscriptionId);
 
     SessionState State() const { return static_cast<SessionState>(state_.load()); }
-    // True while the worker reports a connection that the service closed, until it is idle.
-    bool Dropping() const { return dropping_.load(); }
     // True while the worker is still handing the failures and the disconnection of a lost
     // connection to the notifications, which may wait on the host's thread.
     bool ReportingLoss() const { return reportingLoss_.load(); }
@@ -177,6 +175,7 @@ class CallServiceClient : public CallServiceNotifications {
     }
 
     std::atomic<int32_t> state_{kIdle};
+    // True while the worker ends a connection that the service closed, until it is idle.
     std::atomic<bool> dropping_{false};
     std::atomic<bool> reportingLoss_{false};
     // Set by the first Wake after the worker last emptied the wake-up socket: one datagram then
