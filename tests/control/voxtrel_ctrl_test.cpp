@@ -1,5 +1,5 @@
-// The control through its methods and events: conversions, delivery on the host's thread, and
-// the rules that drop events.
+// The control through its C++ class: argument conversions, handlers that call back into it, the
+// event descriptor and destruction while the worker waits on the host.
 #include "control/voxtrel_ctrl.h"
 
 #include <gtest/gtest.h>
@@ -30,24 +30,6 @@ struct Connected {
         service.join();
     }
 };
-
-TEST(ControlMethods, RefuseBeforeConnect) {
-    CVoxtrelCtrl control;
-    EXPECT_FALSE(control.Disconnect());
-    EXPECT_EQ(control.CreateCall("pbx:1", "pbx:2"), "0");
-    EXPECT_EQ(control.SubscribeToVoiceMail("100"), "0");
-    EXPECT_FALSE(control.CloseCall("1"));
-    EXPECT_FALSE(control.TransferCall("1", "pbx:2"));
-    EXPECT_FALSE(control.JoinCalls("1", "2"));
-    EXPECT_FALSE(control.UnjoinCalls("1", "2"));
-    EXPECT_FALSE(control.PlayMessage("1", "f", 1));
-    EXPECT_FALSE(control.EnableDtmfDetection("1", 1));
-    EXPECT_FALSE(control.IncomingCallHandling("100", 1));
-    EXPECT_FALSE(control.AcceptCall("1", "", ""));
-    EXPECT_FALSE(control.RejectCall("1"));
-    EXPECT_FALSE(control.ForwardCall("1", "pbx:2", "", ""));
-    EXPECT_FALSE(control.Unsubscribe("1"));
-}
 
 TEST(ControlMethods, ArgumentConversions) {
     Connected c;
@@ -82,33 +64,6 @@ TEST(ControlMethods, PortIsTakenUnsigned) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(7));
 }
 
-TEST(ControlEvents, DeliveredOnTheHostThreadInOrderWithLow16Bits) {
-    Connected c;
-    ASSERT_TRUE(c.ok);
-    c.peer.Send(Notification("callstatechanged", StringParam("42") + IntParam(3)) +
-                Notification("callstatechanged", StringParam("42") + IntParam(65537)) +
-                Notification("dtmfdigitdetected", StringParam("42") + IntParam(0xE9)) +
-                Notification("messageplayed", StringParam("42")));
-    Events events = c.events.PumpFor(4);
-    EXPECT_EQ(events, (Events{"CallStateChanged 42 3", "CallStateChanged 42 1",
-                              "DtmfDigitReceived 42 -23", "MessagePlayed 42"}));
-    EXPECT_EQ(c.events.seenOn, std::this_thread::get_id());
-}
-
-TEST(ControlEvents, OffersMailAndFaults) {
-    Connected c;
-    ASSERT_TRUE(c.ok);
-    std::string id = c.control.CreateCall("pbx:1", "pbx:2");
-    std::string m;
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    c.peer.Send(FaultAnswer(7, "busy"));
-    c.peer.Send(CallOffer("SIP:a@h:5060", "pbx:2", "9", "55"));
-    c.peer.Send(MailNotice("77", "tel:5", "2006-05-04 13:02:01", 12, 3));
-    EXPECT_EQ(c.events.PumpFor(3),
-              (Events{"RequestFailed " + id + " 7 busy", "CallArrived 55 sip:a@h:5060 pbx:2 9",
-                      "MailArrived 77 tel:5 2006-05-04 13:02:01 12 3"}));
-}
-
 TEST(ControlEvents, RemoteCloseReportsOutstandingRequestsThenDisconnected) {
     Connected c;
     ASSERT_TRUE(c.ok);
@@ -119,23 +74,6 @@ TEST(ControlEvents, RemoteCloseReportsOutstandingRequestsThenDisconnected) {
     EXPECT_EQ(
         c.events.PumpFor(2),
         (Events{"RequestFailed " + first + " 102 Connection closed remotely", "Disconnected"}));
-}
-
-TEST(ControlEvents, NothingAfterDisconnectNorWithoutAWindow) {
-    Connected c;
-    ASSERT_TRUE(c.ok);
-    c.control.CreateCall("pbx:1", "pbx:2");
-    std::string m;
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    c.control.DestroyControlWindow();
-    EXPECT_FALSE(c.control.HasControlWindow());
-    c.peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)));
-    ASSERT_TRUE(c.peer.NextMessage(m));  // acknowledged, though nobody sees it
-    EXPECT_EQ(c.control.PumpEvents(100), 0);
-    EXPECT_TRUE(c.control.CreateControlWindow());
-    EXPECT_FALSE(c.control.CreateControlWindow());
-    EXPECT_TRUE(c.control.Disconnect());
-    EXPECT_EQ(c.events.PumpFor(1, 0.3), Events{});
 }
 
 TEST(ControlEvents, MethodsAndDisconnectFromInsideAnEventHandler) {
@@ -180,30 +118,6 @@ TEST(ControlLifetime, DestroyedWhileTheWorkerWaitsOnTheHost) {
         // Nobody pumps: the worker waits in the first delivery when the control goes.
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-}
-
-}  // namespace
-}  // namespace voxtrel
-
-namespace voxtrel {
-namespace {
-
-TEST(ControlLifetime, ReconnectsFromInsideTheDisconnectedHandler) {
-    Connected c;
-    ASSERT_TRUE(c.ok);
-    bool reconnected = false;
-    std::thread service;
-    c.events.onEvent = [&](const std::string& line) {
-        if (line != "Disconnected") return;
-        service = std::thread([&] { c.peer.Authenticate(true); });
-        reconnected =
-            c.control.Connect("127.0.0.1", static_cast<int16_t>(c.peer.Port()), 5, "u", "p");
-    };
-    c.peer.CloseConnection();
-    c.events.PumpFor(1);
-    if (service.joinable()) service.join();
-    EXPECT_TRUE(reconnected);
-    c.events.onEvent = nullptr;
 }
 
 }  // namespace
