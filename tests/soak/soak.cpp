@@ -23,7 +23,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -33,7 +32,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "control/voxtrel_ctrl.h"
@@ -42,6 +40,8 @@
 
 using namespace voxtrel;
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
 
 // Sanitizer runtimes hold freed memory in quarantine and keep threads of their own: under them
 // memory and threads are reported, not judged.
@@ -62,13 +62,12 @@ namespace {
 constexpr size_t kStackBytes = size_t{1} << 20;
 // Set in the environment of the restarted run, so that it restarts only once.
 constexpr const char* kStackMarker = "VOXTREL_SOAK_STACK_SET";
-
 // The bounds the phases hold the control to.
-constexpr auto kArrivalBound = std::chrono::seconds(2);  // a burst, in full, at the simulator
-constexpr long kFailedConnectMs = 1200;                  // about a second
+constexpr auto kArrivalBound = seconds(2);  // a burst, in full, at the simulator
+constexpr long kFailedConnectMs = 1200;     // about a second
 constexpr long kDisconnectMs = 1200;
-constexpr auto kProbeBound = std::chrono::seconds(2);       // a request after a hostile message
-constexpr auto kLossEventsBound = std::chrono::seconds(3);  // the failures and Disconnected
+constexpr auto kProbeBound = seconds(2);       // a request after a hostile message
+constexpr auto kLossEventsBound = seconds(3);  // the failures and Disconnected
 
 const char* const kOutcomeNames[] = {"written",         "answered",       "faulted",
                                      "timed out",       "closed locally", "closed remotely",
@@ -77,10 +76,10 @@ const std::vector<std::string> kPhases = {"mixed", "burst", "reconnect", "hostil
 const std::vector<std::string> kHostileKinds = {"nest", "attributes", "cr-flood", "crlfcr-flood"};
 // The kinds the run injects (--hostile narrows them down to reproduce one).
 std::vector<std::string> hostileKinds = kHostileKinds;
+uint16_t closedPort = 1;  // nothing listens there: a Connect to it is refused
 
 long Millis(Clock::duration duration) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
+    return static_cast<long>(std::chrono::duration_cast<milliseconds>(duration).count());
 }
 
 template <typename... Parts>
@@ -93,57 +92,27 @@ std::string Str(const Parts&... parts) {
 // Named counts; those named "longest ..." are maxima.
 using Figures = std::map<std::string, long>;
 
-void Merge(const Figures& from, Figures& into) {
+// Counts across all controls of the run.
+struct Totals {
+    std::mutex lock;
+    long accepted = 0, doubleEnds = 0, unended = 0, outcomes[9] = {}, violationCount = 0;
+    std::map<std::string, Figures> phases;
+    std::vector<std::string> violations;
+} totals;
+
+void Merge(const Figures& from, const std::string& phase) {
+    std::lock_guard<std::mutex> guard(totals.lock);
     for (auto& [name, value] : from) {
-        long& sum = into[name];
+        long& sum = totals.phases[phase][name];
         sum = name.rfind("longest", 0) == 0 ? std::max(sum, value) : sum + value;
     }
 }
 
-// Counts across all controls of the run.
-struct Totals {
-    std::mutex lock;
-    long accepted = 0, doubleEnds = 0, unended = 0, outcomes[9] = {};
-    std::map<std::string, Figures> phases;
-    std::vector<std::string> violations;
-    long violationCount = 0;
-} totals;
-
 void Violation(const std::string& text) {
     std::lock_guard<std::mutex> guard(totals.lock);
-    ++totals.violationCount;
-    if (totals.violations.size() < 40) totals.violations.push_back(text);
+    if (++totals.violationCount <= 40) totals.violations.push_back(text);
     std::fprintf(stderr, "soak: %s\n", text.c_str());
 }
-
-// Every message a control's session takes, until it ends; shared by the control's lifetimes.
-class Ledger : public SessionAccounting {
-  public:
-    void Accepted(const XmlRpcMethod& message) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        open_.insert(&message);
-        ++accepted_;
-    }
-    void Ended(const XmlRpcMethod& message, Outcome outcome) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        doubleEnds_ += open_.erase(&message) != 1;
-        ++outcomes_[outcome];
-    }
-    void AddToTotals() {
-        std::lock_guard<std::mutex> guard(lock_);
-        std::lock_guard<std::mutex> sum(totals.lock);
-        totals.accepted += accepted_;
-        totals.doubleEnds += doubleEnds_;
-        totals.unended += static_cast<long>(open_.size());
-        for (int i = 0; i < 9; ++i)
-            totals.outcomes[i] += outcomes_[i];
-    }
-
-  private:
-    std::mutex lock_;
-    std::set<const XmlRpcMethod*> open_;
-    long accepted_ = 0, doubleEnds_ = 0, outcomes_[9] = {};
-};
 
 long ResidentKiB() {
     std::ifstream statm("/proc/self/statm");
@@ -164,7 +133,8 @@ int ThreadCount() {
 
 // glibc reads the stack limit once, when the process starts, as the default stack size of the
 // threads it makes: setting the limit later changes nothing for them. So the run sets it and
-// starts itself again, once, before any thread exists.
+// starts itself again, once, before any thread exists; if that fails, the check of the stacks
+// reports it.
 void RestartWithSmallStacks(char** argv) {
     rlimit limit;
     if (getenv(kStackMarker) != nullptr || getrlimit(RLIMIT_STACK, &limit) != 0) return;
@@ -174,7 +144,6 @@ void RestartWithSmallStacks(char** argv) {
     if (setrlimit(RLIMIT_STACK, &limit) != 0) return;
     setenv(kStackMarker, "1", 1);
     execv("/proc/self/exe", argv);
-    // Still here: the check of the stacks reports it.
 }
 
 size_t StackOfThisThread() {
@@ -199,25 +168,40 @@ Figures Counts(pbx::PbxSimulator& pbx) {
 
 // Pumps the control's events until done() holds or the bound passes; whether it held.
 bool PumpUntil(CVoxtrelCtrl& control, Clock::duration bound, const std::function<bool()>& done) {
-    auto deadline = Clock::now() + bound;
-    while (!done()) {
+    for (auto deadline = Clock::now() + bound; !done(); control.PumpEvents(5)) {
         if (Clock::now() >= deadline) return done();
-        control.PumpEvents(5);
     }
     return true;
 }
 
 void PumpFor(CVoxtrelCtrl& control, int ms) {
-    PumpUntil(control, std::chrono::milliseconds(ms), [] { return false; });
+    PumpUntil(control, milliseconds(ms), [] { return false; });
 }
 
-// What the hosts of every phase share: a control on the host's thread, made afresh now and
-// then, whose messages a ledger follows, and figures summed into the phase's at the end.
-class Host : public VoxtrelEvents {
+using Simulators = std::vector<pbx::PbxSimulator*>;
+
+// Where a host runs: its phase, its number, the simulators (its own is the one at its number),
+// its seed and the end of the phase.
+struct Place {
+    std::string phase;
+    int index;
+    Simulators& simulators;
+    uint32_t seed;
+    Clock::time_point end;
+};
+
+// What the hosts of every phase share: a control on the host's thread, made afresh now and then,
+// the messages its sessions take until they end, its events as one call, and figures that go
+// into the phase's at the end.
+class Host : public VoxtrelEvents, public SessionAccounting {
   public:
-    Host(std::string phase, int index, uint32_t seed, Clock::time_point end, int dropOdds,
-         std::initializer_list<const char*> checks = {})
-        : phase_(std::move(phase)), index_(index), random_(seed), end_(end), dropOdds_(dropOdds) {
+    Host(const Place& at, int dropOdds, std::initializer_list<const char*> checks = {})
+        : phase_(at.phase),
+          index_(at.index),
+          pbx_(*at.simulators[size_t(at.index) % at.simulators.size()]),
+          random_(at.seed),
+          end_(at.end),
+          dropOdds_(dropOdds) {
         for (const char* check : checks)
             figures_[check] = 0;
     }
@@ -227,23 +211,65 @@ class Host : public VoxtrelEvents {
         while (Clock::now() < end_) {
             if (!control_) {
                 control_ = std::make_unique<CVoxtrelCtrl>();
-                control_->SetSessionAccounting(&ledger_);
+                control_->SetSessionAccounting(this);
                 control_->SetEventSink(this);
                 Fresh();
             }
             if (!Round(*control_)) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                std::this_thread::sleep_for(milliseconds(50));
             } else if (Pick(0, dropOdds_) == 0) {
                 control_.reset();
             }
         }
         control_.reset();
-        ledger_.AddToTotals();
+        Merge(figures_, phase_);
         std::lock_guard<std::mutex> guard(totals.lock);
-        Merge(figures_, totals.phases[phase_]);
+        totals.accepted += accepted_;
+        totals.doubleEnds += doubleEnds_;
+        totals.unended += static_cast<long>(open_.size());
+        for (int i = 0; i < 9; ++i)
+            totals.outcomes[i] += outcomes_[i];
+    }
+
+    // Every message the control's sessions take, until it ends, over all its lifetimes.
+    void Accepted(const XmlRpcMethod& message) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        open_.insert(&message);
+        ++accepted_;
+    }
+    void Ended(const XmlRpcMethod& message, Outcome outcome) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        doubleEnds_ += open_.erase(&message) != 1;
+        ++outcomes_[outcome];
+    }
+
+    void CallStateChanged(const std::string& id, int16_t state) override {
+        On("CallStateChanged", id, state);
+    }
+    void MessagePlayed(const std::string& id) override { On("MessagePlayed", id, 0); }
+    void DtmfDigitReceived(const std::string& id, int16_t) override {
+        On("DtmfDigitReceived", id, 0);
+    }
+    void RequestFailed(const std::string& id, int32_t code, const std::string&) override {
+        On("RequestFailed", id, code);
+    }
+    void Disconnected() override { On("Disconnected", "", 0); }
+    void CallArrived(const std::string& id, const std::string&, const std::string&,
+                     const std::string&) override {
+        On("CallArrived", id, 0);
+    }
+    void MailArrived(const std::string& id, const std::string&, const std::string&, int32_t,
+                     int32_t) override {
+        On("MailArrived", id, 0);
+    }
+    void SubscriptionConfirmed(const std::string& id, bool, int32_t) override {
+        On("SubscriptionConfirmed", id, 0);
     }
 
   protected:
+    // Every event: what it concerns ("" for Disconnected) and its number (a call's state, a
+    // failure's code).
+    virtual void On(const std::string& event, const std::string& id, int number) = 0;
     // A new control: what was known of the one before goes.
     virtual void Fresh() {}
     // One round of the phase's work; false when the control could not connect.
@@ -257,18 +283,20 @@ class Host : public VoxtrelEvents {
     void Fail(const Parts&... parts) {
         Violation(Str(phase_, ": ", parts..., " at host ", index_));
     }
-    bool ConnectTo(pbx::PbxSimulator& pbx, int32_t timeout, uint16_t port = 0,
-                   const char* password = "demo") {
-        return control_->Connect(pbx.Host(), static_cast<int16_t>(port ? port : pbx.Port()),
+    bool ConnectTo(int32_t timeout, uint16_t port = 0, const char* password = "demo") {
+        return control_->Connect(pbx_.Host(), static_cast<int16_t>(port ? port : pbx_.Port()),
                                  timeout, "demo", password);
     }
 
     std::string phase_;
     int index_;
+    pbx::PbxSimulator& pbx_;
     std::mt19937 random_;
     Clock::time_point end_;
     int dropOdds_;
-    Ledger ledger_;
+    std::mutex lock_;
+    std::set<const XmlRpcMethod*> open_;
+    long accepted_ = 0, doubleEnds_ = 0, outcomes_[9] = {};
     std::unique_ptr<CVoxtrelCtrl> control_;
     Figures figures_;
 };
@@ -279,47 +307,38 @@ class Host : public VoxtrelEvents {
 // concern something its control started.
 class MixedHost : public Host {
   public:
-    MixedHost(int index, std::vector<pbx::PbxSimulator*>& simulators, uint32_t seed,
-              Clock::time_point end)
-        : Host("mixed", index, seed, end, 0), simulators_(simulators) {}
-
-    void CallStateChanged(const std::string& id, int16_t) override {
-        // Call 0 is the one the hostile messages name: a control that reads them says so.
-        if (id == "0") {
-            ++figures_["hostile state changes read"];
-        } else {
-            Event("CallStateChanged", calls_.count(id));
-        }
-    }
-    void MessagePlayed(const std::string& id) override { Event("MessagePlayed", calls_.count(id)); }
-    void DtmfDigitReceived(const std::string& id, int16_t) override {
-        Event("DtmfDigitReceived", calls_.count(id));
-    }
-    void RequestFailed(const std::string& id, int32_t, const std::string&) override {
-        Event("RequestFailed",
-              id == "0" || calls_.count(id) || subscriptions_.count(id) || used_.count(id));
-    }
-    void Disconnected() override { Event("Disconnected", true, false); }
-    void CallArrived(const std::string& id, const std::string&, const std::string&,
-                     const std::string&) override {
-        calls_.insert(id);
-        Event("CallArrived", true, false);
-        // Offers are answered from inside the handler, one way or another.
-        int how = Pick(0, 2);
-        if (how == 0) control_->AcceptCall(id, "100", "Soak");
-        if (how == 1) control_->RejectCall(id);
-        if (how == 2) control_->ForwardCall(id, "pbx:" + Extension(), "", "");
-        ++figures_["methods called from handlers"];
-    }
-    void MailArrived(const std::string& id, const std::string&, const std::string&, int32_t,
-                     int32_t) override {
-        Event("MailArrived", subscriptions_.count(id), false);
-    }
-    void SubscriptionConfirmed(const std::string& id, bool, int32_t) override {
-        Event("SubscriptionConfirmed", subscriptions_.count(id));
-    }
+    explicit MixedHost(const Place& at) : Host(at, 0), simulators_(at.simulators) {}
 
   private:
+    void On(const std::string& event, const std::string& id, int) override {
+        // Call 0 is the one the hostile messages name: a control that reads them says so.
+        if (event == "CallStateChanged" && id == "0") {
+            ++figures_["hostile state changes read"];
+            return;
+        }
+        bool mail = event == "MailArrived" || event == "SubscriptionConfirmed";
+        bool matched = event == "Disconnected" || event == "CallArrived" ||
+                       (mail ? subscriptions_ : calls_).count(id) ||
+                       (event == "RequestFailed" &&
+                        (id == "0" || subscriptions_.count(id) || used_.count(id)));
+        ++figures_["event " + event];
+        ++figures_["events"];
+        if (!matched) Fail("unmatched ", event, " ", id);
+        if (event == "CallArrived") {
+            // Offers are answered from inside the handler, one way or another.
+            calls_.insert(id);
+            int how = Pick(0, 2);
+            if (how == 0) control_->AcceptCall(id, "100", "Soak");
+            if (how == 1) control_->RejectCall(id);
+            if (how == 2) control_->ForwardCall(id, "pbx:" + Extension(), "", "");
+            ++figures_["methods called from handlers"];
+        } else if (event != "Disconnected" && event != "MailArrived" && control_ &&
+                   Pick(0, 3) == 0) {
+            ++figures_["methods called from handlers"];
+            Act(true);
+        }
+    }
+
     // A new control hears only of what it starts itself: the ids of the one before go, so that
     // the run's memory is the control's and not this bookkeeping's.
     void Fresh() override {
@@ -339,21 +358,6 @@ class MixedHost : public Host {
     std::string SomeCall() {
         if (calls_.empty() || Pick(0, 9) == 0) return std::to_string(Pick(0, 1000));
         return *std::next(calls_.begin(), Pick(0, static_cast<int>(calls_.size()) - 1));
-    }
-
-    // Counts the event, judges whether it concerns something the control started, and now and
-    // then issues a method from inside the handler.
-    void Event(const char* name, bool matched, bool mayAct = true) {
-        ++figures_[std::string("event ") + name];
-        ++figures_["events"];
-        if (!matched) {
-            ++figures_["unmatched events"];
-            Fail("unmatched ", name);
-        }
-        if (mayAct && control_ && Pick(0, 3) == 0) {
-            ++figures_["methods called from handlers"];
-            Act(true);
-        }
     }
 
     void Act(bool inHandler) {
@@ -396,12 +400,12 @@ class MixedHost : public Host {
             },
         };
         int action = Pick(0, 18);
-        // Connecting, disconnecting and making the window are for the host's thread.
+        // Connecting and disconnecting from handlers are the reconnect phase's.
         if (inHandler && (action <= 1 || action == 16)) action = 2;
         actions[std::min(action, 16)]();
     }
 
-    std::vector<pbx::PbxSimulator*>& simulators_;
+    Simulators& simulators_;
     std::set<std::string> calls_, subscriptions_, used_;
 };
 
@@ -409,7 +413,7 @@ class MixedHost : public Host {
 // answers, faults, silence, random closes, split writes, garbage, floods, slow reading, and
 // hostile messages when asked for), calm spells, offers and closes; and samples the resident
 // memory as it goes.
-void InjectFaults(std::vector<pbx::PbxSimulator*>& simulators, uint32_t seed, bool hostile,
+void InjectFaults(Simulators& simulators, uint32_t seed, bool hostile,
                   const std::atomic<bool>& hostsRunning, std::vector<long>& resident) {
     std::mt19937 random(seed);
     auto pick = [&](int low, int high) {
@@ -439,34 +443,31 @@ void InjectFaults(std::vector<pbx::PbxSimulator*>& simulators, uint32_t seed, bo
         {"slow read", [&] { return Str("chaos slow-read ", pick(0, 2) ? pick(500, 20000) : 0); }},
         // A calm spell: every injected fault of the simulator ends.
         {"calm spell", [&] { return "chaos off"; }},
+        {"", [&] { return hostileKinds[size_t(pick(0, 99)) % hostileKinds.size()]; }},
     };
     faults.insert(faults.begin(), faults.front());
-    if (hostile) {
-        faults.emplace_back(
-            "", [&] { return hostileKinds[size_t(pick(0, 99)) % hostileKinds.size()]; });
-    }
+    if (!hostile) faults.pop_back();
     Figures injected;
     for (auto sample = Clock::now(); hostsRunning;) {
         if (Clock::now() >= sample) {
             resident.push_back(ResidentKiB());
-            sample += std::chrono::milliseconds(250);
+            sample += milliseconds(250);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(pick(20, 120)));
+        std::this_thread::sleep_for(milliseconds(pick(20, 120)));
         pbx::PbxSimulator& pbx = *simulators[size_t(pick(0, int(simulators.size()) - 1))];
         method = methods[pick(0, 9)];
         size_t which = size_t(pick(0, int(faults.size()) * 2 - 1));
         if (which >= faults.size()) {
             pbx.Command(Str("offer ext", pick(0, 3), " sip:caller@soak"), reply);
-            continue;
+        } else if (std::string command = faults[which].second();
+                   !command.empty() && pbx.Command(command, reply)) {
+            const std::string& name = faults[which].first;
+            ++injected["fault injected: " + (name.empty() ? command : name)];
         }
-        std::string command = faults[which].second();
-        std::string kind = faults[which].first.empty() ? command : faults[which].first;
-        if (!command.empty() && pbx.Command(command, reply)) ++injected["fault injected: " + kind];
     }
     for (pbx::PbxSimulator* pbx : simulators)
         pbx->Command("chaos off", reply);
-    std::lock_guard<std::mutex> guard(totals.lock);
-    Merge(injected, totals.phases["mixed"]);
+    Merge(injected, "mixed");
 }
 
 // The burst phase: a few controls, each with a simulator of its own. Each round queues 300 to
@@ -476,35 +477,30 @@ void InjectFaults(std::vector<pbx::PbxSimulator*>& simulators, uint32_t seed, bo
 // of seconds.
 class BurstHost : public Host {
   public:
-    BurstHost(int index, pbx::PbxSimulator& pbx, uint32_t seed, Clock::time_point end)
-        : Host("burst", index, seed, end, 3,
-               {"request failures missing", "request failures twice", "bursts late"}),
-          pbx_(pbx) {}
+    explicit BurstHost(const Place& at)
+        : Host(at, 3, {"request failures missing", "request failures twice", "bursts late"}) {}
 
-    void RequestFailed(const std::string& id, int32_t, const std::string&) override {
-        auto found = closes_.find(id);
-        if (found != closes_.end()) ++found->second;
-    }
-    void CallArrived(const std::string& id, const std::string&, const std::string&,
-                     const std::string&) override {
+  private:
+    void On(const std::string& event, const std::string& id, int) override {
+        auto close = closes_.find(id);
+        if (event == "RequestFailed" && close != closes_.end()) ++close->second;
+        if (event != "CallArrived") return;
         ++arrived_;
-        if (control_ && control_->AcceptCall(id, "100", "Burst")) ++answered_;
+        answered_ += control_ && control_->AcceptCall(id, "100", "Burst");
         lastAnswer_ = Clock::now();
     }
 
-  private:
     bool Round(CVoxtrelCtrl& control) override {
-        if (!ConnectTo(pbx_, 10)) return !++figures_["failed connects"];
+        if (!ConnectTo(10)) return !++figures_["failed connects"];
         ++figures_["rounds"];
         Requests(control);
         Offers(control);
-        // The calls the offers made end with the connection.
-        control.Disconnect();
+        control.Disconnect();  // the calls the offers made end with the connection
         return true;
     }
 
-    // Pumps until the simulator has received the requests and answers since before; counts
-    // what it did receive and reports a burst that has not arrived in full within the bound.
+    // Pumps until the simulator has received the requests and answers since before; counts what
+    // it did receive and reports a burst that has not arrived in full within the bound.
     void Arrive(CVoxtrelCtrl& control, Figures before, long requests, long answers,
                 Clock::time_point since, const std::string& what) {
         Figures now;
@@ -534,18 +530,15 @@ class BurstHost : public Host {
                         uint64_t(figures_["rounds"]) * 10000ull;
         for (int i = Pick(300, 3000); i > 0; --i) {
             std::string id = std::to_string(base + uint64_t(i));
-            if (Pick(0, 1) == 0) {
-                if (control.CloseCall(id)) closes_[id] = 0;
-            } else {
-                answers += control.AcceptCall(id, "", "");
-            }
+            if (Pick(0, 1) == 0 && control.CloseCall(id)) closes_[id] = 0;
+            if (!closes_.count(id)) answers += control.AcceptCall(id, "", "");
         }
         long requests = long(closes_.size());
         figures_["requests queued"] += requests;
         figures_["queued answers queued"] += answers;
         Arrive(control, before, requests, answers, Clock::now(), "queued");
         // Each close fails once, by the fault or, when the burst stalled, by its time-out.
-        PumpUntil(control, std::chrono::seconds(13), [&] {
+        PumpUntil(control, seconds(13), [&] {
             return std::all_of(closes_.begin(), closes_.end(),
                                [](const auto& close) { return close.second > 0; });
         });
@@ -558,8 +551,7 @@ class BurstHost : public Host {
         figures_["request failures missing"] += missing;
         figures_["request failures twice"] += twice;
         if (missing + twice > 0) {
-            Fail("of ", closes_.size(), " closes, ", missing, " never failed and ", twice,
-                 " failed twice");
+            Fail("of ", requests, " closes, ", missing, " never failed and ", twice, " twice");
         }
     }
 
@@ -570,25 +562,22 @@ class BurstHost : public Host {
         int count = Pick(200, 1000);
         arrived_ = answered_ = 0;
         // The offers go out once the extension is taken over, which is soon.
-        if (!PumpUntil(control, kArrivalBound, [&] {
-                return pbx_.Command(Str("offers ", count, " ", extension, " sip:caller@burst"),
-                                    reply);
-            })) {
+        std::string offers = Str("offers ", count, " ", extension, " sip:caller@burst");
+        if (!PumpUntil(control, kArrivalBound, [&] { return pbx_.Command(offers, reply); })) {
             ++figures_["bursts late"];
-            return Fail("IncomingCallHandling took no effect within ", Millis(kArrivalBound),
+            return Fail("IncomingCallHandling had no effect in ", Millis(kArrivalBound),
                         " ms: ", reply);
         }
         figures_["offers sent"] += count;
         lastAnswer_ = Clock::now();
         // The offers come in one write; the control hands them over one at a time.
-        PumpUntil(control, std::chrono::seconds(10), [&] { return arrived_ >= count; });
+        PumpUntil(control, seconds(10), [&] { return arrived_ >= count; });
         figures_["offers arrived"] += arrived_;
         figures_["offer answers queued in handlers"] += answered_;
         if (arrived_ < count) Fail(arrived_, " of ", count, " offers arrived");
         Arrive(control, before, 0, answered_, lastAnswer_, "offer");
     }
 
-    pbx::PbxSimulator& pbx_;
     std::map<std::string, int> closes_;
     long arrived_ = 0, answered_ = 0;
     Clock::time_point lastAnswer_;
@@ -603,61 +592,23 @@ class BurstHost : public Host {
 // called meanwhile, ends the report); nothing comes after a failed Connect or after Disconnect.
 class ReconnectHost : public Host {
   public:
-    ReconnectHost(int index, pbx::PbxSimulator& pbx, uint16_t closedPort, uint32_t seed,
-                  Clock::time_point end)
-        : Host("reconnect", index, seed, end, 5,
-               {"too slow", "lost", "twice", "unexpected", "rounds whose event did not come"}),
-          pbx_(pbx),
-          closedPort_(closedPort) {}
-
-    void CallStateChanged(const std::string& id, int16_t state) override {
-        if (state == 3) connectedCalls_.insert(id);
-        Event("CallStateChanged");
-    }
-    void MessagePlayed(const std::string&) override { Event("MessagePlayed"); }
-    void DtmfDigitReceived(const std::string&, int16_t) override { Event("DtmfDigitReceived"); }
-    void MailArrived(const std::string&, const std::string&, const std::string&, int32_t,
-                     int32_t) override {
-        Event("MailArrived");
-    }
-    void CallArrived(const std::string&, const std::string&, const std::string&,
-                     const std::string&) override {
-        Event("CallArrived");
-    }
-    void SubscriptionConfirmed(const std::string& id, bool, int32_t) override {
-        confirmed_.insert(id);
-        Event("SubscriptionConfirmed");
-    }
-    void RequestFailed(const std::string& id, int32_t code, const std::string&) override {
-        if (code != 102) return Event("RequestFailed");
-        if (loss_ && (loss_->outstanding.count(id) || loss_->failed.count(id))) return Report(id);
-        if (pastLosses_.count(id))
-            return Unexpected("twice", "RequestFailed 102 for ", id, " late");
-        Event("RequestFailed");
-    }
-    void Disconnected() override {
-        if (loss_) return Report("");
-        Unexpected("unexpected",
-                   live_ ? "Disconnected without a loss" : "Disconnected unconnected");
-        live_ = false;
-    }
+    explicit ReconnectHost(const Place& at)
+        : Host(at, 5,
+               {"too slow", "lost", "twice", "unexpected", "rounds whose event did not come"}) {}
 
   private:
     enum Target { kGood, kBadPassword, kClosedPort };
     enum Reaction { kNone, kConnect, kDisconnect, kDisconnectConnect };
+    // Long enough that no outstanding request times out before the close it waits for.
+    static constexpr int32_t kTimeout = 5;
 
     // The requests that were outstanding when the simulator closed the connection.
     struct Loss {
         std::set<std::string> outstanding, failed;
         bool disconnected = false;
-        // Disconnect was called while the loss was reported: the rest is dropped.
-        bool cut = false;
-        // Connect returned TRUE since the close: events of the new connection may come.
-        bool reconnected = false;
+        bool cut = false;  // Disconnect was called while the loss was reported: the rest is dropped
+        bool reconnected = false;  // Connect returned TRUE since: the new connection's events come
     };
-
-    // Long enough that no outstanding request times out before the close it waits for.
-    static constexpr int32_t kTimeout = 5;
 
     template <typename... Parts>
     void Unexpected(const char* kind, const Parts&... parts) {
@@ -665,11 +616,28 @@ class ReconnectHost : public Host {
         Fail(parts...);
     }
 
-    // The loss's own reports are the only events a control without a connection may deliver.
-    void Event(const std::string& name) {
-        if (live_) return React(name);
-        Unexpected("unexpected", name,
-                   failedConnect_ ? " after a failed Connect" : " after a loss or Disconnect");
+    void On(const std::string& event, const std::string& id, int number) override {
+        if (event == "CallStateChanged" && number == 3) connectedCalls_.insert(id);
+        if (event == "SubscriptionConfirmed") confirmed_.insert(id);
+        bool lossFailure = event == "RequestFailed" && number == 102;
+        if (loss_ && (event == "Disconnected" ||
+                      (lossFailure && (loss_->outstanding.count(id) || loss_->failed.count(id))))) {
+            return Report(id);
+        }
+        if (lossFailure && pastLosses_.count(id)) {
+            return Unexpected("twice", "RequestFailed 102 for ", id, " after its loss");
+        }
+        if (event == "Disconnected") {
+            Unexpected("unexpected", "Disconnected ", live_ ? "without a loss" : "unconnected");
+            live_ = false;
+        } else if (!live_) {
+            // The loss's own reports are the only events a control without a connection may
+            // deliver.
+            Unexpected("unexpected", event,
+                       failedConnect_ ? " after a failed Connect" : " after a loss or Disconnect");
+        } else {
+            React(event);
+        }
     }
 
     // A report of the loss: the RequestFailed 102 of an outstanding request, or (no id) the
@@ -686,7 +654,7 @@ class ReconnectHost : public Host {
         // report on, the connection is gone unless a Connect has made a new one.
         if (!loss.reconnected) live_ = false;
         loss.outstanding.erase(id);
-        if (id.empty()) loss.disconnected = true;
+        loss.disconnected |= id.empty();
         if (!id.empty()) loss.failed.insert(id);
         ++figures_[id.empty() ? "loss Disconnected" : "loss RequestFailed 102"];
         React(id.empty() ? "Disconnected" : "RequestFailed");
@@ -694,7 +662,7 @@ class ReconnectHost : public Host {
 
     bool TimedConnect(const std::string& place, Target target) {
         auto start = Clock::now();
-        bool connected = ConnectTo(pbx_, kTimeout, target == kClosedPort ? closedPort_ : 0,
+        bool connected = ConnectTo(kTimeout, target == kClosedPort ? closedPort : 0,
                                    target == kBadPassword ? "wrong" : "demo");
         long ms = Millis(Clock::now() - start);
         ++figures_["Connect from " + place];
@@ -793,7 +761,7 @@ class ReconnectHost : public Host {
         pbx_.Command("close", reply);
         int variant = Pick(0, 6);
         if (variant < 3) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(Pick(0, 30)));
+            std::this_thread::sleep_for(milliseconds(Pick(0, 30)));
             if (variant == 1) c.PumpEvents(Pick(0, 30));
             if (variant == 2) TimedDisconnect("right after a loss");
             TimedConnect(variants[variant], SomeTarget());
@@ -826,6 +794,7 @@ class ReconnectHost : public Host {
         static const char* const events[] = {
             "CallStateChanged",  "CallArrived", "SubscriptionConfirmed", "MessagePlayed",
             "DtmfDigitReceived", "MailArrived", "RequestFailed"};
+        static const Reaction reactions[] = {kConnect, kDisconnect, kDisconnectConnect};
         std::string extension = "rc" + std::to_string(index_), reply, id;
         if (!extensionTaken_) {
             extensionTaken_ = c.IncomingCallHandling(extension, 1);
@@ -834,18 +803,17 @@ class ReconnectHost : public Host {
         connectedCalls_.clear();
         confirmed_.clear();
         int kind = Pick(0, 6);
-        static const Reaction reactions[] = {kConnect, kDisconnect, kDisconnectConnect};
         Arm(events[kind], reactions[Pick(0, 2)]);
-        auto pumpUntilHas = [&](std::set<std::string>& ids) {
-            PumpUntil(c, std::chrono::seconds(3), [&] { return ids.count(id) > 0; });
+        auto pumpUntilIn = [&](std::set<std::string>& ids) {
+            PumpUntil(c, seconds(3), [&] { return ids.count(id) > 0; });
         };
         if (kind == 0 || kind == 3 || kind == 4) id = c.CreateCall("pbx:1", "pbx:100");
         // Messages are played and digits detected once the call is connected, in about a second.
-        if (kind == 3 || kind == 4) pumpUntilHas(connectedCalls_);
+        if (kind == 3 || kind == 4) pumpUntilIn(connectedCalls_);
         if (kind == 3) c.PlayMessage(id, "m.wav", 1);
         if (kind == 1) pbx_.Command("offer " + extension + " sip:caller@reconnect", reply);
         if (kind == 2 || kind == 5) id = c.SubscribeToVoiceMail(extension);
-        if (kind == 5) pumpUntilHas(confirmed_);
+        if (kind == 5) pumpUntilIn(confirmed_);
         if (kind == 5) pbx_.Command("mail " + id + " sip:caller@reconnect 30 7", reply);
         if (kind == 6) c.CloseCall("123456789");
         if (kind == 4) {
@@ -856,21 +824,18 @@ class ReconnectHost : public Host {
                       [&] { return Counts(pbx_)["requests"] > before["requests"]; });
             pbx_.Command("dtmf " + id + " 5", reply);
         }
-        if (!PumpUntil(c, std::chrono::seconds(3), [&] { return reacted_; })) {
+        if (!PumpUntil(c, seconds(3), [&] { return reacted_; })) {
             ++figures_["rounds whose event did not come"];
         }
         PumpFor(c, Pick(0, 200));  // what comes after the reaction is judged too
     }
 
-    pbx::PbxSimulator& pbx_;
-    uint16_t closedPort_;
-    bool live_ = false, failedConnect_ = false, extensionTaken_ = false;
+    bool live_ = false, failedConnect_ = false, extensionTaken_ = false, reacted_ = false;
     std::set<std::string> connectedCalls_, confirmed_, pastLosses_;
     std::unique_ptr<Loss> loss_;
     std::string armedFor_;
     Reaction reaction_ = kNone;
     Target reactionTarget_ = kGood;
-    bool reacted_ = false;
 };
 
 // The hostile phase: one or two controls, each with a simulator of its own, get one hostile
@@ -880,27 +845,23 @@ class ReconnectHost : public Host {
 // seconds, whatever the control made of the message before it.
 class HostileHost : public Host {
   public:
-    HostileHost(int index, pbx::PbxSimulator& pbx, uint32_t seed, Clock::time_point end)
-        : Host("hostile", index, seed, end, 7, {"requests late", "requests failed twice"}),
-          pbx_(pbx) {}
-
-    void CallStateChanged(const std::string& id, int16_t) override {
-        if (id == "0") ++figures_["hostile state changes read"];
-    }
-    void RequestFailed(const std::string& id, int32_t, const std::string&) override {
-        probeEnds_ += id == probe_;
-    }
-    void Disconnected() override {
-        connected_ = false;
-        ++figures_["connections lost"];
-    }
+    explicit HostileHost(const Place& at)
+        : Host(at, 7, {"requests late", "requests ended twice"}) {}
 
   private:
     static constexpr int32_t kTimeout = 3;
 
+    void On(const std::string& event, const std::string& id, int) override {
+        if (event == "CallStateChanged" && id == "0") ++figures_["hostile state changes read"];
+        probeEnds_ += event == "RequestFailed" && id == probe_;
+        if (event != "Disconnected") return;
+        connected_ = false;
+        ++figures_["connections lost"];
+    }
+
     void Fresh() override { connected_ = false; }
     bool Round(CVoxtrelCtrl& control) override {
-        if (!connected_ && !(connected_ = ConnectTo(pbx_, kTimeout))) return false;
+        if (!connected_ && !(connected_ = ConnectTo(kTimeout))) return false;
         const std::string& kind = hostileKinds[size_t(Pick(0, 99)) % hostileKinds.size()];
         std::string reply;
         if (!pbx_.Command(kind, reply)) {
@@ -916,10 +877,10 @@ class HostileHost : public Host {
         // A failed CloseCall: the hostile message has cost the connection already.
         if (!(connected_ = control.CloseCall(probe_))) return true;
         ++figures_["requests after them"];
-        // After a CR LF CR flood the answer joins the flood; a control that cannot read it
-        // sees its request time out instead.
+        // After a CR LF CR flood the answer joins the flood; a control that cannot read it sees
+        // its request time out instead.
         Clock::duration bound = kProbeBound;
-        if (kind == "crlfcr-flood") bound += std::chrono::seconds(kTimeout);
+        if (kind == "crlfcr-flood") bound += seconds(kTimeout);
         bool ended = PumpUntil(control, bound, [&] { return probeEnds_ > 0; });
         long ms = Millis(Clock::now() - start);
         Longest("longest request ms", ms);
@@ -933,114 +894,77 @@ class HostileHost : public Host {
         }
         control.PumpEvents(10);
         if (probeEnds_ > 1) {
-            ++figures_["requests failed twice"];
+            ++figures_["requests ended twice"];
             Fail("the request after ", kind, " failed ", probeEnds_, " times");
         }
         return true;
     }
 
-    pbx::PbxSimulator& pbx_;
     bool connected_ = false;
     std::string probe_;
     long probes_ = 0;
     int probeEnds_ = 0;
 };
 
-using Simulators = std::vector<pbx::PbxSimulator*>;
-
-// Runs count host threads against simulatorCount fresh simulators until they are done, with a
-// thread of the phase's own beside them while they run.
-bool RunHosts(int count, int simulatorCount, const pbx::PbxOptions& options,
-              const std::function<void(int, Simulators&)>& host,
-              const std::function<void(Simulators&, const std::atomic<bool>&)>& beside = {}) {
-    std::vector<std::unique_ptr<pbx::PbxSimulator>> owned;
-    Simulators simulators;
-    for (int i = 0; i < simulatorCount; ++i) {
-        simulators.push_back(owned.emplace_back(std::make_unique<pbx::PbxSimulator>()).get());
-        if (!simulators.back()->Start(options)) {
-            std::fprintf(stderr, "soak: simulator did not start\n");
-            return false;
-        }
-    }
-    std::atomic<bool> running{true};
-    std::thread besides([&] {
-        if (beside) beside(simulators, running);
-    });
-    std::vector<std::thread> hosts;
-    for (int i = 0; i < count; ++i)
-        hosts.emplace_back([&, i] { host(i, simulators); });
-    for (std::thread& thread : hosts)
-        thread.join();
-    running = false;
-    besides.join();
-    return true;
-}
-
-// A port on which nothing listens: a Connect to it is refused.
-uint16_t ClosedPort() {
-    pbx::PbxSimulator pbx;
-    if (!pbx.Start(pbx::PbxOptions{})) return 1;
-    uint16_t port = pbx.Port();
-    pbx.Stop();
-    return port;
-}
-
-int Soak(int seconds, int controls, int simulatorCount, uint32_t seed,
+int Soak(int secs, int controls, int simulatorCount, uint32_t seed,
          const std::vector<std::string>& phases) {
     // Floods make megabyte buffers come and go. glibc would raise its mmap threshold after the
     // first is freed and keep the later ones in its arenas, which resident memory would show as
     // growth that is no one's; a fixed threshold gives them back to the system when freed.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     mallopt(M_TRIM_THRESHOLD, 256 * 1024);
-    // A run that crashes still shows how far it came.
-    setvbuf(stdout, nullptr, _IOLBF, 0);
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // a run that crashes still shows how far it came
     size_t mainStack = StackOfThisThread(), threadStack = 0;
     std::thread([&] { threadStack = StackOfThisThread(); }).join();
     int threadsBefore = ThreadCount();
     auto chosen = [&](const std::string& name) {
         return std::find(phases.begin(), phases.end(), name) != phases.end();
     };
-    // The seconds are shared by the phases, the mixed one getting twice the others' share.
+    // The mixed phase gets twice the others' share of the seconds.
     int weights = 2 * int(phases.size()) + 2 * chosen("mixed");
-    // The burst and reconnect phases have a few hosts, the hostile one one or two.
-    int few = std::clamp(controls / 3, 1, 4), hostile = std::clamp(controls / 8, 1, 2);
-    uint16_t closedPort = ClosedPort();
+    const std::function<void(const Place&)> hosts[] = {
+        [](const Place& at) { MixedHost(at).Run(); }, [](const Place& at) { BurstHost(at).Run(); },
+        [](const Place& at) { ReconnectHost(at).Run(); },
+        [](const Place& at) { HostileHost(at).Run(); }};
+    {
+        pbx::PbxSimulator pbx;  // its port, once it has gone, is closed
+        if (pbx.Start(pbx::PbxOptions{})) closedPort = pbx.Port();
+    }
     std::vector<long> resident;
     std::string timing;
     for (uint32_t p = 0; p < kPhases.size(); ++p) {
-        const std::string& name = kPhases[p];
-        if (!chosen(name)) continue;
-        std::printf("soak: %s phase\n", name.c_str());
+        if (!chosen(kPhases[p])) continue;
+        std::printf("soak: %s phase\n", kPhases[p].c_str());
         auto start = Clock::now();
-        auto end = start + std::chrono::milliseconds(
-                               std::max<long>(1000, seconds * 1000L * (p == 0 ? 4 : 2) / weights));
-        uint32_t base = seed + 1000u * p;
+        auto end = start + milliseconds(std::max(1000L, secs * 1000L * (p ? 2 : 4) / weights));
+        // The mixed phase's controls share the simulators; the others' have one each.
+        int count = p == 0 ? controls : std::clamp(controls / (p == 3 ? 8 : 3), 1, p == 3 ? 2 : 4);
         pbx::PbxOptions options;
         options.maxConnections = size_t(controls) * 2 + 8;
         // Answers to thousands of requests may wait while the control delivers its events.
         if (p > 0) options.maxOutputBytes = size_t{32} << 20;
-        bool ran =
-            p == 0
-                ? RunHosts(
-                      controls, simulatorCount, options,
-                      [&](int i, Simulators& s) { MixedHost(i, s, base + i, end).Run(); },
-                      [&](Simulators& s, const std::atomic<bool>& running) {
-                          InjectFaults(s, seed ^ 0x9e3779b9u, chosen("hostile"), running, resident);
-                      })
-            : p == 1 ? RunHosts(few, few, options,
-                                [&](int i, Simulators& s) {
-                                    BurstHost(i, *s[size_t(i)], base + i, end).Run();
-                                })
-            : p == 2
-                ? RunHosts(few, few, options,
-                           [&](int i, Simulators& s) {
-                               ReconnectHost(i, *s[size_t(i)], closedPort, base + i, end).Run();
-                           })
-                : RunHosts(hostile, hostile, options, [&](int i, Simulators& s) {
-                      HostileHost(i, *s[size_t(i)], base + i, end).Run();
-                  });
-        if (!ran) return 1;
-        timing += Str(" ", name, " ", Millis(Clock::now() - start), " ms;");
+        std::vector<std::unique_ptr<pbx::PbxSimulator>> owned;
+        Simulators simulators;
+        for (int i = 0; i < (p == 0 ? simulatorCount : count); ++i) {
+            simulators.push_back(owned.emplace_back(std::make_unique<pbx::PbxSimulator>()).get());
+            if (!simulators.back()->Start(options)) return std::puts("soak: no simulator"), 1;
+        }
+        std::atomic<bool> running{true};
+        std::thread chaos([&] {
+            if (p == 0)
+                InjectFaults(simulators, seed ^ 0x9e3779b9u, chosen("hostile"), running, resident);
+        });
+        std::vector<std::thread> threads;
+        for (int i = 0; i < count; ++i) {
+            threads.emplace_back([&, i] {
+                hosts[p](Place{kPhases[p], i, simulators, seed + 1000 * p + i, end});
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        running = false;
+        chaos.join();
+        timing += Str(" ", kPhases[p], " ", Millis(Clock::now() - start), " ms;");
     }
     int threadsAfter = ThreadCount();
 
@@ -1059,11 +983,10 @@ int Soak(int seconds, int controls, int simulatorCount, uint32_t seed,
     if (!kSanitized && threadsAfter != threadsBefore) Violation("threads left behind");
     if (!kSanitized && late > early + 16 * 1024) Violation("mixed: resident memory grew");
 
-    std::printf("soak: %d s, %d controls, %d simulators, seed %u\n", seconds, controls,
-                simulatorCount, seed);
-    std::printf("  thread stacks: %zu KiB (main thread %zu KiB)\n", threadStack / 1024,
-                mainStack / 1024);
-    std::printf("  phases:%s\n", timing.c_str());
+    std::printf("soak: %d s, %d controls, %d simulators, seed %u\n", secs, controls, simulatorCount,
+                seed);
+    std::printf("  thread stacks: %zu KiB (main thread %zu KiB)\n  phases:%s\n", threadStack / 1024,
+                mainStack / 1024, timing.c_str());
     std::printf("  messages taken by the sessions %ld, ended twice %ld, never ended %ld\n",
                 totals.accepted, totals.doubleEnds, totals.unended);
     for (int i = 0; i < 9; ++i)
@@ -1107,15 +1030,13 @@ int Scale(int count) {
             CVoxtrelCtrl control;
             Progress progress;
             control.SetEventSink(&progress);
-            int descriptor = control.EventDescriptor();
-            int seen = maxDescriptor.load();
+            int descriptor = control.EventDescriptor(), seen = maxDescriptor.load();
             while (descriptor > seen && !maxDescriptor.compare_exchange_weak(seen, descriptor)) {
             }
             if (control.Connect(pbx.Host(), static_cast<int16_t>(pbx.Port()), 20, "demo", "demo")) {
                 ++connected;
                 control.CreateCall("pbx:1", "pbx:2");
-                PumpUntil(control, std::chrono::seconds(30), [&] { return progress.states > 0; });
-                if (progress.states > 0) ++worked;
+                worked += PumpUntil(control, seconds(30), [&] { return progress.states > 0; });
             }
             // Everyone holds on until all are connected: the peak is measured with all alive.
             if (++ready == count) residentAll = ResidentKiB();
@@ -1125,17 +1046,17 @@ int Scale(int count) {
         });
     }
     while (ready < count)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(milliseconds(20));
     release = true;
     for (std::thread& host : hosts)
         host.join();
     pbx.Stop();
-    double perControl = (residentAll - before) / static_cast<double>(count);
     std::printf(
         "scale: %d controls on %d host threads: %d connected, %d saw their call progress,\n"
         "  highest event descriptor %d, resident memory %.0f KiB per control "
         "(control, host thread and the simulator's side)\n",
-        count, count, connected.load(), worked.load(), maxDescriptor.load(), perControl);
+        count, count, connected.load(), worked.load(), maxDescriptor.load(),
+        double(residentAll - before) / count);
     bool ok = connected == count && worked == count && maxDescriptor > 1024;
     std::printf("scale: %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
@@ -1157,28 +1078,28 @@ bool ParseList(const std::string& text, const std::vector<std::string>& known,
 
 int main(int argc, char** argv) {
     RestartWithSmallStacks(argv);
-    int seconds = 20, controls = 8, simulators = 2, scale = 0;
+    int secs = 20, controls = 8, simulators = 2, scale = 0;
     uint32_t seed = static_cast<uint32_t>(std::random_device{}());
     std::vector<std::string> phases = kPhases;
-    std::map<std::string, int*> numbers = {{"--seconds", &seconds},
+    std::map<std::string, int*> numbers = {{"--seconds", &secs},
                                            {"--controls", &controls},
                                            {"--simulators", &simulators},
                                            {"--scale", &scale}};
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
-        auto list = option == "--phases"    ? std::make_pair(&kPhases, &phases)
-                    : option == "--hostile" ? std::make_pair(&kHostileKinds, &hostileKinds)
-                                            : std::make_pair(nullptr, nullptr);
         if (numbers.count(option)) *numbers[option] = std::atoi(argv[i + 1]);
         if (option == "--seed")
             seed = static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-        if (list.first && !ParseList(argv[i + 1], *list.first, *list.second)) {
-            std::string known;
-            for (const std::string& item : *list.first)
-                known += (known.empty() ? "" : ", ") + item;
-            std::fprintf(stderr, "soak: %s takes %s\n", option.c_str(), known.c_str());
+        bool ofPhases = option == "--phases";
+        const std::vector<std::string>& known = ofPhases ? kPhases : kHostileKinds;
+        if ((ofPhases || option == "--hostile") &&
+            !ParseList(argv[i + 1], known, ofPhases ? phases : hostileKinds)) {
+            std::string names;
+            for (const std::string& name : known)
+                names += (names.empty() ? "" : ", ") + name;
+            std::fprintf(stderr, "soak: %s takes %s\n", option.c_str(), names.c_str());
             return 2;
         }
     }
-    return scale > 0 ? Scale(scale) : Soak(seconds, controls, simulators, seed, phases);
+    return scale > 0 ? Scale(scale) : Soak(secs, controls, simulators, seed, phases);
 }
