@@ -846,10 +846,6 @@ int Soak(int secs, int controls, int simulatorCount, uint32_t seed,
     };
     // The mixed phase gets twice the others' share of the seconds.
     int weights = 2 * int(phases.size()) + 2 * chosen("mixed");
-    const std::function<void(const Place&)> hosts[] = {
-        [](const Place& at) { MixedHost(at).Run(); }, [](const Place& at) { BurstHost(at).Run(); },
-        [](const Place& at) { ReconnectHost(at).Run(); },
-        [](const Place& at) { HostileHost(at).Run(); }};
     {
         pbx::PbxSimulator pbx;  // its port, once it has gone, is closed
         if (pbx.Start(pbx::PbxOptions{})) closedPort = pbx.Port();
@@ -881,7 +877,11 @@ int Soak(int secs, int controls, int simulatorCount, uint32_t seed,
         std::vector<std::thread> threads;
         for (int i = 0; i < count; ++i) {
             threads.emplace_back([&, i] {
-                hosts[p](Place{kPhases[p], i, simulators, seed + 1000 * p + i, end});
+                Place at{kPhases[p], i, simulators, seed + 1000 * p + i, end};
+                p == 0   ? MixedHost(at).Run()
+                : p == 1 ? BurstHost(at).Run()
+                : p == 2 ? ReconnectHost(at).Run()
+                         : HostileHost(at).Run();
             });
         }
         for (std::thread& thread : threads)
@@ -899,7 +899,8 @@ int Soak(int secs, int controls, int simulatorCount, uint32_t seed,
         Figures& mixed = totals.phases["mixed"];
         mixed["resident KiB after warm-up"] = early;
         mixed["resident KiB at the end"] = late;
-        mixed["resident KiB at the peak"] = *std::max_element(resident.begin(), resident.end());
+        mixed["resident KiB at the peak"] =
+            resident.empty() ? 0 : *std::max_element(resident.begin(), resident.end());
         if (mixed["events"] == 0) Violation("mixed: no events at all");
     }
     if (totals.doubleEnds + totals.unended > 0) Violation("messages ended twice or never");
@@ -932,10 +933,8 @@ int Soak(int secs, int controls, int simulatorCount, uint32_t seed,
 // N controls on N host threads: connect, create a call, see it progress, disconnect, go.
 int Scale(int count) {
     rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0) limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
     pbx::PbxSimulator pbx;
     pbx::PbxOptions options;
     options.maxConnections = static_cast<size_t>(count) + 16;
@@ -943,10 +942,9 @@ int Scale(int count) {
     long before = ResidentKiB();
     std::atomic<int> connected{0}, worked{0}, maxDescriptor{0}, ready{0};
     std::atomic<long> residentAll{0};
-    std::atomic<bool> release{false};
     std::vector<std::thread> hosts;
     struct Progress : public VoxtrelEvents {
-        void CallStateChanged(const std::string&, int16_t) override { ++states; }
+        void CallStateChanged(Text, int16_t) override { ++states; }
         int states = 0;
     };
     for (int i = 0; i < count; ++i) {
@@ -962,16 +960,16 @@ int Scale(int count) {
                 control.CreateCall("pbx:1", "pbx:2");
                 worked += PumpUntil(control, seconds(30), [&] { return progress.states > 0; });
             }
-            // Everyone holds on until all are connected: the peak is measured with all alive.
-            if (++ready == count) residentAll = ResidentKiB();
-            while (!release)
+            // Everyone holds on until the last has measured the peak, with all alive.
+            if (++ready == count) {
+                residentAll = ResidentKiB();
+                ++ready;
+            }
+            while (ready <= count)
                 control.PumpEvents(20);
             control.Disconnect();
         });
     }
-    while (ready < count)
-        std::this_thread::sleep_for(milliseconds(20));
-    release = true;
     for (std::thread& host : hosts)
         host.join();
     pbx.Stop();
