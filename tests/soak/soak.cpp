@@ -280,7 +280,8 @@ class Host : public VoxtrelEvents, public SessionAccounting {
 // something its control started.
 class MixedHost : public Host {
   public:
-    explicit MixedHost(const Place& at) : Host(at, 0, {"unmatched events"}) {}
+    explicit MixedHost(const Place& at)
+        : Host(at, 0, {"unmatched events", "hostile state changes read"}) {}
 
   private:
     void On(Text event, Text id, int) override {
@@ -778,7 +779,7 @@ class ReconnectHost : public Host {
 class HostileHost : public Host {
   public:
     explicit HostileHost(const Place& at)
-        : Host(at, 7, {"requests late", "requests ended twice"}) {}
+        : Host(at, 7, {"requests late", "requests ended twice", "hostile state changes read"}) {}
 
   private:
     static constexpr int32_t kTimeout = 3;
