@@ -42,20 +42,17 @@ class Service:
     def __init__(self, test, *options):
         self.process = subprocess.Popen([VOXTREL, "pbx", *options], stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        test.addCleanup(self.close)
-        self.pending = b""
+        test.addCleanup(lambda: self.process.poll() is None and self.process.kill())
+        test.addCleanup(self.process.stdout.close)
         match = re.fullmatch(r"listening 127\.0\.0\.1:(\d+)", self.line())
         test.assertIsNotNone(match)
         self.port = int(match.group(1))
         test.assertNotEqual(self.port, 0)
 
     def line(self):
-        while b"\n" not in self.pending:
-            if not select.select([self.process.stdout], [], [], WAIT)[0]:
-                raise AssertionError("no line from voxtrel pbx")
-            self.pending += os.read(self.process.stdout.fileno(), 4096) or b"\n"
-        line, self.pending = self.pending.split(b"\n", 1)
-        return line.decode("latin-1")
+        if not select.select([self.process.stdout], [], [], WAIT)[0]:
+            raise AssertionError("no line from voxtrel pbx")
+        return self.process.stdout.readline().decode("latin-1").rstrip("\n")
 
     def command(self, text):
         self.process.stdin.write(text.encode("latin-1") + b"\n")
@@ -63,44 +60,32 @@ class Service:
         return self.line()
 
     def stop(self, sig=signal.SIGTERM):
+        self.process.stdin.close()
         self.process.send_signal(sig)
         return self.process.wait(timeout=WAIT)
-
-    def close(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait(timeout=WAIT)
-        self.process.stdout.close()
-        try:
-            self.process.stdin.close()
-        except BrokenPipeError:
-            pass
 
 
 class Client:
     def __init__(self, test, port):
         self.socket = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
         test.addCleanup(self.socket.close)
-        self.pending = b""
+        self.file = self.socket.makefile("rb")
 
     def message(self):
-        while b"\r\n\r\n" not in self.pending:
-            chunk = self.socket.recv(4096)
-            if not chunk:
+        text = b""
+        while not text.endswith(b"\r\n\r\n"):
+            line = self.file.readline()
+            if not line:
                 raise AssertionError("connection closed")
-            self.pending += chunk
-        message, self.pending = self.pending.split(b"\r\n\r\n", 1)
-        return message.decode("latin-1").replace("\r\n", "")
+            text += line
+        return text.decode("latin-1").replace("\r\n", "")
 
     def call(self, document):
         self.socket.sendall(document)
         return self.message()
 
     def closed(self):
-        try:
-            return self.socket.recv(4096) == b"" or self.closed()
-        except OSError:
-            return True
+        return self.file.read() == b""
 
 
 class PbxCommandTest(unittest.TestCase):
