@@ -26,10 +26,10 @@ using std::chrono::milliseconds;
 constexpr uint32_t kWait = 5'000'000;
 constexpr uint32_t kQuietWait = 300'000;
 
-// What an answer said, as the request that it answers reads it.
+// What an answer said, as the request that it answers reads it; fault code 0: a plain answer.
 struct Reply {
     bool received = false;
-    int32_t faultCode = 0;  // 0: a plain answer
+    int32_t faultCode = 0;
     std::string faultText;
     uint64_t id = 0;
     std::unique_ptr<XmlRpcResponseMethod> answer;
@@ -46,13 +46,13 @@ class PbxTestClient {
     bool SendText(std::string_view text);
     bool Send(const XmlRpcMethod& message);
     bool Acknowledge(const XmlRpcRequestMethod& request);
-
     // The next answer, reading past (and keeping) service requests.
     bool NextAnswer(std::string& answer, uint32_t wait = kWait);
     // The next service request, kept ones first; null when none came.
     std::unique_ptr<XmlRpcRequestMethod> NextRequest(uint32_t wait = kWait);
     // Describe of the next service request, or "nothing".
     std::string NextNotice(uint32_t wait = kWait);
+    // The next answer (after sending the request) as the request's answer.
     Reply Call(const XmlRpcRequestMethod& request);
     Reply ReadReply(const XmlRpcRequestMethod& request, uint32_t wait = kWait);
     bool Authenticate(const std::string& user, const std::string& password);
