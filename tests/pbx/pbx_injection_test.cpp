@@ -18,6 +18,8 @@ TEST_F(PbxInjectionTest, LateAnswersKeepTheirTurnAndHoldBackWhatFollows) {
     Start();
     auto client = Authenticated();
     EXPECT_EQ(Command("delay closecall -1"), "error: a delay is 0 to 86400000 ms");
+    EXPECT_EQ(Command("delay closecall 86400001"), "error: a delay is 0 to 86400000 ms");
+    ASSERT_EQ(Command("delay closecall 86400000"), "ok");
     ASSERT_EQ(Command("delay closecall 1000"), "ok");
     ASSERT_EQ(Command("delay createcall 300"), "ok");
     auto late = Make<CloseCallMethod>(5);

@@ -227,6 +227,12 @@ TEST_F(PbxSimulatorTest, CommandsAreLookedUpAndStartStopsAndStartsAgain) {
              {"close", "ok 0 closed"}}) {
         EXPECT_EQ(Command(line), expected);
     }
+    // Queued faults and their texts are bounded.
+    EXPECT_EQ(Command("fault closecall 1 " + std::string(1025, 'x')),
+              "error: too many faults queued");
+    for (int i = 0; i < 1024; ++i)
+        ASSERT_EQ(Command("fault closecall 1 " + std::string(i == 0 ? 1024 : 0, 'x')), "ok");
+    EXPECT_EQ(Command("fault closecall 1"), "error: too many faults queued");
     auto client = Authenticated();
     simulator.Stop();
     EXPECT_FALSE(simulator.Running());
