@@ -98,19 +98,19 @@ class PbxCommandTest(unittest.TestCase):
                                                                  s("se:cret"))))
         self.assertIn("<boolean>1</boolean>", bob.call(request("authenticate", s("bob"), s("b"))))
         # In order, ids echoed; a stray answer is acknowledged by nothing.
-        alice.socket.sendall(answer(s("77")) + request("createcall", s("5"), s("pbx:1"), s("pbx:100"))
+        on = "<value><boolean>1</boolean></value>"
+        alice.socket.sendall(answer(s("77"))
+                             + request("createcall", s("5"), s("pbx:1"), s("pbx:100"))
                              + request("subscribe", s("9"), "<value><int>1</int></value>",
                                        member("extension", s("100")))
-                             + request("incomingcallhandling", s("100"), "<value><boolean>1"
-                                       "</boolean></value>"))
+                             + request("incomingcallhandling", s("100"), on))
         self.assertRegex(alice.message(), r"<methodResponse>.*<string>5</string>")
         self.assertIn("callstatechanged", alice.message())
         self.assertRegex(alice.message(), r"<string>9</string>.*<boolean>1</boolean>.*<int>0</int>")
         self.assertRegex(alice.message(), r"<methodResponse>.*<string>0</string>")
         self.assertRegex(alice.message(), r"<string>5</string>.*<int>2</int>")
         self.assertRegex(alice.message(), r"<string>5</string>.*<int>3</int>")
-        alice.socket.sendall(request("enabledtmfdetection", s("5"), "<value><boolean>1</boolean>"
-                                     "</value>"))
+        alice.socket.sendall(request("enabledtmfdetection", s("5"), on))
         self.assertIn("<string>5</string>", alice.message())
         self.assertEqual(service.command("dtmf 5 #"), "ok")
         self.assertRegex(alice.message(), r"dtmfdigitdetected.*<int>35</int>")
