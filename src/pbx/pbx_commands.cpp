@@ -1,5 +1,6 @@
 // The console commands of the simulated service, one line each, and the help texts that
 // describe them and the service's answers.
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 #include <random>
@@ -53,10 +54,6 @@ bool Fail(std::string& reply, const std::string& text) {
     return false;
 }
 
-bool Usage(std::string& reply, const char* usage) {
-    return Fail(reply, std::string("usage: ") + usage);
-}
-
 bool ParsePercent(std::string_view text, uint32_t& percent) {
     return ParseNumber(text, percent) && percent <= 100;
 }
@@ -71,84 +68,215 @@ bool ParseMethod(std::string_view name, uint32_t& type, std::string& reply) {
 
 }  // namespace
 
+const std::vector<PbxService::ConsoleCommand>& PbxService::Commands() {
+    using S = PbxService;
+    auto n = [](size_t value) { return std::to_string(value); };
+    // The order is that of help's list and of the --help text.
+    static const std::vector<ConsoleCommand> commands = {
+        {"offer", "EXT FROM [ORIGCALLID]",
+         "offers a new call from the party address FROM to every connection that has taken over "
+         "EXT (incomingcallhandling); prints the new call id",
+         &S::Offer},
+        {"offers", "COUNT EXT FROM",
+         "COUNT offers at once (at most " + n(kMaxOffersAtOnce) +
+             "), as offer does, written together",
+         &S::Offers},
+        {"mail", "SUBSCRID FROM DURATION MAILID",
+         "a voice-mail notice, sent now, to the connections holding the subscription", &S::Mail},
+        {"dtmf", "CALLID DIGITS",
+         "detected digits (0-9 * # A-D) on a connected call whose detection is on", &S::Dtmf},
+        {"state", "CALLID N",
+         "the call moves to state N and its connection hears of it; 6, 7 and 8 end it", &S::State},
+        {"fault", "METHOD CODE TEXT",
+         "the next request of METHOD (\"createcall\" or its full name) gets this fault", &S::Fault},
+        {"fault-rate", "METHOD PERCENT CODE [TEXT]",
+         "from now on each request of METHOD gets this fault with a chance of PERCENT (100: "
+         "every one; 0 ends it); the request has no effect then",
+         &S::FaultRate},
+        {"delay", "METHOD MILLISECONDS",
+         "answers to METHOD leave that late (0 ends it); answers stay in order, so what the "
+         "connection is sent after a late answer waits behind it",
+         &S::Delay},
+        {"mute", "METHOD", "stop answering METHOD requests (they have no effect either)", &S::Mute},
+        {"unmute", "METHOD", "answer METHOD requests again", &S::Mute},
+        {"chaos", "close PERCENT",
+         "after each message written or read, a connection is closed with that chance; a close "
+         "while writing cuts the message at a random byte",
+         &S::Chaos},
+        {"chaos", "split on|off",
+         "each write hands the socket a random prefix of what waits, a millisecond apart, so "
+         "that peers receive messages in random pieces",
+         &S::Chaos},
+        {"chaos", "slow-read BYTES_PER_SECOND",
+         "read at most that many bytes a second from each connection (0: no limit)", &S::Chaos},
+        {"chaos", "seed N", "restarts the random choices of the injected faults from seed N",
+         &S::Chaos},
+        {"chaos", "off", "ends every injected fault: rates, delays, silences, queued faults, chaos",
+         &S::Chaos},
+        {"chaos", "", "prints the seed and the chaos settings", &S::Chaos},
+        {"garbage", "[CONNECTION]",
+         "sends a terminated text that is no XML document, then 16 to 256 random bytes without "
+         "CR that spoil the next message; to a connection at random without CONNECTION "
+         "(connections are numbered from 1 in the order they came)",
+         &S::Garbage},
+        {"flood", "[CONNECTION]",
+         "sends " + n(kFloodBytes) +
+             " bytes without a terminator, more than a peer may keep, then closes the connection",
+         &S::Flood},
+        {"nest", "[CONNECTION [DEPTH]]",
+         "a state change of call 0 whose first param is an array nested DEPTH deep (default " +
+             n(kDefaultNesting) + ", at most " + n(kMaxNesting) +
+             "), sent in pieces of a few bytes",
+         &S::Hostile},
+        {"attributes", "[CONNECTION [COUNT]]",
+         "a state change of call 0 whose methodCall tag has COUNT distinct attributes (default " +
+             n(kDefaultAttributes) + ", at most " + n(kMaxAttributes) +
+             "), sent in pieces of a few bytes",
+         &S::Hostile},
+        {"cr-flood", "[CONNECTION [BYTES]]",
+         "BYTES carriage returns (default " + n(kDefaultCrBytes) +
+             ") and then LF CR LF: a blank message, sent in pieces of a few bytes",
+         &S::Hostile},
+        {"crlfcr-flood", "[CONNECTION [BYTES]]",
+         "BYTES of CR LF CR repeated, without a terminator: the next message the connection is "
+         "sent joins them; sent in pieces of a few bytes",
+         &S::Hostile},
+        {"close", "", "closes every connection; the service goes on listening", &S::CloseAll},
+        {"status", "[CALLID]",
+         "counts of connections, calls and unacknowledged notifications; or one call", &S::Status},
+        {"counts", "",
+         "what all connections have sent so far: requests, offer answers (accepted, declined, "
+         "redirected) and acknowledged notifications",
+         &S::Counts},
+        {"help", "", "the names of the commands", &S::Help},
+    };
+    return commands;
+}
+
+namespace {
+
+// "usage: NAME SYNOPSIS"; a command of several forms lists them as alternatives.
+std::string UsageOf(std::string_view name) {
+    std::vector<std::string_view> forms;
+    bool bare = false;
+    for (const auto& command : PbxService::Commands()) {
+        if (command.name != name) continue;
+        if (command.synopsis.empty()) {
+            bare = true;
+        } else {
+            forms.push_back(command.synopsis);
+        }
+    }
+    std::string usage = "usage: " + std::string(name);
+    if (forms.empty()) return usage;
+    usage += bare ? " [" : " ";
+    for (size_t i = 0; i < forms.size(); ++i)
+        usage += (i == 0 ? "" : " | ") + std::string(forms[i]);
+    if (bare) usage += "]";
+    return usage;
+}
+
+bool Usage(std::string& reply, std::string_view command) {
+    reply = "error: " + UsageOf(command);
+    return false;
+}
+
+// Words of text, at most width columns a line, each line indented.
+std::string Wrap(std::string_view text, size_t indent, size_t width) {
+    std::string wrapped;
+    size_t column = 0;
+    for (std::string_view word : SplitWords(text)) {
+        if (column > 0 && column + 1 + word.size() > width) {
+            wrapped += "\n";
+            column = 0;
+        }
+        if (column == 0) {
+            wrapped.append(indent, ' ');
+            column = indent;
+        } else {
+            wrapped += ' ';
+            ++column;
+        }
+        wrapped += word;
+        column += word.size();
+    }
+    return wrapped + "\n";
+}
+
+}  // namespace
+
 bool PbxService::Execute(std::string_view line, std::string& reply) {
     now_ = Clock::now();
     Words words = SplitWords(line);
     if (words.empty()) return Fail(reply, "empty command");
-    std::string_view command = words[0];
-    bool ok = false;
-    if (command == "offer") {
-        ok = Offer(words, reply);
-    } else if (command == "mail") {
-        ok = Mail(words, reply);
-    } else if (command == "dtmf" || command == "state") {
-        uint64_t callId = 0;
-        int32_t state = 0;
-        if (words.size() != 3 || !ParseNumber(words[1], callId) ||
-            (command == "state" && !ParseNumber(words[2], state))) {
-            return Usage(reply, command == "dtmf" ? "dtmf CALLID DIGITS" : "state CALLID N");
-        }
-        Outcome outcome = command == "dtmf" ? model_.SendDigits(callId, words[2])
-                                            : model_.SetState(callId, state);
-        if (!outcome.Ok()) return Fail(reply, outcome.text);
-        reply = "ok";
-        ok = true;
-    } else if (command == "fault") {
-        int32_t code = 0;
-        int type = words.size() >= 3 ? FindMethodType(words[1]) : -1;
-        if (words.size() < 3 || !ParseNumber(words[2], code)) {
-            return Usage(reply, "fault METHOD CODE TEXT");
-        }
-        if (type < 0) return Fail(reply, "unknown method " + std::string(words[1]));
-        std::string text = words.size() > 3 ? std::string(RestFrom(line, words[3])) : "";
-        if (!behaviors_.AddFault(static_cast<uint32_t>(type), {code, text})) {
-            return Fail(reply, "too many faults queued");
-        }
-        reply = "ok";
-        ok = true;
-    } else if (command == "mute" || command == "unmute") {
-        if (words.size() != 2) return Usage(reply, "mute METHOD");
-        int type = FindMethodType(words[1]);
-        if (type < 0) return Fail(reply, "unknown method " + std::string(words[1]));
-        behaviors_.SetMuted(static_cast<uint32_t>(type), command == "mute");
-        reply = "ok";
-        ok = true;
-    } else if (command == "fault-rate") {
-        ok = FaultRate(line, words, reply);
-    } else if (command == "delay") {
-        ok = Delay(words, reply);
-    } else if (command == "chaos") {
-        ok = Chaos(words, reply);
-    } else if (command == "garbage") {
-        ok = Garbage(words, reply);
-    } else if (command == "flood") {
-        ok = Flood(words, reply);
-    } else if (command == "nest" || command == "attributes" || command == "cr-flood" ||
-               command == "crlfcr-flood") {
-        ok = Hostile(words, reply);
-    } else if (command == "offers") {
-        ok = Offers(words, reply);
-    } else if (command == "counts") {
-        ok = Counts(words, reply);
-    } else if (command == "close") {
-        ok = CloseAll(reply);
-    } else if (command == "status") {
-        ok = Status(words, reply);
-    } else if (command == "help") {
-        reply =
-            "commands: offer offers mail dtmf state fault fault-rate delay mute unmute chaos "
-            "garbage flood nest attributes cr-flood crlfcr-flood close status counts help";
-        ok = true;
-    } else {
-        return Fail(reply, "unknown command " + std::string(command) + " (try help)");
+    const auto& commands = Commands();
+    auto found = std::find_if(commands.begin(), commands.end(), [&](const ConsoleCommand& command) {
+        return command.name == words[0];
+    });
+    if (found == commands.end()) {
+        return Fail(reply, "unknown command " + std::string(words[0]) + " (try help)");
     }
+    bool ok = (this->*found->run)(line, words, reply);
     // Connections that a command closed, or that its notifications overflowed, go at once.
     Sweep();
     return ok;
 }
 
-bool PbxService::Offer(const std::vector<std::string_view>& words, std::string& reply) {
-    if (words.size() < 3 || words.size() > 4) return Usage(reply, "offer EXT FROM [ORIGCALLID]");
+bool PbxService::Help(std::string_view, const Words&, std::string& reply) {
+    reply = "commands:";
+    std::string_view last;
+    for (const auto& command : Commands()) {
+        if (command.name != last) reply += " " + std::string(command.name);
+        last = command.name;
+    }
+    return true;
+}
+
+bool PbxService::Dtmf(std::string_view, const Words& words, std::string& reply) {
+    uint64_t callId = 0;
+    if (words.size() != 3 || !ParseNumber(words[1], callId)) return Usage(reply, words[0]);
+    Outcome outcome = model_.SendDigits(callId, words[2]);
+    if (!outcome.Ok()) return Fail(reply, outcome.text);
+    reply = "ok";
+    return true;
+}
+
+bool PbxService::State(std::string_view, const Words& words, std::string& reply) {
+    uint64_t callId = 0;
+    int32_t state = 0;
+    if (words.size() != 3 || !ParseNumber(words[1], callId) || !ParseNumber(words[2], state)) {
+        return Usage(reply, words[0]);
+    }
+    Outcome outcome = model_.SetState(callId, state);
+    if (!outcome.Ok()) return Fail(reply, outcome.text);
+    reply = "ok";
+    return true;
+}
+
+bool PbxService::Fault(std::string_view line, const Words& words, std::string& reply) {
+    int32_t code = 0;
+    if (words.size() < 3 || !ParseNumber(words[2], code)) return Usage(reply, words[0]);
+    uint32_t type = 0;
+    if (!ParseMethod(words[1], type, reply)) return false;
+    std::string text = words.size() > 3 ? std::string(RestFrom(line, words[3])) : "";
+    if (!faults_.methods.AddFault(type, {code, text})) {
+        return Fail(reply, "too many faults queued");
+    }
+    reply = "ok";
+    return true;
+}
+
+bool PbxService::Mute(std::string_view, const Words& words, std::string& reply) {
+    if (words.size() != 2) return Usage(reply, words[0]);
+    uint32_t type = 0;
+    if (!ParseMethod(words[1], type, reply)) return false;
+    faults_.methods.SetMuted(type, words[0] == "mute");
+    reply = "ok";
+    return true;
+}
+
+bool PbxService::Offer(std::string_view, const Words& words, std::string& reply) {
+    if (words.size() < 3 || words.size() > 4) return Usage(reply, words[0]);
     std::string extension(words[1]);
     PartyAddress caller;
     ResetPartyAddress(caller);
@@ -156,9 +284,7 @@ bool PbxService::Offer(const std::vector<std::string_view>& words, std::string& 
         return Fail(reply, std::string(words[2]) + " is not a party address");
     }
     uint64_t origCallId = 0;
-    if (words.size() == 4 && !ParseNumber(words[3], origCallId)) {
-        return Usage(reply, "offer EXT FROM [ORIGCALLID]");
-    }
+    if (words.size() == 4 && !ParseNumber(words[3], origCallId)) return Usage(reply, words[0]);
     // The offer writes the caller as sip user@host or tel number; a sip user may be missing.
     PartyAddress callee;
     ResetPartyAddress(callee);
@@ -174,11 +300,10 @@ bool PbxService::Offer(const std::vector<std::string_view>& words, std::string& 
     return true;
 }
 
-bool PbxService::Offers(const std::vector<std::string_view>& words, std::string& reply) {
-    constexpr const char* kUsage = "offers COUNT EXT FROM";
+bool PbxService::Offers(std::string_view line, const Words& words, std::string& reply) {
     size_t count = 0;
     if (words.size() != 4 || !ParseNumber(words[1], count) || count == 0) {
-        return Usage(reply, kUsage);
+        return Usage(reply, words[0]);
     }
     if (count > kMaxOffersAtOnce) {
         return Fail(reply, "at most " + std::to_string(kMaxOffersAtOnce) + " offers at once");
@@ -188,7 +313,7 @@ bool PbxService::Offers(const std::vector<std::string_view>& words, std::string&
     size_t offered = 0;
     for (; offered < count; ++offered) {
         std::string one;
-        if (!Offer({"offer", words[2], words[3]}, one)) {
+        if (!Offer(line, {"offer", words[2], words[3]}, one)) {
             if (offered == 0) {
                 reply = one;
                 return false;
@@ -201,8 +326,8 @@ bool PbxService::Offers(const std::vector<std::string_view>& words, std::string&
     return true;
 }
 
-bool PbxService::Counts(const std::vector<std::string_view>& words, std::string& reply) {
-    if (words.size() != 1) return Usage(reply, "counts");
+bool PbxService::Counts(std::string_view, const Words& words, std::string& reply) {
+    if (words.size() != 1) return Usage(reply, words[0]);
     reply = "requests " + std::to_string(received_.requests) + " accepted " +
             std::to_string(received_.accepted) + " declined " + std::to_string(received_.declined) +
             " redirected " + std::to_string(received_.redirected) + " acknowledged " +
@@ -210,13 +335,13 @@ bool PbxService::Counts(const std::vector<std::string_view>& words, std::string&
     return true;
 }
 
-bool PbxService::Mail(const std::vector<std::string_view>& words, std::string& reply) {
+bool PbxService::Mail(std::string_view, const Words& words, std::string& reply) {
     uint64_t subscriptionId = 0;
     int32_t duration = 0;
     int32_t mailId = 0;
     if (words.size() != 5 || !ParseNumber(words[1], subscriptionId) ||
         !ParseNumber(words[3], duration) || !ParseNumber(words[4], mailId)) {
-        return Usage(reply, "mail SUBSCRID FROM DURATION MAILID");
+        return Usage(reply, words[0]);
     }
     PartyAddress sender;
     ResetPartyAddress(sender);
@@ -239,7 +364,7 @@ bool PbxService::Mail(const std::vector<std::string_view>& words, std::string& r
     return true;
 }
 
-bool PbxService::Status(const std::vector<std::string_view>& words, std::string& reply) {
+bool PbxService::Status(std::string_view, const Words& words, std::string& reply) {
     if (words.size() == 1) {
         size_t authenticated = 0;
         size_t unacknowledged = 0;
@@ -253,7 +378,7 @@ bool PbxService::Status(const std::vector<std::string_view>& words, std::string&
         return true;
     }
     uint64_t callId = 0;
-    if (words.size() != 2 || !ParseNumber(words[1], callId)) return Usage(reply, "status [CALLID]");
+    if (words.size() != 2 || !ParseNumber(words[1], callId)) return Usage(reply, words[0]);
     const Call* call = model_.Find(callId);
     if (call == nullptr) return Fail(reply, "unknown call " + FormatId(callId));
     reply = "call " + FormatId(callId) + " state " + std::to_string(call->state) + " connection " +
@@ -263,7 +388,7 @@ bool PbxService::Status(const std::vector<std::string_view>& words, std::string&
     return true;
 }
 
-bool PbxService::CloseAll(std::string& reply) {
+bool PbxService::CloseAll(std::string_view, const Words&, std::string& reply) {
     size_t closed = 0;
     for (auto& [id, connection] : connections_) {
         if (!connection->closing) ++closed;
@@ -273,32 +398,31 @@ bool PbxService::CloseAll(std::string& reply) {
     return true;
 }
 
-bool PbxService::FaultRate(std::string_view line, const std::vector<std::string_view>& words,
-                           std::string& reply) {
-    constexpr const char* kUsage = "fault-rate METHOD PERCENT CODE [TEXT]";
+bool PbxService::FaultRate(std::string_view line, const Words& words, std::string& reply) {
     uint32_t type = 0;
     uint32_t percent = 0;
     int32_t code = 0;
-    if (words.size() < 3 || !ParsePercent(words[2], percent)) return Usage(reply, kUsage);
+    if (words.size() < 3 || !ParsePercent(words[2], percent)) return Usage(reply, words[0]);
     if (!ParseMethod(words[1], type, reply)) return false;
     // Zero ends the rate and needs no fault.
     if (percent > 0 && (words.size() < 4 || !ParseNumber(words[3], code))) {
-        return Usage(reply, kUsage);
+        return Usage(reply, words[0]);
     }
     std::string text = words.size() > 4 ? std::string(RestFrom(line, words[4])) : "";
-    if (!behaviors_.SetFaultRate(type, percent, {code, text})) return Fail(reply, "text too long");
+    if (!faults_.methods.SetFaultRate(type, percent, {code, text}))
+        return Fail(reply, "text too long");
     reply = "ok";
     return true;
 }
 
-bool PbxService::Delay(const std::vector<std::string_view>& words, std::string& reply) {
+bool PbxService::Delay(std::string_view, const Words& words, std::string& reply) {
     uint32_t type = 0;
     int64_t milliseconds = 0;
     if (words.size() != 3 || !ParseNumber(words[2], milliseconds)) {
-        return Usage(reply, "delay METHOD MILLISECONDS");
+        return Usage(reply, words[0]);
     }
     if (!ParseMethod(words[1], type, reply)) return false;
-    if (!behaviors_.SetDelay(type, std::chrono::milliseconds(milliseconds))) {
+    if (!faults_.methods.SetDelay(type, std::chrono::milliseconds(milliseconds))) {
         return Fail(reply, "a delay is 0 to " +
                                std::to_string(MethodBehaviorTable::kMaxDelay.count()) + " ms");
     }
@@ -306,48 +430,46 @@ bool PbxService::Delay(const std::vector<std::string_view>& words, std::string& 
     return true;
 }
 
-bool PbxService::Chaos(const std::vector<std::string_view>& words, std::string& reply) {
-    constexpr const char* kUsage =
-        "chaos [close PERCENT | split on|off | slow-read BYTES_PER_SECOND | seed N | off]";
+bool PbxService::Chaos(std::string_view, const Words& words, std::string& reply) {
+    StreamChaos& chaos = faults_.chaos;
     if (words.size() == 1) {
-        reply = "seed " + std::to_string(seed_) + " close " + std::to_string(chaos_.closePercent) +
-                " split " + (chaos_.splitWrites ? "on" : "off") + " slow-read " +
-                std::to_string(chaos_.readRate);
+        reply = "seed " + std::to_string(faults_.seed) + " close " +
+                std::to_string(chaos.closePercent) + " split " +
+                (chaos.splitWrites ? "on" : "off") + " slow-read " + std::to_string(chaos.readRate);
         return true;
     }
     std::string_view what = words[1];
     if (what == "off" && words.size() == 2) {
-        chaos_ = StreamChaos{};
-        behaviors_.Reset();
+        chaos = StreamChaos{};
+        faults_.methods.Reset();
     } else if (words.size() != 3) {
-        return Usage(reply, kUsage);
+        return Usage(reply, words[0]);
     } else if (what == "close") {
-        if (!ParsePercent(words[2], chaos_.closePercent)) return Usage(reply, kUsage);
+        if (!ParsePercent(words[2], chaos.closePercent)) return Usage(reply, words[0]);
     } else if (what == "split") {
-        if (words[2] != "on" && words[2] != "off") return Usage(reply, kUsage);
-        chaos_.splitWrites = words[2] == "on";
+        if (words[2] != "on" && words[2] != "off") return Usage(reply, words[0]);
+        chaos.splitWrites = words[2] == "on";
     } else if (what == "slow-read") {
         uint32_t rate = 0;
-        if (!ParseNumber(words[2], rate)) return Usage(reply, kUsage);
-        chaos_.readRate = rate;
+        if (!ParseNumber(words[2], rate)) return Usage(reply, words[0]);
+        chaos.readRate = rate;
     } else if (what == "seed") {
         uint64_t seed = 0;
-        if (!ParseNumber(words[2], seed)) return Usage(reply, kUsage);
-        seed_ = seed;
-        random_.seed(seed_);
+        if (!ParseNumber(words[2], seed)) return Usage(reply, words[0]);
+        faults_.seed = seed;
+        faults_.random.seed(seed);
     } else {
-        return Usage(reply, kUsage);
+        return Usage(reply, words[0]);
     }
     reply = "ok";
     return true;
 }
 
-Connection* PbxService::Target(const std::vector<std::string_view>& words, const char* usage,
-                               std::string& reply) {
+Connection* PbxService::Target(const Words& words, std::string& reply) {
     if (words.size() == 2) {
         ConnectionId id = 0;
         if (!ParseNumber(words[1], id)) {
-            Usage(reply, usage);
+            Usage(reply, words[0]);
             return nullptr;
         }
         Connection* connection = Live(id);
@@ -355,7 +477,7 @@ Connection* PbxService::Target(const std::vector<std::string_view>& words, const
         return connection;
     }
     if (words.size() != 1) {
-        Usage(reply, usage);
+        Usage(reply, words[0]);
         return nullptr;
     }
     std::vector<Connection*> live;
@@ -366,20 +488,20 @@ Connection* PbxService::Target(const std::vector<std::string_view>& words, const
         Fail(reply, "no connection");
         return nullptr;
     }
-    return live[std::uniform_int_distribution<size_t>(0, live.size() - 1)(random_)];
+    return live[std::uniform_int_distribution<size_t>(0, live.size() - 1)(faults_.random)];
 }
 
-bool PbxService::Garbage(const std::vector<std::string_view>& words, std::string& reply) {
-    Connection* connection = Target(words, "garbage [CONNECTION]", reply);
+bool PbxService::Garbage(std::string_view, const Words& words, std::string& reply) {
+    Connection* connection = Target(words, reply);
     if (connection == nullptr) return false;
     std::string text = "garbage: no XML-RPC document, not even XML";
     text += kMessageTerminator;
     size_t textBytes = text.size();
     // Without CR no terminator forms: the binary bytes spoil the message that follows them.
-    size_t binaryBytes = std::uniform_int_distribution<size_t>(16, 256)(random_);
+    size_t binaryBytes = std::uniform_int_distribution<size_t>(16, 256)(faults_.random);
     std::uniform_int_distribution<int> byte(0, 254);
     for (size_t i = 0; i < binaryBytes; ++i) {
-        int value = byte(random_);
+        int value = byte(faults_.random);
         text += static_cast<char>(value >= '\r' ? value + 1 : value);
     }
     Log("connection " + std::to_string(connection->id) + " -> garbage");
@@ -389,15 +511,16 @@ bool PbxService::Garbage(const std::vector<std::string_view>& words, std::string
     return true;
 }
 
-bool PbxService::Flood(const std::vector<std::string_view>& words, std::string& reply) {
-    Connection* connection = Target(words, "flood [CONNECTION]", reply);
+bool PbxService::Flood(std::string_view, const Words& words, std::string& reply) {
+    Connection* connection = Target(words, reply);
     if (connection == nullptr) return false;
-    if (!connection->flooding) {
+    StreamFaults& faults = connection->faults;
+    if (!faults.flooding) {
         // What waits to be sent late would only follow the flood: it never leaves.
-        connection->late.clear();
-        connection->lateBytes = 0;
-        connection->flooding = true;
-        connection->floodLeft = kFloodBytes;
+        faults.late.clear();
+        faults.lateBytes = 0;
+        faults.flooding = true;
+        faults.floodLeft = kFloodBytes;
         Log("connection " + std::to_string(connection->id) + " -> flood");
     }
     reply = "ok connection " + std::to_string(connection->id) + ", " + std::to_string(kFloodBytes) +
@@ -405,27 +528,24 @@ bool PbxService::Flood(const std::vector<std::string_view>& words, std::string& 
     return true;
 }
 
-bool PbxService::Hostile(const std::vector<std::string_view>& words, std::string& reply) {
+bool PbxService::Hostile(std::string_view, const Words& words, std::string& reply) {
     std::string_view kind = words[0];
     size_t fallback = kDefaultCrBytes;
     size_t most = kMaxCrBytes;
-    std::string usage = std::string(kind) + " [CONNECTION [BYTES]]";
     if (kind == "nest") {
         fallback = kDefaultNesting;
         most = kMaxNesting;
-        usage = "nest [CONNECTION [DEPTH]]";
     } else if (kind == "attributes") {
         fallback = kDefaultAttributes;
         most = kMaxAttributes;
-        usage = "attributes [CONNECTION [COUNT]]";
     }
     size_t amount = fallback;
     if (words.size() == 3 && (!ParseNumber(words[2], amount) || amount == 0 || amount > most)) {
-        return Fail(reply, "usage: " + usage + ", at most " + std::to_string(most));
+        return Fail(reply, UsageOf(kind) + ", at most " + std::to_string(most));
     }
-    if (words.size() > 3) return Usage(reply, usage.c_str());
+    if (words.size() > 3) return Usage(reply, kind);
     Words target(words.begin(), words.begin() + std::min<size_t>(words.size(), 2));
-    Connection* connection = Target(target, usage.c_str(), reply);
+    Connection* connection = Target(target, reply);
     if (connection == nullptr) return false;
 
     std::string text;
@@ -481,81 +601,14 @@ bool PbxService::Hostile(const std::vector<std::string_view>& words, std::string
 }
 
 std::string DescribeCommands() {
-    return "Commands, one per line; each prints one line, \"error: ...\" when it fails:\n"
-           "  offer EXT FROM [ORIGCALLID]\n"
-           "      offers a new call from the party address FROM to every connection that has\n"
-           "      taken over EXT (incomingcallhandling); prints the new call id\n"
-           "  mail SUBSCRID FROM DURATION MAILID\n"
-           "      a voice-mail notice, sent now, to the connections holding the subscription\n"
-           "  dtmf CALLID DIGITS\n"
-           "      detected digits (0-9 * # A-D) on a connected call whose detection is on\n"
-           "  state CALLID N\n"
-           "      the call moves to state N and its connection hears of it; 6, 7 and 8 end it\n"
-           "  fault METHOD CODE TEXT\n"
-           "      the next request of METHOD (\"createcall\" or its full name) gets this fault\n"
-           "  fault-rate METHOD PERCENT CODE [TEXT]\n"
-           "      from now on each request of METHOD gets this fault with a chance of PERCENT\n"
-           "      (100: every one; 0 ends it); the request has no effect then\n"
-           "  delay METHOD MILLISECONDS\n"
-           "      answers to METHOD leave that late (0 ends it); answers stay in order, so what\n"
-           "      the connection is sent after a late answer waits behind it\n"
-           "  mute METHOD, unmute METHOD\n"
-           "      stop answering METHOD requests (they have no effect either), and resume\n"
-           "  chaos close PERCENT\n"
-           "      after each message written or read, a connection is closed with that chance;\n"
-           "      a close while writing cuts the message at a random byte\n"
-           "  chaos split on|off\n"
-           "      each write hands the socket a random prefix of what waits, a millisecond\n"
-           "      apart, so that peers receive messages in random pieces\n"
-           "  chaos slow-read BYTES_PER_SECOND\n"
-           "      read at most that many bytes a second from each connection (0: no limit)\n"
-           "  chaos seed N\n"
-           "      restarts the random choices of the injected faults from seed N\n"
-           "  chaos off\n"
-           "      ends every injected fault: rates, delays, silences, queued faults, chaos\n"
-           "  chaos\n"
-           "      prints the seed and the chaos settings\n"
-           "  garbage [CONNECTION]\n"
-           "      sends a terminated text that is no XML document, then 16 to 256 random bytes\n"
-           "      without CR that spoil the next message; to a connection at random without\n"
-           "      CONNECTION (connections are numbered from 1 in the order they came)\n"
-           "  flood [CONNECTION]\n"
-           "      sends " +
-           std::to_string(PbxService::kFloodBytes) +
-           " bytes without a terminator, more than a peer may keep, then\n"
-           "      closes the connection\n"
-           "  nest [CONNECTION [DEPTH]]\n"
-           "      a state change of call 0 whose first param is an array nested DEPTH deep\n"
-           "      (default " +
-           std::to_string(PbxService::kDefaultNesting) + ", at most " +
-           std::to_string(PbxService::kMaxNesting) +
-           "), sent in pieces of a few bytes\n"
-           "  attributes [CONNECTION [COUNT]]\n"
-           "      a state change of call 0 whose methodCall tag has COUNT distinct attributes\n"
-           "      (default " +
-           std::to_string(PbxService::kDefaultAttributes) + ", at most " +
-           std::to_string(PbxService::kMaxAttributes) +
-           "), sent in pieces of a few bytes\n"
-           "  cr-flood [CONNECTION [BYTES]]\n"
-           "      BYTES carriage returns (default " +
-           std::to_string(PbxService::kDefaultCrBytes) +
-           ") and then LF CR LF: a blank message,\n"
-           "      sent in pieces of a few bytes\n"
-           "  crlfcr-flood [CONNECTION [BYTES]]\n"
-           "      BYTES of CR LF CR repeated, without a terminator: the next message the\n"
-           "      connection is sent joins them; sent in pieces of a few bytes\n"
-           "  offers COUNT EXT FROM\n"
-           "      COUNT offers at once (at most " +
-           std::to_string(PbxService::kMaxOffersAtOnce) +
-           "), as offer does, written together\n"
-           "  counts\n"
-           "      what all connections have sent so far: requests, offer answers (accepted,\n"
-           "      declined, redirected) and acknowledged notifications\n"
-           "  close\n"
-           "      closes every connection; the service goes on listening\n"
-           "  status [CALLID]\n"
-           "      counts of connections, calls and unacknowledged notifications; or one call\n"
-           "  help\n";
+    std::string text =
+        "Commands, one per line; each prints one line, \"error: ...\" when it fails:\n";
+    for (const auto& command : PbxService::Commands()) {
+        text += "  " + std::string(command.name);
+        if (!command.synopsis.empty()) text += " " + std::string(command.synopsis);
+        text += "\n" + Wrap(command.help, 6, 86);
+    }
+    return text;
 }
 
 std::string DescribeAnswers() {

@@ -246,8 +246,7 @@ class PbxService::Inbound : public CallServiceNotifications {
 PbxService::PbxService(const PbxOptions& options)
     : options_(options),
       model_(*this, options.timings, options.maxCalls),
-      seed_(PickSeed(options.seed)),
-      random_(seed_),
+      faults_(PickSeed(options.seed)),
       receiveBuffer_(kReceiveChunk) {
     if (options_.users.empty()) options_.users.push_back({"demo", "demo"});
 }
@@ -286,12 +285,13 @@ void PbxService::Serve(Poller& poller, std::chrono::milliseconds maxWait) {
     polledConnections_.clear();
     if (listener_) pollEntries_.push_back({listener_->Handle(), true, false});
     for (const auto& [id, connection] : connections_) {
-        bool write = connection->Pending() > 0 || connection->floodLeft > 0;
-        if (write && chaos_.splitWrites && connection->nextWrite > now_) {
+        bool write = connection->Pending() > 0 || connection->faults.floodLeft > 0;
+        if (write && faults_.chaos.splitWrites && connection->faults.nextWrite > now_) {
             write = false;
-            wake = std::min(wake, connection->nextWrite);
+            wake = std::min(wake, connection->faults.nextWrite);
         }
-        if (!connection->late.empty()) wake = std::min(wake, connection->late.front().due);
+        if (!connection->faults.late.empty())
+            wake = std::min(wake, connection->faults.late.front().due);
         pollEntries_.push_back({connection->socket.Handle(), MayRead(*connection, wake), write});
         polledConnections_.push_back(id);
     }
@@ -314,22 +314,23 @@ void PbxService::Serve(Poller& poller, std::chrono::milliseconds maxWait) {
     for (auto& [id, connection] : connections_) {
         if (connection->closing) continue;
         Release(*connection);
-        if (connection->Pending() > 0 || connection->floodLeft > 0) Flush(*connection);
+        if (connection->Pending() > 0 || connection->faults.floodLeft > 0) Flush(*connection);
     }
     Sweep();
 }
 
 bool PbxService::MayRead(Connection& connection, Clock::time_point& wake) {
-    if (chaos_.readRate == 0) return true;
-    double rate = chaos_.readRate;
+    if (faults_.chaos.readRate == 0) return true;
+    double rate = faults_.chaos.readRate;
+    StreamFaults& faults = connection.faults;
     // At most a quarter of a second's worth at once, read in steps of about 50 ms.
     double most = std::max(rate / 4, 1.0);
     double step = std::min(most, std::max(rate / 20, 1.0));
-    std::chrono::duration<double> elapsed = now_ - connection.allowanceTime;
-    connection.readAllowance = std::min(most, connection.readAllowance + elapsed.count() * rate);
-    connection.allowanceTime = now_;
-    if (connection.readAllowance >= step) return true;
-    auto until = std::chrono::duration<double>((step - connection.readAllowance) / rate);
+    std::chrono::duration<double> elapsed = now_ - faults.allowanceTime;
+    faults.readAllowance = std::min(most, faults.readAllowance + elapsed.count() * rate);
+    faults.allowanceTime = now_;
+    if (faults.readAllowance >= step) return true;
+    auto until = std::chrono::duration<double>((step - faults.readAllowance) / rate);
     wake = std::min(wake, now_ + std::chrono::ceil<std::chrono::milliseconds>(until));
     return false;
 }
@@ -361,7 +362,7 @@ void PbxService::AcceptConnections() {
         connection->socket.ChangeMode(0);
         SetNoDelay(connection->socket.Handle());
         connection->id = nextConnectionId_++;
-        connection->allowanceTime = now_;
+        connection->faults.allowanceTime = now_;
         Log("connection " + std::to_string(connection->id) + " from " + connection->peer);
         connections_.emplace(connection->id, std::move(connection));
     }
@@ -371,13 +372,13 @@ void PbxService::Receive(Connection& connection) {
     size_t most = receiveBuffer_.size();
     // A slow reader still takes a byte when the socket reports a hang-up or an error, so that
     // the poll does not report it again and again.
-    if (chaos_.readRate != 0) {
-        most = std::clamp(static_cast<size_t>(std::max(connection.readAllowance, 0.0)), size_t{1},
-                          most);
+    if (faults_.chaos.readRate != 0) {
+        most = std::clamp(static_cast<size_t>(std::max(connection.faults.readAllowance, 0.0)),
+                          size_t{1}, most);
     }
     int received = connection.socket.Receive(receiveBuffer_.data(), static_cast<int>(most), 0, 0);
     if (received == 0) return;
-    if (received > 0 && chaos_.readRate != 0) connection.readAllowance -= received;
+    if (received > 0 && faults_.chaos.readRate != 0) connection.faults.readAllowance -= received;
     if (received < 0) {
         Close(connection, received == kSocketClosed ? "closed by the peer" : "receive failed");
         return;
@@ -390,9 +391,9 @@ void PbxService::Receive(Connection& connection) {
     std::string message;
     while (!connection.closing && connection.framer.Next(message)) {
         HandleMessage(connection, message);
-        if (!connection.closing && Chance(random_, chaos_.closePercent)) {
+        if (!connection.closing && Chance(faults_.random, faults_.chaos.closePercent)) {
             Close(connection, "closed at random after a message read");
-            connection.abort = true;
+            connection.faults.abort = true;
         }
     }
 }
@@ -427,8 +428,8 @@ void PbxService::HandleRequest(Connection& connection, XmlRpcRequestMethod& requ
     Log("connection " + std::to_string(connection.id) + " <- " + Describe(type, request.GetId()));
     InjectedFault injected;
     // Every answer of the method waits as long; what the connection is sent next waits behind.
-    answerDelay_ = behaviors_.Delay(type);
-    switch (behaviors_.Take(type, injected, random_)) {
+    faults_.answerDelay = faults_.methods.Delay(type);
+    switch (faults_.methods.Take(type, injected, faults_.random)) {
         case AnswerMode::kSilent:
             Log("connection " + std::to_string(connection.id) + " not answered: muted");
             break;
@@ -450,7 +451,7 @@ void PbxService::HandleRequest(Connection& connection, XmlRpcRequestMethod& requ
             held_.clear();
             break;
     }
-    answerDelay_ = std::chrono::milliseconds(0);
+    faults_.answerDelay = std::chrono::milliseconds(0);
 }
 
 void PbxService::HandleAnswer(Connection& connection, const std::string& text) {
@@ -489,7 +490,7 @@ void PbxService::Answer(Connection& connection, const XmlRpcResponseMethod& answ
     if (!answer.Write(text)) return;
     Log("connection " + std::to_string(connection.id) + " -> answer " +
         Describe(answer.methodType, answer.GetId()) + LateNote());
-    Queue(connection, text, answerDelay_);
+    Queue(connection, text, faults_.answerDelay);
 }
 
 void PbxService::AnswerFault(Connection& connection, uint32_t methodType, int32_t code,
@@ -500,7 +501,7 @@ void PbxService::AnswerFault(Connection& connection, uint32_t methodType, int32_
     if (!fault.Write(written)) return;
     Log("connection " + std::to_string(connection.id) + " -> fault " + std::to_string(code) + " " +
         text + LateNote());
-    Queue(connection, written, answerDelay_);
+    Queue(connection, written, faults_.answerDelay);
 }
 
 void PbxService::Notify(ConnectionId to, const XmlRpcRequestMethod& request, uint64_t id) {
@@ -559,22 +560,23 @@ std::vector<ConnectionId> PbxService::HandlersOf(const std::string& extension) {
 }
 
 std::string PbxService::LateNote() const {
-    if (answerDelay_.count() == 0) return {};
-    return ", " + std::to_string(answerDelay_.count()) + " ms late";
+    if (faults_.answerDelay.count() == 0) return {};
+    return ", " + std::to_string(faults_.answerDelay.count()) + " ms late";
 }
 
 void PbxService::Queue(Connection& connection, std::string_view text,
                        std::chrono::milliseconds delay) {
     // A flood is the last thing a connection is sent.
-    if (connection.closing || connection.flooding) return;
-    if (connection.Pending() + connection.lateBytes + text.size() > options_.maxOutputBytes) {
+    if (connection.closing || connection.faults.flooding) return;
+    if (connection.Pending() + connection.faults.lateBytes + text.size() >
+        options_.maxOutputBytes) {
         Close(connection, "reads too slowly: more than " + std::to_string(options_.maxOutputBytes) +
                               " bytes wait");
         return;
     }
-    if (delay.count() > 0 || !connection.late.empty()) {
-        connection.late.push_back({now_ + delay, std::string(text)});
-        connection.lateBytes += text.size();
+    if (delay.count() > 0 || !connection.faults.late.empty()) {
+        connection.faults.late.push_back({now_ + delay, std::string(text)});
+        connection.faults.lateBytes += text.size();
         return;
     }
     Emit(connection, text);
@@ -583,65 +585,67 @@ void PbxService::Queue(Connection& connection, std::string_view text,
 void PbxService::QueueInPieces(Connection& connection, std::string_view text) {
     Queue(connection, text);
     if (connection.closing) return;
-    connection.piecesUntil = connection.sent + connection.Pending() + connection.lateBytes;
+    connection.faults.piecesUntil =
+        connection.sent + connection.Pending() + connection.faults.lateBytes;
 }
 
 void PbxService::Release(Connection& connection) {
-    auto& late = connection.late;
+    auto& late = connection.faults.late;
     while (!late.empty() && late.front().due <= now_ && !connection.closing) {
-        connection.lateBytes -= late.front().text.size();
+        connection.faults.lateBytes -= late.front().text.size();
         Emit(connection, late.front().text);
         late.pop_front();
     }
 }
 
 void PbxService::Emit(Connection& connection, std::string_view text) {
-    if (!text.empty() && connection.closeAt == Connection::kNever &&
-        Chance(random_, chaos_.closePercent)) {
+    if (!text.empty() && connection.faults.closeAt == StreamFaults::kNever &&
+        Chance(faults_.random, faults_.chaos.closePercent)) {
         // Anywhere from just before the text to just before its last byte.
-        connection.closeAt = connection.sent + connection.Pending() +
-                             std::uniform_int_distribution<size_t>(0, text.size() - 1)(random_);
+        connection.faults.closeAt =
+            connection.sent + connection.Pending() +
+            std::uniform_int_distribution<size_t>(0, text.size() - 1)(faults_.random);
     }
     connection.output += text;
 }
 
 void PbxService::RefillFlood(Connection& connection) {
-    size_t size = std::min(connection.floodLeft, kFloodChunk);
+    size_t size = std::min(connection.faults.floodLeft, kFloodChunk);
     connection.output.clear();
     while (connection.output.size() < size)
         connection.output += kFloodPattern;
     connection.output.resize(size);
     connection.outputStart = 0;
-    connection.floodLeft -= size;
+    connection.faults.floodLeft -= size;
 }
 
 void PbxService::Flush(Connection& connection) {
     for (;;) {
-        if (connection.Pending() == 0 && connection.floodLeft > 0 && !connection.closing) {
+        if (connection.Pending() == 0 && connection.faults.floodLeft > 0 && !connection.closing) {
             RefillFlood(connection);
         }
         if (connection.Pending() == 0) break;
         size_t chunk = std::min<size_t>(connection.Pending(), INT_MAX / 2);
-        if (connection.closeAt != Connection::kNever) {
+        if (connection.faults.closeAt != StreamFaults::kNever) {
             chunk = static_cast<size_t>(
-                std::min<uint64_t>(chunk, connection.closeAt - connection.sent));
+                std::min<uint64_t>(chunk, connection.faults.closeAt - connection.sent));
             if (chunk == 0) {
                 Close(connection, "closed at random while writing");
-                connection.abort = true;
+                connection.faults.abort = true;
                 break;
             }
         }
         // A closing connection sends what it still may at once.
-        bool split = chaos_.splitWrites && !connection.closing;
+        bool split = faults_.chaos.splitWrites && !connection.closing;
         if (split) {
-            if (now_ < connection.nextWrite) break;
-            chunk = std::uniform_int_distribution<size_t>(1, chunk)(random_);
+            if (now_ < connection.faults.nextWrite) break;
+            chunk = std::uniform_int_distribution<size_t>(1, chunk)(faults_.random);
         }
-        bool piece = connection.sent < connection.piecesUntil && !connection.closing;
+        bool piece = connection.sent < connection.faults.piecesUntil && !connection.closing;
         if (piece) {
             size_t most = static_cast<size_t>(std::min<uint64_t>(
-                {chunk, connection.piecesUntil - connection.sent, kLargestPiece}));
-            chunk = std::uniform_int_distribution<size_t>(1, most)(random_);
+                {chunk, connection.faults.piecesUntil - connection.sent, kLargestPiece}));
+            chunk = std::uniform_int_distribution<size_t>(1, most)(faults_.random);
         }
         int sent = connection.socket.Send(connection.output.data() + connection.outputStart,
                                           static_cast<int>(chunk), 0, 0);
@@ -652,13 +656,14 @@ void PbxService::Flush(Connection& connection) {
         connection.outputStart += static_cast<size_t>(sent);
         connection.sent += static_cast<uint64_t>(sent);
         if (split) {
-            connection.nextWrite = now_ + kSplitGap;
+            connection.faults.nextWrite = now_ + kSplitGap;
             break;
         }
         // One piece per call: the next leaves on the next pass, a moment later.
         if (piece) break;
     }
-    if (connection.flooding && connection.floodLeft == 0 && connection.Pending() == 0) {
+    if (connection.faults.flooding && connection.faults.floodLeft == 0 &&
+        connection.Pending() == 0) {
         Close(connection, "flooded");
     }
     if (connection.outputStart == connection.output.size()) {
@@ -684,7 +689,7 @@ void PbxService::Sweep() {
         std::unique_ptr<Connection> connection = std::move(found->second);
         connections_.erase(found);
         // What is already written may still leave; the rest goes with the connection.
-        if (!connection->abort) Flush(*connection);
+        if (!connection->faults.abort) Flush(*connection);
         connection->socket.Close();
         Log("connection " + std::to_string(connection->id) + " closed: " + connection->closeReason);
         model_.ConnectionClosed(connection->id);

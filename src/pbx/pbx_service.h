@@ -24,6 +24,33 @@
 
 namespace voxtrel::pbx {
 
+// What a connection keeps for the faults injected into its stream.
+struct StreamFaults {
+    // Output that waits for its time: a delayed answer and everything queued after it, in order.
+    struct Late {
+        Clock::time_point due;
+        std::string text;
+    };
+    std::deque<Late> late;
+    size_t lateBytes = 0;
+    // A random close cuts the stream at closeAt; it drops what is still unsent instead of
+    // flushing it.
+    static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+    uint64_t closeAt = kNever;
+    bool abort = false;
+    // An unterminated flood: filler still to send. Nothing else follows it.
+    bool flooding = false;
+    size_t floodLeft = 0;
+    // With split writes, the next piece leaves no earlier.
+    Clock::time_point nextWrite;
+    // The stream up to this byte leaves in pieces of a few bytes (the hostile floods), so that
+    // the peer receives it in many small reads.
+    uint64_t piecesUntil = 0;
+    // With slow reading, the bytes the connection may read now, and when that last grew.
+    double readAllowance = 0;
+    Clock::time_point allowanceTime;
+};
+
 struct Connection {
     explicit Connection(size_t maxMessageBytes) : framer(maxMessageBytes) {}
 
@@ -40,6 +67,8 @@ struct Connection {
     MessageFramer framer;
     std::string output;
     size_t outputStart = 0;  // bytes before it are sent
+    // Bytes handed to the socket so far.
+    uint64_t sent = 0;
     bool authenticated = false;
     std::string user;
     std::set<std::string> extensions;  // taken over by incomingcallhandling
@@ -48,31 +77,7 @@ struct Connection {
     // Set by Close; the connection is removed at the end of the pass.
     bool closing = false;
     std::string closeReason;
-    // A close injected at random drops what is still unsent instead of flushing it.
-    bool abort = false;
-
-    // Output that waits for its time: a delayed answer and everything queued after it, in order.
-    struct Late {
-        Clock::time_point due;
-        std::string text;
-    };
-    std::deque<Late> late;
-    size_t lateBytes = 0;
-    // Bytes handed to the socket so far; a random close cuts the stream at closeAt.
-    static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
-    uint64_t sent = 0;
-    uint64_t closeAt = kNever;
-    // An unterminated flood: filler still to send. Nothing else follows it.
-    bool flooding = false;
-    size_t floodLeft = 0;
-    // With split writes, the next piece leaves no earlier.
-    Clock::time_point nextWrite;
-    // The stream up to this byte leaves in pieces of a few bytes (the hostile floods), so that
-    // the peer receives it in many small reads.
-    uint64_t piecesUntil = 0;
-    // With slow reading, the bytes the connection may read now, and when that last grew.
-    double readAllowance = 0;
-    Clock::time_point allowanceTime;
+    StreamFaults faults;
 
     size_t Pending() const { return output.size() - outputStart; }
 };
@@ -82,6 +87,19 @@ struct StreamChaos {
     uint32_t closePercent = 0;  // chance of a close after each message written or read
     bool splitWrites = false;   // each write hands the socket a random prefix
     uint32_t readRate = 0;      // bytes per second read from each connection; 0: no limit
+};
+
+// Everything the service keeps to inject faults, apart from its protocol and call state.
+struct FaultInjection {
+    explicit FaultInjection(uint64_t seed) : seed(seed), random(seed) {}
+
+    MethodBehaviorTable methods;
+    StreamChaos chaos;
+    // The seed of random, as the chaos command prints it.
+    uint64_t seed;
+    std::mt19937_64 random;
+    // The delay of the answers to the request being handled.
+    std::chrono::milliseconds answerDelay{0};
 };
 
 class PbxService final : private CallModelEvents {
@@ -114,6 +132,17 @@ class PbxService final : private CallModelEvents {
         uint64_t redirected = 0;
         uint64_t acknowledged = 0;
     };
+
+    // A console command, one entry per form of it; the forms of a command follow each other.
+    using Words = std::vector<std::string_view>;
+    struct ConsoleCommand {
+        std::string_view name;
+        std::string_view synopsis;
+        std::string help;
+        bool (PbxService::*run)(std::string_view line, const Words& words, std::string& reply);
+    };
+    // In the order of help's list and of the --help text.
+    static const std::vector<ConsoleCommand>& Commands();
 
     explicit PbxService(const PbxOptions& options);
     ~PbxService();
@@ -174,27 +203,31 @@ class PbxService final : private CallModelEvents {
     void Sweep();
     Connection* Live(ConnectionId id);
 
-    // Console commands.
-    bool Offer(const std::vector<std::string_view>& words, std::string& reply);
-    bool Mail(const std::vector<std::string_view>& words, std::string& reply);
-    bool Status(const std::vector<std::string_view>& words, std::string& reply);
-    bool CloseAll(std::string& reply);
-    bool Chaos(const std::vector<std::string_view>& words, std::string& reply);
-    bool Garbage(const std::vector<std::string_view>& words, std::string& reply);
-    bool Flood(const std::vector<std::string_view>& words, std::string& reply);
-    bool Offers(const std::vector<std::string_view>& words, std::string& reply);
-    bool Counts(const std::vector<std::string_view>& words, std::string& reply);
+    // Console commands: the whole line, its words (the command's name first) and the reply.
+    bool Offer(std::string_view line, const Words& words, std::string& reply);
+    bool Offers(std::string_view line, const Words& words, std::string& reply);
+    bool Mail(std::string_view line, const Words& words, std::string& reply);
+    bool Dtmf(std::string_view line, const Words& words, std::string& reply);
+    bool State(std::string_view line, const Words& words, std::string& reply);
+    bool Fault(std::string_view line, const Words& words, std::string& reply);
+    bool FaultRate(std::string_view line, const Words& words, std::string& reply);
+    bool Delay(std::string_view line, const Words& words, std::string& reply);
+    // mute and unmute.
+    bool Mute(std::string_view line, const Words& words, std::string& reply);
+    bool Chaos(std::string_view line, const Words& words, std::string& reply);
+    bool Garbage(std::string_view line, const Words& words, std::string& reply);
+    bool Flood(std::string_view line, const Words& words, std::string& reply);
     // nest, attributes, cr-flood and crlfcr-flood: one hostile message each.
-    bool Hostile(const std::vector<std::string_view>& words, std::string& reply);
+    bool Hostile(std::string_view line, const Words& words, std::string& reply);
+    bool CloseAll(std::string_view line, const Words& words, std::string& reply);
+    bool Status(std::string_view line, const Words& words, std::string& reply);
+    bool Counts(std::string_view line, const Words& words, std::string& reply);
+    bool Help(std::string_view line, const Words& words, std::string& reply);
     // Queues text that leaves in pieces of a few bytes each.
     void QueueInPieces(Connection& connection, std::string_view text);
-    bool Delay(const std::vector<std::string_view>& words, std::string& reply);
-    bool FaultRate(std::string_view line, const std::vector<std::string_view>& words,
-                   std::string& reply);
     // The connection a command names, or one at random when it names none; null, with the
-    // reply set, when there is none.
-    Connection* Target(const std::vector<std::string_view>& words, const char* usage,
-                       std::string& reply);
+    // reply set to the command's usage or failure, when there is none.
+    Connection* Target(const Words& words, std::string& reply);
     void Log(const std::string& line) const;
     // ", N ms late" while the answers being written are delayed.
     std::string LateNote() const;
@@ -206,10 +239,7 @@ class PbxService final : private CallModelEvents {
     std::map<ConnectionId, std::unique_ptr<Connection>> connections_;
     ConnectionId nextConnectionId_ = 1;
     CallModel model_;
-    MethodBehaviorTable behaviors_;
-    StreamChaos chaos_;
-    uint64_t seed_;
-    std::mt19937_64 random_;
+    FaultInjection faults_;
     Clock::time_point now_;
     std::vector<char> receiveBuffer_;
     std::vector<PollEntry> pollEntries_;
@@ -218,8 +248,6 @@ class PbxService final : private CallModelEvents {
     // request's answer goes first.
     ConnectionId holding_ = 0;
     std::string held_;
-    // The delay of the answers to the request being handled.
-    std::chrono::milliseconds answerDelay_{0};
     Received received_;
 };
 

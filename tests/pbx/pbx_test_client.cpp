@@ -1,17 +1,16 @@
-// The tests' raw client of the simulator.
+// The tests' raw client of the simulator and the fixture's checks.
 #include "pbx_test_client.h"
 
+#include "pbx/method_behavior.h"
 #include "protocol/authenticate.h"
 #include "protocol/call_notifications.h"
 #include "protocol/fault_response.h"
-#include "protocol/subscription.h"
 
 namespace voxtrel::pbx::testing {
 
 std::string Describe(const XmlRpcRequestMethod& request) {
-    const char* name = MethodName(request.methodType);
-    std::string text = std::string(name).substr(std::string_view(name).rfind('.') + 1);
-    text += " " + FormatId(request.GetId());
+    std::string text =
+        std::string(ShortMethodName(request.methodType)) + " " + FormatId(request.GetId());
     if (const auto* state = dynamic_cast<const CallStateChangedMethod*>(&request)) {
         text += " " + std::to_string(state->dataParam->value);
     } else if (const auto* digit = dynamic_cast<const DtmfDigitReceivedMethod*>(&request)) {
@@ -47,35 +46,22 @@ bool PbxTestClient::Acknowledge(const XmlRpcRequestMethod& request) {
     return Send(answer);
 }
 
-bool PbxTestClient::ReceiveSome(uint32_t wait) {
-    char buffer[16 * 1024];
-    if (closed_) return false;
-    int received = socket_.Receive(buffer, sizeof buffer, wait, 0);
-    if (received == kSocketTimedOut) return false;
-    if (received <= 0) {
-        closed_ = true;
-        return false;
-    }
-    receivedBytes += static_cast<size_t>(received);
-    // Whatever the framer's limit says: a flood is counted, not judged, here.
-    framer_.Append(buffer, static_cast<size_t>(received));
-    std::string_view tail(buffer, static_cast<size_t>(received));
-    if (tail.size() < kMessageTerminator.size() ||
-        tail.substr(tail.size() - kMessageTerminator.size()) != kMessageTerminator) {
-        ++partialReceives;
-    }
-    return true;
-}
-
-bool PbxTestClient::Next(std::string& message, uint32_t wait) {
-    while (!framer_.Next(message)) {
-        if (!ReceiveSome(wait)) return false;
-    }
-    return true;
-}
-
 bool PbxTestClient::NextRaw(std::string& message, uint32_t wait) {
-    return Next(message, wait);
+    char buffer[16 * 1024];
+    while (!framer_.Next(message)) {
+        int received = closed_ ? kSocketClosed : socket_.Receive(buffer, sizeof buffer, wait, 0);
+        if (received == kSocketTimedOut) return false;
+        if (received <= 0) {
+            closed_ = true;
+            return false;
+        }
+        receivedBytes += static_cast<size_t>(received);
+        // Whatever the framer's limit says: a flood is counted, not judged, here.
+        framer_.Append(buffer, static_cast<size_t>(received));
+        if (!std::string_view(buffer, static_cast<size_t>(received)).ends_with(kMessageTerminator))
+            ++partialReceives;
+    }
+    return true;
 }
 
 void PbxTestClient::Keep(const std::string& message) {
@@ -93,7 +79,7 @@ void PbxTestClient::Keep(const std::string& message) {
 bool PbxTestClient::NextAnswer(std::string& answer, uint32_t wait) {
     std::string message;
     while (answers_.empty()) {
-        if (!Next(message, wait)) return false;
+        if (!NextRaw(message, wait)) return false;
         Keep(message);
     }
     answer = std::move(answers_.front());
@@ -104,7 +90,7 @@ bool PbxTestClient::NextAnswer(std::string& answer, uint32_t wait) {
 std::unique_ptr<XmlRpcRequestMethod> PbxTestClient::NextRequest(uint32_t wait) {
     std::string message;
     while (requests_.empty()) {
-        if (!Next(message, wait)) return nullptr;
+        if (!NextRaw(message, wait)) return nullptr;
         Keep(message);
     }
     std::unique_ptr<XmlRpcRequestMethod> request = std::move(requests_.front());
@@ -125,18 +111,13 @@ Reply PbxTestClient::ReadReply(const XmlRpcRequestMethod& request, uint32_t wait
     reply.answer = request.ParseResponse(text);
     if (!reply.answer) return reply;
     reply.id = reply.answer->GetId();
-    if (const auto* fault = dynamic_cast<const FaultResponseMethod*>(reply.answer.get())) {
-        reply.fault = true;
-        if (fault->faultStruct) {
-            if (auto* code =
-                    GetMemberAs<XmlRpcValueInt>(*fault->faultStruct, "faultCode", kXmlRpcInt)) {
-                reply.faultCode = code->value;
-            }
-            if (auto* text = GetMemberAs<XmlRpcValueString>(*fault->faultStruct, "faultString",
-                                                            kXmlRpcString)) {
-                reply.faultText = text->value;
-            }
-        }
+    const auto* fault = dynamic_cast<const FaultResponseMethod*>(reply.answer.get());
+    if (fault != nullptr && fault->faultStruct) {
+        const auto& data = *fault->faultStruct;
+        if (auto* code = GetMemberAs<XmlRpcValueInt>(data, "faultCode", kXmlRpcInt))
+            reply.faultCode = code->value;
+        if (auto* text = GetMemberAs<XmlRpcValueString>(data, "faultString", kXmlRpcString))
+            reply.faultText = text->value;
     }
     return reply;
 }
@@ -147,27 +128,46 @@ Reply PbxTestClient::Call(const XmlRpcRequestMethod& request) {
 }
 
 bool PbxTestClient::Authenticate(const std::string& user, const std::string& password) {
-    AuthenticateMethod request;
-    request.SetParams(user, password);
-    Reply reply = Call(request);
+    Reply reply = Call(*Make<AuthenticateMethod>(user, password));
     auto* answer = dynamic_cast<AuthenticateResponseMethod*>(reply.answer.get());
     return answer != nullptr && answer->success->value;
 }
 
 bool PbxTestClient::Sync() {
     // An answer read before would be taken for the sync's own.
-    if (!answers_.empty()) return false;
-    IncomingCallHandlingMethod request;
-    request.SetParams("sync", 0);
-    Reply reply = Call(request);
-    return reply.received && !reply.fault;
+    return answers_.empty() && Plain(Call(*Make<IncomingCallHandlingMethod>("sync", 0)), 0);
 }
 
-bool PbxTestClient::WaitClosed(uint32_t wait) {
+bool PbxTestClient::WaitClosed() {
     std::string message;
-    while (Next(message, wait)) {
+    while (NextRaw(message, kWait)) {
     }
     return closed_;
+}
+
+::testing::AssertionResult Plain(const Reply& reply, uint64_t id) {
+    if (!reply.received) return ::testing::AssertionFailure() << "no answer";
+    if (reply.faultCode != 0 || reply.id != id) {
+        return ::testing::AssertionFailure()
+               << "fault " << reply.faultCode << " " << reply.faultText << ", id " << reply.id;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Fault(const Reply& reply, int32_t code) {
+    if (reply.received && reply.faultCode == code) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "received " << reply.received << ", fault "
+                                         << reply.faultCode << " " << reply.faultText;
+}
+
+void WaitForState(PbxTestClient& client, uint64_t callId, int32_t state) {
+    std::string expected = "callstatechanged " + FormatId(callId) + " " + std::to_string(state);
+    for (int i = 0; i < 10; ++i) {
+        std::string notice = client.NextNotice();
+        if (notice == expected) return;
+        ASSERT_NE(notice, "nothing") << "waiting for " << expected;
+    }
+    FAIL() << "no " << expected;
 }
 
 }  // namespace voxtrel::pbx::testing
