@@ -1,28 +1,138 @@
-"""Scenarios that both black-box suites play, `voxtrel run` (tests/tools/run_test.py) and the
-Python package (test_control.py): a script in the language of `voxtrel run`, the scripted
-service's steps meanwhile (a method name waits for that request, bytes are sent, None closes the
-connection), and the host's records: ("CreateCall", "1234") for a method, ("CallStateChanged",
-"42", 3) for an event, ("timedOut", NAME) for a wait that ran out. An expected text starting
-with "#" is an id: a non-zero decimal text, the same wherever the same "#" text stands."""
+"""What the black-box suites of `voxtrel run` (tests/tools/run_test.py) and of the Python package
+(test_control.py) both play: a scripted call-processing service on a loopback port, and the
+scenarios. A scenario is a script for `voxtrel run`, the service's steps (a method name waits for
+that request, bytes are sent, None closes the connection) and the host's records: ("CreateCall",
+"1234"), ("CallStateChanged", "42", 3), ("timedOut", NAME) for a wait that ran out. An expected
+"#..." text is an id: non-zero decimal, the same wherever the same "#..." text stands."""
 
 import collections
+import contextlib
+import queue
+import re
+import socket
+import socketserver
 import threading
 
-from fake_service import FakeService, fault_answer, notification
+_METHOD = re.compile(rb"<methodName>Services\.CallProcessingService\.([^<]*)</methodName>")
+_STRING = re.compile(rb"<string>(.*?)</string>", re.DOTALL)
+
+
+def _document(root, body):
+    return f'<?xml version="1.0"?>\r\n<{root}>\r\n{body}</{root}>\r\n\r\n'.encode("latin-1")
+
+
+def _params(values):
+    kinds = [{bool: "boolean", int: "int"}.get(type(v), "string") for v in values]
+    return "<params>\r\n" + "".join(
+        f"<param>\r\n<value><{k}>{v if k == 'string' else int(v)}</{k}></value>\r\n</param>\r\n"
+        for k, v in zip(kinds, values)) + "</params>\r\n"
+
+
+def response(*values):
+    return _document("methodResponse", _params(values))
+
+
+def notification(method, *values):
+    return _document("methodCall", f"<methodName>Services.CallProcessingService.{method}"
+                     f"</methodName>\r\n" + _params(values))
+
+
+def fault_answer(code, text):
+    return _document("methodResponse", "<fault>\r\n<value><struct>\r\n" + "".join(
+        f"<member>\r\n<name>{name}</name>\r\n<value><{kind}>{value}</{kind}></value>\r\n"
+        "</member>\r\n" for name, kind, value in (("faultCode", "int", code),
+                                                  ("faultString", "string", text))) +
+        "</struct></value>\r\n</fault>\r\n")
+
+
+def first_string(message):
+    found = _STRING.search(message)
+    return found.group(1) if found else b""
+
+
+class FakeService(socketserver.ThreadingTCPServer):
+    """Answers authenticate with accept; with answer_requests, subscribe with a confirmation and
+    other requests with their first text, a created call then getting a callstatechanged to
+    call_state if set. Answered requests go to requests and, one by one, to next_request."""
+
+    daemon_threads = True
+
+    def __init__(self, accept=True, call_state=None, answer_requests=True):
+        super().__init__(("127.0.0.1", 0), _Connection)
+        self.accept, self.call_state, self.answer_requests = accept, call_state, answer_requests
+        self.port, self.requests, self.unread = self.server_address[1], [], queue.Queue()
+        self.connection, self.lock = None, threading.Lock()
+        threading.Thread(target=self.serve_forever, args=(0.05,), daemon=True).start()
+
+    def __exit__(self, *exc_info):
+        self.stop()
+
+    def stop(self):
+        self.shutdown()
+        self.close_connection()
+        self.server_close()
+
+    def send(self, data):
+        """False without a connection."""
+        with self.lock, contextlib.suppress(AttributeError, OSError):
+            self.connection.sendall(data)
+            return True
+        return False
+
+    def close_connection(self):
+        with self.lock, contextlib.suppress(AttributeError, OSError):
+            self.connection.shutdown(socket.SHUT_RDWR)
+
+    def next_request(self, method=None, timeout=5):
+        """The next answered (method, document), of method when given; None on time-out."""
+        with contextlib.suppress(queue.Empty):
+            while True:
+                request = self.unread.get(timeout=timeout)
+                if method in (None, request[0]):
+                    return request
+
+    def handle(self, message):
+        if not (found := _METHOD.search(message)):
+            return  # the control's answer to a notification
+        method, id_text = found.group(1).decode(), first_string(message).decode("latin-1")
+        if method == "authenticate":
+            self.send(response(self.accept, "hello"))
+        elif self.answer_requests:
+            self.send(response(id_text, True, 0) if method == "subscribe" else response(id_text))
+            if method == "createcall" and self.call_state is not None:
+                self.send(notification("callstatechanged", id_text, self.call_state))
+        # Listed once answered, so that what a reader of requests sends next follows the answer.
+        self.requests.append((method, message))
+        self.unread.put((method, message))
+
+
+class _Connection(socketserver.BaseRequestHandler):
+    def handle(self):
+        with self.server.lock:
+            self.server.connection = self.request
+        pending = b""
+        try:
+            while chunk := self.request.recv(65536):
+                *messages, pending = (pending + chunk).split(b"\r\n\r\n")
+                for message in messages:
+                    self.server.handle(message)
+        except OSError:
+            pass  # reset by the control
+        with self.server.lock:
+            self.server.connection = None
+
 
 Scenario = collections.namedtuple("Scenario", "name script expected service steps wire",
                                   defaults=({}, (), ()))
 CONNECT = "Connect 127.0.0.1 {port} 5 u p\n"
-METHODS = ("Disconnect CreateCall CloseCall TransferCall JoinCalls UnjoinCalls PlayMessage "
-           "EnableDtmfDetection IncomingCallHandling AcceptCall RejectCall ForwardCall "
-           "SubscribeToVoiceMail Unsubscribe").split()
+REFUSED = ["Disconnect", "CreateCall pbx:1 pbx:2", "CloseCall 1", "TransferCall 1 pbx:2",
+           "JoinCalls 1 2", "UnjoinCalls 1 2", "PlayMessage 1 f.wav 1", "EnableDtmfDetection 1 1",
+           "IncomingCallHandling 100 1", "AcceptCall 1 a b", "RejectCall 1",
+           "ForwardCall 1 pbx:2 a b", "SubscribeToVoiceMail 100", "Unsubscribe 1"]
 SCENARIOS = [
-    Scenario("every method refuses before connect",
-             "Disconnect\nCreateCall pbx:1 pbx:2\nCloseCall 1\nTransferCall 1 pbx:2\n"
-             "JoinCalls 1 2\nUnjoinCalls 1 2\nPlayMessage 1 f.wav 1\nEnableDtmfDetection 1 1\n"
-             "IncomingCallHandling 100 1\nAcceptCall 1 a b\nRejectCall 1\n"
-             "ForwardCall 1 pbx:2 a b\nSubscribeToVoiceMail 100\nUnsubscribe 1\n",
-             [(m, "0" if m in ("CreateCall", "SubscribeToVoiceMail") else False) for m in METHODS]),
+    Scenario("every method refuses before connect", "\n".join(REFUSED) + "\n",
+             [(m, "0" if m in ("CreateCall", "SubscribeToVoiceMail") else False)
+              for m in (line.split()[0] for line in REFUSED)]),
     Scenario("refused credentials", "Connect 127.0.0.1 {port} 2 u bad\nCreateCall pbx:1 pbx:2\n",
              [("Connect", False), ("CreateCall", "0")], {"accept": False}),
     # The port is taken as 16 bits. The service echoes the ids that the requests carry.
@@ -77,10 +187,9 @@ SCENARIOS = [
 def play(test, scenario, host):
     """Plays scenario against a fresh service; host(script) runs the script and gives records."""
     with FakeService(**scenario.service) as service:
-        steps = threading.Thread(target=_steps, args=(service, scenario.steps), daemon=True)
-        steps.start()
+        (steps := threading.Thread(target=_steps, args=(service, scenario.steps))).start()
         records = host(scenario.script.format(port=service.port, port16=service.port - 65536))
-        steps.join(10)
+        steps.join(30)
     ids, expected = {}, []
     for record, want in zip(records, scenario.expected):
         expected.append(tuple(ids.setdefault(w, got) if str(w).startswith("#") else w
