@@ -49,6 +49,7 @@ struct FakeSource : NetworkInfoSource {
         {kLan, kMask24, 1}, {kWlan, kMask16, 2}, {kLoopback, kMask8, 3}};
     std::vector<ForwardRow> forward = {
         {0, 0, kLanGateway, 1, kRouteIndirect, 1},
+        {0, 0, kWlanGateway, 2, kRouteIndirect, 5},  // a second default route, costlier
         {Ipv4(192, 168, 1, 0), kMask24, kLan, 1, kRouteDirect, 1},
         {Ipv4(10, 0, 0, 5), kHostMask, kWlanGateway, 2, kRouteIndirect, 1},
         {Ipv4(10, 1, 0, 0), kMask16, kWlan, 2, kRouteDirect, 1},
@@ -71,7 +72,7 @@ TEST_F(RouteWalkTest, ListsRoutesNarrowestFirstWithoutRepeats) {
     source.records.back().name = "LAN alias";
     std::vector<RouteEntry> routes(2);
     std::vector<InterfaceRecord> records(5);
-    ASSERT_EQ(GetRoutingTable(source, routes, &records), 9);
+    ASSERT_EQ(GetRoutingTable(source, routes, &records), 10);
     std::vector<std::tuple<uint32_t, uint32_t, uint32_t, std::string>> got,
         expected = {{kLan, kMask24, Ipv4(192, 168, 1, 0), "LAN"},
                     {kLan, kMask24, Ipv4(192, 168, 1, 0), "LAN alias"},
@@ -82,7 +83,8 @@ TEST_F(RouteWalkTest, ListsRoutesNarrowestFirstWithoutRepeats) {
                     {kWlan, kHostMask, Ipv4(10, 0, 0, 5), "WLAN"},
                     {kWlan, kMask24, Ipv4(10, 0, 0, 0), "WLAN"},
                     {kLan, kMask8, Ipv4(10, 0, 0, 0), "LAN"},
-                    {kLan, 0, 0, "LAN"}};
+                    {kLan, 0, 0, "LAN"},
+                    {kWlan, 0, 0, "WLAN"}};
     for (const RouteEntry& r : routes)
         got.emplace_back(r.localAddress, r.mask, r.destination, r.interfaceName);
     EXPECT_EQ(got, expected);
@@ -111,7 +113,7 @@ TEST_F(RouteWalkTest, ChoosesTheFirstMatchingRouteAndItsInterfaceRecord) {
 
 TEST_F(RouteWalkTest, MissingRoutesAndUnreadableTables) {
     FakeSource source;
-    source.forward.erase(source.forward.begin());  // the default route
+    source.forward.erase(source.forward.begin(), source.forward.begin() + 2);  // default routes
     InterfaceRecord record;
     record.name = "untouched";
     EXPECT_FALSE(GetLocalRoute(source, SocketAddress(Ipv4(8, 8, 8, 8), 0), record));
