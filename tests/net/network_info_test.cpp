@@ -63,9 +63,9 @@ struct FakeSource : NetworkInfoSource {
     };
 };
 
-using RouteWalkTest = testing::SocketLayerTest;
+using NetworkInfoRoutes = testing::SocketLayerTest;
 
-TEST_F(RouteWalkTest, ListsRoutesNarrowestFirstWithoutRepeats) {
+TEST_F(NetworkInfoRoutes, ListsRoutesNarrowestFirstWithoutRepeats) {
     FakeSource source;
     // A direct route lists every record of its address.
     source.records.push_back(source.records[0]);
@@ -92,7 +92,7 @@ TEST_F(RouteWalkTest, ListsRoutesNarrowestFirstWithoutRepeats) {
     EXPECT_TRUE(NothingReported());
 }
 
-TEST_F(RouteWalkTest, ChoosesTheFirstMatchingRouteAndItsInterfaceRecord) {
+TEST_F(NetworkInfoRoutes, ChoosesTheFirstMatchingRouteAndItsInterfaceRecord) {
     const std::tuple<uint32_t, int, uint32_t> cases[] = {{Ipv4(192, 168, 1, 77), 0, kMask24},
                                                          {Ipv4(10, 1, 200, 3), 1, kMask16},
                                                          {kLoopback, 2, kMask8},
@@ -111,7 +111,7 @@ TEST_F(RouteWalkTest, ChoosesTheFirstMatchingRouteAndItsInterfaceRecord) {
     EXPECT_TRUE(NothingReported());
 }
 
-TEST_F(RouteWalkTest, MissingRoutesAndUnreadableTables) {
+TEST_F(NetworkInfoRoutes, MissingRoutesAndUnreadableTables) {
     FakeSource source;
     source.forward.erase(source.forward.begin(), source.forward.begin() + 2);  // default routes
     InterfaceRecord record;
@@ -139,7 +139,7 @@ TEST_F(RouteWalkTest, MissingRoutesAndUnreadableTables) {
     EXPECT_EQ(LastSocketErrorMessage().rfind("GetRoutingTable error", 0), 0u);
 }
 
-TEST(RegistryCards, PairAddressesWithMasksAndRenameKnownRecords) {
+TEST(NetworkInfoRegistryCards, PairAddressesWithMasksAndRenameKnownRecords) {
     // The third address has no mask; the first is known under another name.
     NetworkCard card{{"192.168.5.5", "10.0.0.1", "172.16.0.1"},
                      {"255.255.255.0", "255.0.0.0"},
