@@ -58,7 +58,7 @@ class FakeService(socketserver.ThreadingTCPServer):
     daemon_threads = True
 
     def __init__(self, accept=True, call_state=None, answer_requests=True):
-        super().__init__(("127.0.0.1", 0), _Connection)
+        super().__init__(("127.0.0.1", 0), self._serve)
         self.accept, self.call_state, self.answer_requests = accept, call_state, answer_requests
         self.port, self.requests, self.unread = self.server_address[1], [], queue.Queue()
         self.connection, self.lock = None, threading.Lock()
@@ -91,6 +91,18 @@ class FakeService(socketserver.ThreadingTCPServer):
                 if method in (None, request[0]):
                     return request
 
+    def _serve(self, connection, address, server):
+        with self.lock:
+            self.connection = connection
+        pending = b""
+        with contextlib.suppress(OSError):  # a reset by the control ends the connection too
+            while chunk := connection.recv(65536):
+                *messages, pending = (pending + chunk).split(b"\r\n\r\n")
+                for message in messages:
+                    self.handle(message)
+        with self.lock:
+            self.connection = None
+
     def handle(self, message):
         if not (found := _METHOD.search(message)):
             return  # the control's answer to a notification
@@ -104,22 +116,6 @@ class FakeService(socketserver.ThreadingTCPServer):
         # Listed once answered, so that what a reader of requests sends next follows the answer.
         self.requests.append((method, message))
         self.unread.put((method, message))
-
-
-class _Connection(socketserver.BaseRequestHandler):
-    def handle(self):
-        with self.server.lock:
-            self.server.connection = self.request
-        pending = b""
-        try:
-            while chunk := self.request.recv(65536):
-                *messages, pending = (pending + chunk).split(b"\r\n\r\n")
-                for message in messages:
-                    self.server.handle(message)
-        except OSError:
-            pass  # reset by the control
-        with self.server.lock:
-            self.server.connection = None
 
 
 Scenario = collections.namedtuple("Scenario", "name script expected service steps wire",

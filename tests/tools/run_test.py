@@ -1,8 +1,6 @@
-"""Black-box tests of the voxtrel command: `voxtrel run` plays the shared scenarios
-(tests/python/scenarios.py) and keeps its usage and line rules; `voxtrel netinfo` finds the
-kernel's routes. VOXTREL is the command; VOXTREL_RUN, when set, is the whole command line of
-another scripting host with the same contract (the ActiveX control's host under Wine), which
-the tests of `voxtrel run` then drive instead."""
+"""Black-box tests of the voxtrel command: `voxtrel run` (or, VOXTREL_RUN being set, that whole
+command line: another host with its contract, such as the ActiveX control's under Wine) plays
+tests/python/scenarios.py and keeps its line and usage rules; `voxtrel netinfo` routes."""
 
 import json
 import os
