@@ -22,9 +22,10 @@ def run_script(script, *args):
     """Exit code, records, standard output."""
     result = subprocess.run(RUN + ["--json", *args], input=script.encode("latin-1"),
                             capture_output=True, timeout=60)
-    lines = [json.loads(line.decode("latin-1")) for line in result.stdout.splitlines() if line.startswith(b"{")]
+    fields = [json.loads(line) for line in result.stdout.decode("latin-1").splitlines()
+              if line.startswith("{")]
     return result.returncode, [("error",) if "error" in f else ("timedOut", f["wait"])
-                               if "wait" in f else tuple(f.values()) for f in lines], result.stdout
+                               if "wait" in f else tuple(f.values()) for f in fields], result.stdout
 
 
 def host(script):
