@@ -20,6 +20,9 @@ constexpr Subcommand kSubcommands[] = {
     {"pbx", "pbx [OPTIONS]", "a call-processing service simulator", voxtrel::tools::RunPbx},
     {"demo", "demo", "the simulator and a control walking through every capability",
      voxtrel::tools::RunDemo},
+    {"netinfo", "netinfo [ADDRESS]",
+     "host name, interfaces, routes and the route a connection to ADDRESS takes",
+     voxtrel::tools::RunNetinfo},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -10,5 +10,7 @@ int RunScript(int argc, char** argv);
 int RunPbx(int argc, char** argv);
 // voxtrel demo: the simulator in this process and a control walking every capability.
 int RunDemo(int argc, char** argv);
+// voxtrel netinfo: host name, interfaces, routing table and the route towards an address.
+int RunNetinfo(int argc, char** argv);
 
 }  // namespace voxtrel::tools
