@@ -267,7 +267,7 @@ bool PbxService::Listen(std::string& error) {
     std::string where = DottedHost(address.Address()) + ":" + std::to_string(options_.port);
     if (!listener->CreateSocketEx(kAddressFamilyInet, kSocketStream, kProtocolTcp) ||
         !AllowAddressReuse(listener->Handle()) || !listener->BindEx(address) ||
-        !listener->ListenEx(kListenBacklog) || !listener->ChangeMode(0)) {
+        !listener->ListenEx(kListenBacklog) || !listener->SetBlocking(false)) {
         error = "cannot listen on " + where;
         return false;
     }
@@ -347,7 +347,7 @@ void PbxService::Shutdown() {
 void PbxService::AcceptConnections() {
     for (int i = 0; i < kAcceptsPerPass; ++i) {
         auto connection = std::make_unique<Connection>(options_.maxMessageBytes);
-        if (listener_->Accept(connection->socket) != 1 ||
+        if (listener_->Accept(connection->socket) != SocketStatus::kDone ||
             connection->socket.Handle() == kInvalidSocket) {
             return;
         }
@@ -358,7 +358,7 @@ void PbxService::AcceptConnections() {
             connection->socket.Close();
             continue;
         }
-        connection->socket.ChangeMode(0);
+        connection->socket.SetBlocking(false);
         SetNoDelay(connection->socket.Handle());
         connection->id = nextConnectionId_++;
         connection->allowanceTime = now_;
@@ -375,13 +375,17 @@ void PbxService::Receive(Connection& connection) {
         most = std::clamp(static_cast<size_t>(std::max(connection.readAllowance, 0.0)), size_t{1},
                           most);
     }
-    int received = connection.socket.Receive(receiveBuffer_.data(), static_cast<int>(most), 0, 0);
-    if (received == 0) return;
-    if (received > 0 && chaos_.readRate != 0) connection.readAllowance -= received;
-    if (received < 0) {
-        Close(connection, received == kSocketClosed ? "closed by the peer" : "receive failed");
+    SocketTransfer result =
+        connection.socket.Receive(receiveBuffer_.data(), static_cast<int>(most), 0, 0);
+    int received = result.count;
+    if (result.status == SocketStatus::kWouldBlock || result.status == SocketStatus::kNoSocket)
+        return;
+    if (result.status != SocketStatus::kDone) {
+        bool closed = result.status == SocketStatus::kClosed;
+        Close(connection, closed ? "closed by the peer" : "receive failed");
         return;
     }
+    if (chaos_.readRate != 0) connection.readAllowance -= received;
     if (!connection.framer.Append(receiveBuffer_.data(), static_cast<size_t>(received))) {
         Close(connection,
               "message longer than " + std::to_string(options_.maxMessageBytes) + " bytes");
@@ -643,12 +647,13 @@ void PbxService::Flush(Connection& connection) {
                 {chunk, connection.piecesUntil - connection.sent, kLargestPiece}));
             chunk = std::uniform_int_distribution<size_t>(1, most)(random_);
         }
-        int sent = connection.socket.Send(connection.output.data() + connection.outputStart,
-                                          static_cast<int>(chunk), 0, 0);
-        if (sent <= 0) {
-            if (sent < 0) Close(connection, "send failed");
-            break;
+        SocketTransfer result = connection.socket.Send(
+            connection.output.data() + connection.outputStart, static_cast<int>(chunk), 0, 0);
+        if (result.status == SocketStatus::kFailed || result.status == SocketStatus::kTimedOut) {
+            Close(connection, "send failed");
         }
+        int sent = result.count;
+        if (sent <= 0) break;
         connection.outputStart += static_cast<size_t>(sent);
         connection.sent += static_cast<uint64_t>(sent);
         if (split) {

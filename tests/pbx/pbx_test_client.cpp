@@ -50,8 +50,9 @@ bool PbxTestClient::Acknowledge(const XmlRpcRequestMethod& request) {
 bool PbxTestClient::ReceiveSome(uint32_t wait) {
     char buffer[16 * 1024];
     if (closed_) return false;
-    int received = socket_.Receive(buffer, sizeof buffer, wait, 0);
-    if (received == kSocketTimedOut) return false;
+    SocketTransfer result = socket_.Receive(buffer, sizeof buffer, wait, 0);
+    if (result.status == SocketStatus::kTimedOut) return false;
+    int received = result.count;
     if (received <= 0) {
         closed_ = true;
         return false;

@@ -1,17 +1,20 @@
-// Winsock levels and values of the socket options that the tests set.
+// The socket options that the tests set, with the Winsock levels and values.
 #include <winsock2.h>
 
 #include "socket_test_support.h"
 
 namespace voxtrel::testing {
 
-const int kSocketLevel = SOL_SOCKET;
-const int kSendBufferOption = SO_SNDBUF;
-const int kReceiveBufferOption = SO_RCVBUF;
-
 bool SetAbortiveClose(BsdSocket& socket) {
     linger value{1, 0};
     return socket.SetOption(SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+bool SetSmallBuffers(BsdSocket& socket) {
+    int size = 4096, read = 0;
+    return socket.SetOption(SOL_SOCKET, SO_SNDBUF, &size, sizeof size) &&
+           socket.SetOption(SOL_SOCKET, SO_RCVBUF, &size, sizeof size) &&
+           socket.GetOption(SOL_SOCKET, SO_RCVBUF, &read, sizeof read) && read > 0;
 }
 
 }  // namespace voxtrel::testing
