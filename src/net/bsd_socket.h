@@ -30,6 +30,7 @@ enum class SocketStatus {
 struct SocketTransfer {
     SocketStatus status = SocketStatus::kDone;
     int count = 0;
+    bool operator==(const SocketTransfer&) const = default;
 };
 
 constexpr int kSocketStream = 1;    // SOCK_STREAM

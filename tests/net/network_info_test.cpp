@@ -36,15 +36,13 @@ InterfaceRecord Record(const char* name, uint32_t address, uint32_t mask, uint32
 class FakeSource : public NetworkInfoSource {
   public:
     bool LocalInterfaces(std::vector<InterfaceRecord>& out) override {
-        if (!interfacesReadable)
-            return false;
+        if (!interfacesReadable) return false;
         out.insert(out.end(), records.begin(), records.end());
         return true;
     }
     bool RoutingRows(std::vector<ForwardRow>& outForward,
                      std::vector<AddressRow>& outAddresses) override {
-        if (!routesReadable)
-            return false;
+        if (!routesReadable) return false;
         outForward = forward;
         outAddresses = addresses;
         return true;
@@ -287,8 +285,7 @@ TEST(RegistryCards, PairsAddressesWithMasksAndRenamesKnownRecords) {
 // nothing) is bound by the kernel to the interface it would use.
 bool KernelSource(uint32_t destination, uint32_t& source) {
     BsdSocket probe(false);
-    if (!probe.CreateUDP() || !probe.ConnectEx(SocketAddress(destination, 9)))
-        return false;
+    if (!probe.CreateUDP() || !probe.ConnectEx(SocketAddress(destination, 9))) return false;
     SockAddrIn self;
     probe.GetSelfAddr(self);
     source = self.address;
@@ -298,8 +295,7 @@ bool KernelSource(uint32_t destination, uint32_t& source) {
 TEST(LiveRoute, DefaultGatewayNetworkResolvesToTheKernelsInterface) {
     const uint32_t outside = Ipv4(198, 51, 100, 7);
     uint32_t kernelOutside = 0;
-    if (!KernelSource(outside, kernelOutside))
-        GTEST_SKIP() << "this machine has no default route";
+    if (!KernelSource(outside, kernelOutside)) GTEST_SKIP() << "this machine has no default route";
     BsdSocket loud(true);
 
     InterfaceRecord viaDefault;

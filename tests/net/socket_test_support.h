@@ -13,10 +13,8 @@
 
 namespace voxtrel::testing {
 
-// SO_LINGER on with 0 seconds: Close then resets the connection instead of closing it.
+// SO_LINGER on with 0 seconds, read back: Close then resets the connection instead of closing it.
 bool SetAbortiveClose(BsdSocket& socket);
-// Send and receive buffers of 4 KiB, read back through GetOption, so that little fills them.
-bool SetSmallBuffers(BsdSocket& socket);
 
 inline SocketAddress Loopback(uint16_t port = 0) {
     return SocketAddress(Ipv4(127, 0, 0, 1), port);
@@ -37,17 +35,12 @@ class SocketLayerTest : public ::testing::Test {
     static bool NothingReported() { return LastSocketErrorMessage() == "Test start error"; }
 };
 
-// Repeats a non-blocking call while it would block, for about five seconds.
-inline SocketStatus StatusOf(SocketStatus status) {
-    return status;
-}
-inline SocketStatus StatusOf(const SocketTransfer& transfer) {
-    return transfer.status;
-}
+// Repeats a non-blocking Accept or transfer while it would block, for about five seconds.
 template <typename Call>
 auto Soon(Call call) {
     auto result = call();
-    for (int i = 0; i < 500 && StatusOf(result) == SocketStatus::kWouldBlock; ++i) {
+    auto status = [](auto r) { return SocketTransfer(r).status; };
+    for (int i = 0; i < 500 && status(result) == SocketStatus::kWouldBlock; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         result = call();
     }

@@ -4,11 +4,9 @@
 #include <sys/select.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <vector>
 
-#include "net/bsd_socket.h"
 #include "net/posix/kernel_routes.h"
 #include "open_descriptors.h"
 #include "socket_test_support.h"
@@ -19,16 +17,14 @@ namespace {
 using testing::Loopback;
 
 TEST(SocketDescriptors, NoneLeftAfterFailuresAcceptCloseAndDestruction) {
-    SetShowSocketErrors(false);
     int before = testing::OpenDescriptors();
     {
-        BsdSocket server(false), taken(false), refused(false), blocking(false), client(false),
-            connection(false);
-        ASSERT_TRUE(server.CreateTCP(true, Loopback()));
-        EXPECT_FALSE(taken.CreateTCP(true, Loopback(server.GetSelfPort())));  // bind fails
-        ASSERT_TRUE(client.CreateTCP(true, Loopback()));
+        BsdSocket server, taken, refused, blocking, client, connection;
+        SetShowSocketErrors(false);
+        ASSERT_TRUE(server.CreateTCP(true, Loopback()) && client.CreateTCP(true, Loopback()));
         uint16_t closedPort = client.GetSelfPort();
         ASSERT_TRUE(client.Close());
+        EXPECT_FALSE(taken.CreateTCP(true, Loopback(server.GetSelfPort())));  // bind fails
         EXPECT_FALSE(refused.CreateTCP(false, Loopback(closedPort)));
         ASSERT_TRUE(blocking.CreateSocketEx(kAddressFamilyInet, kSocketStream, kProtocolTcp));
         EXPECT_FALSE(blocking.ConnectEx(Loopback(closedPort)));
@@ -40,16 +36,15 @@ TEST(SocketDescriptors, NoneLeftAfterFailuresAcceptCloseAndDestruction) {
 }
 
 TEST(HighDescriptor, TimeOutWaitsWorkAboveFdSetSize) {
-    constexpr int kHigh = FD_SETSIZE + 76;
+    constexpr rlim_t kHigh = FD_SETSIZE + 76;
     rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    if (limit.rlim_cur < kHigh + 8 && limit.rlim_max >= kHigh + 64) {
-        limit.rlim_cur = kHigh + 64;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < kHigh + 8) {
+        limit.rlim_cur = std::min(limit.rlim_max, kHigh + 64);
         setrlimit(RLIMIT_NOFILE, &limit);
     }
-    // Fills every free descriptor below kHigh, so that the next socket gets one above.
-    std::vector<int> held;
-    for (int fd = dup(STDIN_FILENO); fd >= 0 && fd < kHigh; fd = dup(STDIN_FILENO))
+    std::vector<int> held;  // every free descriptor below kHigh, so that the socket gets one above
+    for (int fd = dup(STDIN_FILENO); fd >= 0 && fd < static_cast<int>(kHigh);
+         fd = dup(STDIN_FILENO))
         held.push_back(fd);
     SocketAddress local = Loopback();
     BsdSocket socket(false);
@@ -57,7 +52,6 @@ TEST(HighDescriptor, TimeOutWaitsWorkAboveFdSetSize) {
     for (int fd : held)
         close(fd);
     if (!made || socket.Handle() < FD_SETSIZE) GTEST_SKIP() << "no descriptor above FD_SETSIZE";
-
     char byte = 7;
     EXPECT_EQ(socket.Receive(&byte, 1, 3601, 0).status, SocketStatus::kTimedOut);
     EXPECT_EQ(socket.SendDatagram(&byte, 1, &socket.SelfAddr(), 5, 0).count, 1);
@@ -67,37 +61,30 @@ TEST(HighDescriptor, TimeOutWaitsWorkAboveFdSetSize) {
 }
 
 TEST(KernelRoutes, ReadsRowsInNetworkOrder) {
-    const std::string text =
+    std::vector<KernelRoute> routes, none;
+    ASSERT_TRUE(ParseKernelRoutes(
         "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
         "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
-        "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n\n";
-    std::vector<KernelRoute> routes;
-    ASSERT_TRUE(ParseKernelRoutes(text, routes));
+        "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n\n",
+        routes));
     ASSERT_EQ(routes.size(), 2u);
     EXPECT_EQ(routes[0].device, "eth0");
     EXPECT_EQ(routes[0].gateway, Ipv4(192, 0, 2, 1));
-    EXPECT_EQ(routes[0].flags, 3u);
-    EXPECT_EQ(routes[0].metric, 100u);
+    EXPECT_TRUE(routes[0].flags == 3 && routes[0].metric == 100);
     EXPECT_EQ(routes[1].destination, Ipv4(192, 0, 2, 0));
     EXPECT_EQ(routes[1].mask, Ipv4(255, 255, 255, 0));
-    std::vector<KernelRoute> none;
-    EXPECT_FALSE(ParseKernelRoutes("not a routing table\n", none));
-    EXPECT_TRUE(none.empty());
+    EXPECT_FALSE(ParseKernelRoutes("not a routing table\n", none) || !none.empty());
 }
 
 TEST(LinuxInterfaces, LoopbackIsListedAndRouted) {
     std::vector<InterfaceRecord> records;
-    std::string host;
-    ASSERT_GT(BsdSocket::GetLocalHostEx(records, &host), 0);
-    const InterfaceRecord* loopback = nullptr;
+    InterfaceRecord route, loopback;
+    ASSERT_GT(BsdSocket::GetLocalHostEx(records), 0);
     for (const InterfaceRecord& record : records)
-        if (record.address.Address() == Ipv4(127, 0, 0, 1)) loopback = &record;
-    ASSERT_NE(loopback, nullptr);
-    EXPECT_EQ(loopback->mask, Ipv4(255, 0, 0, 0));
-    EXPECT_TRUE(loopback->enabled);
-    InterfaceRecord route;
+        if (record.address.Address() == Ipv4(127, 0, 0, 1)) loopback = record;
+    EXPECT_TRUE(loopback.mask == Ipv4(255, 0, 0, 0) && loopback.enabled && !loopback.name.empty());
     ASSERT_TRUE(BsdSocket::GetLocalRoute(Loopback(), route));
-    EXPECT_EQ(route.name, loopback->name);
+    EXPECT_EQ(route.name, loopback.name);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The socket options that the tests set, with the POSIX levels and values.
+// The socket option that the tests set, with the POSIX level and value.
 #include <sys/socket.h>
 
 #include "socket_test_support.h"
@@ -6,15 +6,9 @@
 namespace voxtrel::testing {
 
 bool SetAbortiveClose(BsdSocket& socket) {
-    linger value{1, 0};
-    return socket.SetOption(SOL_SOCKET, SO_LINGER, &value, sizeof value);
-}
-
-bool SetSmallBuffers(BsdSocket& socket) {
-    int size = 4096, read = 0;
-    return socket.SetOption(SOL_SOCKET, SO_SNDBUF, &size, sizeof size) &&
-           socket.SetOption(SOL_SOCKET, SO_RCVBUF, &size, sizeof size) &&
-           socket.GetOption(SOL_SOCKET, SO_RCVBUF, &read, sizeof read) && read > 0;
+    linger value{1, 0}, read{0, 1};
+    return socket.SetOption(SOL_SOCKET, SO_LINGER, &value, sizeof value) &&
+           socket.GetOption(SOL_SOCKET, SO_LINGER, &read, sizeof read) && read.l_onoff != 0;
 }
 
 }  // namespace voxtrel::testing

@@ -1,26 +1,19 @@
-// A session gives back every descriptor it took: its wake-up socket and its connection, whether
-// the connection was made or refused.
-#include <gtest/gtest.h>
-
+// A session gives back every descriptor it took, after a connection that was made and after one
+// that was refused.
 #include "../../net/posix/open_descriptors.h"
 #include "../recording_session.h"
 
-namespace voxtrel {
+namespace voxtrel::testing {
 namespace {
-
-using namespace voxtrel::testing;
 
 TEST(SessionDescriptors, NoneLeftAfterAConnectedOrRefusedSession) {
     int before = OpenDescriptors();
     { Connected c; }
     EXPECT_EQ(OpenDescriptors(), before);
     uint16_t port = FakePeer().Port();  // no listener there any more
-    {
-        RecordingSession session;
-        EXPECT_FALSE(session.Connect("127.0.0.1", port, 5, "user", "secret"));
-    }
+    EXPECT_FALSE(RecordingSession().Connect("127.0.0.1", port, 5, "user", "secret"));
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace
-}  // namespace voxtrel
+}  // namespace voxtrel::testing
