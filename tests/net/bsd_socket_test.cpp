@@ -183,7 +183,8 @@ TEST_F(BsdSocketTest, HostNamesAndAddresses) {
     ASSERT_TRUE(BsdSocket::GetHostByName("127.0.0.1", address));
     EXPECT_EQ(address.Address(), Ipv4(127, 0, 0, 1));
     EXPECT_TRUE(BsdSocket::GetHostByAddr(address, name) && !name.empty());
-    EXPECT_EQ(BsdSocket::GetLocalHost(locals, &host), static_cast<int>(locals.size()));
+    int count = BsdSocket::GetLocalHost(locals, &host);
+    EXPECT_EQ(count, static_cast<int>(locals.size()));
     server_.SelfAddr(&selfName);
     EXPECT_TRUE(selfName == host && NothingReported());
     SetShowSocketErrors(false);
