@@ -53,8 +53,9 @@ class BsdSocket {
     // kDone with client holding the new connection, kWouldBlock when nothing is pending
     // (non-blocking), kInterrupted (blocking), kNoSocket or kFailed.
     SocketStatus Accept(BsdSocket& client);
-    // Blocking sockets wait up to timeout first (kTimedOut); a lost connection gives kClosed
-    // only to a non-blocking receive, a blocking one reports it as kFailed.
+    // Blocking sockets wait up to timeout first (kTimedOut). Receive gives kClosed when the peer
+    // closed in order, and for a lost connection only without blocking: a blocking receive
+    // reports a lost connection as kFailed.
     SocketTransfer Send(const void* buffer, int length, uint32_t timeout, int flags);
     SocketTransfer Receive(void* buffer, int length, uint32_t timeout, int flags);
     // Stops at the first Send that transfers nothing and returns the total sent until then.
@@ -72,6 +73,7 @@ class BsdSocket {
     // In non-blocking mode a connection still under way counts as success.
     bool ConnectEx(const SocketAddress& address);
     bool Close();
+    // Sockets start blocking, and Close makes them blocking again.
     bool SetBlocking(bool blocking);
     // The name outputs are left empty when no name is found.
     const SocketAddress& PeerAddr(std::string* hostName = nullptr);

@@ -1,6 +1,6 @@
 // BsdSocket over loopback: TCP in blocking and non-blocking use, datagrams, time-outs, the
 // results of closed, reset and full connections, failures and their reports, the socket's life.
-#include <string>
+#include <tuple>
 #include <vector>
 
 #include "socket_test_support.h"
@@ -29,12 +29,11 @@ TEST_F(BsdSocketTest, BlockingTcpCarriesDataAndReportsOrderlyClose) {
     ASSERT_NO_FATAL_FAILURE(Connect(client, connection));
     EXPECT_EQ(client.SelfAddr().Address(), Ipv4(127, 0, 0, 1));
     std::string name, fetchedName;
+    SocketAddress fetched;
     EXPECT_EQ(connection.PeerAddr(&name).Port(), client.GetSelfPort());
     EXPECT_EQ(connection.GetSelfPort(), server_.GetSelfPort());
-    SocketAddress fetched;
     ASSERT_TRUE(client.GetPeerAddr(fetched, &fetchedName));
     EXPECT_TRUE(fetched.Port() == server_.GetSelfPort() && fetchedName == name);
-
     std::vector<char> sent(16000), received(16000);
     for (size_t i = 0; i < sent.size(); ++i)
         sent[i] = static_cast<char>(i * 7 + 3);
@@ -51,7 +50,6 @@ TEST_F(BsdSocketTest, NonBlockingConnectAcceptAndTransfers) {
     BsdSocket client, connection, occupied;
     ASSERT_TRUE(server_.CreateTCP(true, Loopback()) && server_.SetBlocking(false));
     EXPECT_EQ(server_.Accept(connection), S::kWouldBlock);
-    EXPECT_EQ(connection.Handle(), kInvalidSocket);
     ASSERT_TRUE(client.CreateSocketEx(kAddressFamilyInet, kSocketStream, kProtocolTcp));
     ASSERT_TRUE(client.SetBlocking(false) && !client.Blocking());
     EXPECT_TRUE(client.ConnectEx(Loopback(server_.GetSelfPort())));  // under way
@@ -60,7 +58,6 @@ TEST_F(BsdSocketTest, NonBlockingConnectAcceptAndTransfers) {
     EXPECT_EQ(client.Send("ping", 4, 5, 0), (T{S::kDone, 4}));
     EXPECT_EQ(connection.Receive(text_, 4, 5, 0), (T{S::kDone, 4}));
     EXPECT_STREQ(text_, "ping");
-
     // Without blocking, nothing to read and no room to write are no failures.
     ASSERT_TRUE(client.SetBlocking(false));
     EXPECT_EQ(client.Receive(text_, 4, 5, 0), (T{S::kWouldBlock, 0}));
@@ -72,7 +69,6 @@ TEST_F(BsdSocketTest, NonBlockingConnectAcceptAndTransfers) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(result, (T{S::kWouldBlock, 0}));
     EXPECT_TRUE(NothingReported());
-
     ASSERT_TRUE(occupied.CreateUDP());
     EXPECT_EQ(server_.Accept(occupied), S::kFailed);
     EXPECT_TRUE(StartsWith(server_.ErrorMessage(), "Not empty socket for Accept error"));
@@ -88,7 +84,6 @@ TEST_F(BsdSocketTest, ResetIsClosedWhenNonBlockingAndAReportedFailureWhenBlockin
     EXPECT_EQ(Soon([&] { return client.Receive(text_, 1, 0, 0); }), (T{S::kClosed, 0}));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(NothingReported());
-
     ASSERT_TRUE(client2.CreateTCP(false, Loopback(server_.GetSelfPort())));
     ASSERT_EQ(Soon([&] { return server_.Accept(connection2); }), S::kDone);
     ASSERT_TRUE(SetAbortiveClose(connection2) && connection2.Close());
@@ -122,7 +117,6 @@ TEST_F(BsdSocketTest, DatagramsAndTimeOuts) {
     EXPECT_EQ(first.ReceiveDatagram(text_, 1, nullptr, 0, 0).status, S::kTimedOut);
     ASSERT_TRUE(first.SetBlocking(false));
     EXPECT_EQ(first.Receive(text_, 1, kNoTimeLimit, 0).status, S::kWouldBlock);
-
     // The session's wake-up socket: non-blocking and connected to itself.
     ASSERT_TRUE(second.SetBlocking(false) && second.ConnectEx(second.SelfAddr()));
     EXPECT_EQ(second.Send("w", 1, 0, 0), (T{S::kDone, 1}));
@@ -154,18 +148,14 @@ TEST_F(BsdSocketTest, FailedCallsReportThePlatformErrorAndLeaveTheSocketEmpty) {
     uint16_t closedPort = gone.GetSelfPort();  // no listener: refused
     ASSERT_TRUE(gone.Close());
     ASSERT_TRUE(blocking.CreateSocketEx(kAddressFamilyInet, kSocketStream, kProtocolTcp));
-    struct {
-        BsdSocket& socket;
-        bool created;
-        std::string module;
-    } cases[] = {{second, second.CreateTCP(true, Loopback(server_.GetSelfPort())), "Bind"},
-                 {client, client.CreateTCP(false, Loopback(closedPort)), "Connect"},
-                 {blocking, blocking.ConnectEx(Loopback(closedPort)), "ConnectEx"}};
-    for (const auto& c : cases) {
-        EXPECT_FALSE(c.created || c.socket.ErrorCode() == 0) << c.module;
-        EXPECT_EQ(c.socket.ErrorMessage(),
-                  c.module + " error #" + std::to_string(c.socket.ErrorCode()));
-        EXPECT_EQ(c.socket.Handle(), kInvalidSocket) << c.module;
+    std::tuple<BsdSocket&, bool, std::string> cases[] = {
+        {second, second.CreateTCP(true, Loopback(server_.GetSelfPort())), "Bind"},
+        {client, client.CreateTCP(false, Loopback(closedPort)), "Connect"},
+        {blocking, blocking.ConnectEx(Loopback(closedPort)), "ConnectEx"}};
+    for (const auto& [socket, created, module] : cases) {
+        EXPECT_FALSE(created || socket.ErrorCode() == 0) << module;
+        EXPECT_EQ(socket.ErrorMessage(), module + " error #" + std::to_string(socket.ErrorCode()));
+        EXPECT_EQ(socket.Handle(), kInvalidSocket) << module;
     }
     EXPECT_EQ(LastSocketErrorMessage(), blocking.ErrorMessage());
     // The free port serves as a client's fixed local port.

@@ -1,7 +1,5 @@
-// The socket layer's reporter (texts, de-duplication, the show-errors rule), the time-out
-// conversion and the empty address.
-#include <string>
-
+// The socket layer's reporter (texts, de-duplication, the show-errors rule) and the time-out
+// conversion.
 #include "net/socket_timeout.h"
 #include "socket_test_support.h"
 
@@ -53,14 +51,6 @@ TEST(SocketTimeout, ConvertsSecondsMicrosecondsAndNoLimit) {
     EXPECT_EQ(wait(3601), "0 0 3601");
     EXPECT_EQ(wait(kNoTimeLimit - 1), "0 0 4294967294");
     EXPECT_EQ(wait(kNoTimeLimit), "1 0 0");
-}
-
-TEST(SocketAddressRecord, EmptyOnlyWithoutAddressAndPort) {
-    SocketAddress address(Ipv4(192, 168, 1, 20), 8080);
-    EXPECT_FALSE(address.IsEmpty() || SocketAddress(0, 1).IsEmpty() ||
-                 SocketAddress(Ipv4(10, 0, 0, 1), 0).IsEmpty());
-    address.Reset();
-    EXPECT_TRUE(address.IsEmpty() && address.In().family == kAddressFamilyInet);
 }
 
 }  // namespace

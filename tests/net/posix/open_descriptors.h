@@ -4,8 +4,6 @@
 
 #include <dirent.h>
 
-namespace voxtrel::testing {
-
 // Not counted: ".", ".." and the descriptor that reads the list.
 inline int OpenDescriptors() {
     DIR* list = opendir("/proc/self/fd");
@@ -15,5 +13,3 @@ inline int OpenDescriptors() {
     if (list != nullptr) closedir(list);
     return count;
 }
-
-}  // namespace voxtrel::testing

@@ -1,5 +1,6 @@
-// A session gives back every descriptor it took, after a connection that was made and after one
-// that was refused.
+// A session gives back every descriptor it took, after a connection made and after one refused.
+#include <gtest/gtest.h>
+
 #include "../../net/posix/open_descriptors.h"
 #include "../recording_session.h"
 
