@@ -19,7 +19,7 @@ using testing::Loopback;
 TEST(SocketDescriptors, NoneLeftAfterFailuresAcceptCloseAndDestruction) {
     int before = OpenDescriptors();
     {
-        BsdSocket server, taken, refused, blocking, client, connection;
+        BsdSocket server, taken, refused, blocking, client, connection, datagram;
         SetShowSocketErrors(false);
         ASSERT_TRUE(server.CreateTCP(true, Loopback()) && client.CreateTCP(true, Loopback()));
         uint16_t closedPort = client.GetSelfPort();  // closed again: nothing listens there
@@ -28,6 +28,7 @@ TEST(SocketDescriptors, NoneLeftAfterFailuresAcceptCloseAndDestruction) {
         EXPECT_FALSE(refused.CreateTCP(false, Loopback(closedPort)));
         ASSERT_TRUE(blocking.CreateSocketEx(kAddressFamilyInet, kSocketStream, kProtocolTcp));
         EXPECT_FALSE(blocking.ConnectEx(Loopback(closedPort)));
+        EXPECT_FALSE(datagram.CreateUDP() && datagram.ListenEx(5));  // no listening for UDP
         ASSERT_TRUE(client.CreateTCP(false, Loopback(server.GetSelfPort())));
         ASSERT_EQ(server.Accept(connection), SocketStatus::kDone);
         EXPECT_EQ(OpenDescriptors(), before + 3);
