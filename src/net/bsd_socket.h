@@ -98,7 +98,7 @@ class BsdSocket {
     int ErrorCode() const { return error_.Code(); }
     std::string ErrorMessage() const { return error_.Message(); }
 
-    // Family 2, port 0 and the first address of name; cleared to zero on failure.
+    // Family kAddressFamilyInet, port 0 and the first address of name; cleared to zero on failure.
     static bool GetHostByName(const char* name, SocketAddress& address);
     // The host name of the record's address; false, name empty, when there is none.
     static bool GetHostByAddr(const SocketAddress& address, std::string& name);
