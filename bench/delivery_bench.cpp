@@ -86,12 +86,12 @@ Result Delivery(int count, bool paced) {
     std::atomic<bool> stop{false};
     std::thread service([&] {
         BsdSocket connection(false);
-        if (listener.Accept(connection) != 1) return;
+        if (listener.Accept(connection) != SocketStatus::kDone) return;
         MessageFramer framer;
         char chunk[65536];
         std::string message;
         while (!framer.Next(message)) {
-            int got = connection.Receive(chunk, sizeof chunk, 5, 0);
+            int got = connection.Receive(chunk, sizeof chunk, 5, 0).count;
             if (got <= 0) return;
             framer.Append(chunk, static_cast<size_t>(got));
         }

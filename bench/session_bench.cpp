@@ -107,13 +107,13 @@ double PlainStream(int count) {
     std::string ack = Ack();
     std::thread sender([&] {
         BsdSocket connection(false);
-        if (listener.socket.Accept(connection) != 1) return;
+        if (listener.socket.Accept(connection) != SocketStatus::kDone) return;
         std::thread drain([&] {
             char chunk[65536];
             long got = 0;
             long expected = static_cast<long>(ack.size()) * count;
             while (got < expected) {
-                int n = connection.Receive(chunk, sizeof chunk, 10, 0);
+                int n = connection.Receive(chunk, sizeof chunk, 10, 0).count;
                 if (n <= 0) break;
                 got += n;
             }
@@ -131,7 +131,7 @@ double PlainStream(int count) {
     int handled = 0;
     auto start = Clock::now();
     while (handled < count) {
-        int n = client.Receive(chunk, sizeof chunk, 10, 0);
+        int n = client.Receive(chunk, sizeof chunk, 10, 0).count;
         if (n <= 0) break;
         framer.Append(chunk, static_cast<size_t>(n));
         while (framer.Next(message)) {
@@ -151,12 +151,12 @@ double SessionStream(int count) {
     std::string notice = Notice();
     std::thread service([&] {
         BsdSocket connection(false);
-        if (listener.socket.Accept(connection) != 1) return;
+        if (listener.socket.Accept(connection) != SocketStatus::kDone) return;
         MessageFramer framer;
         char chunk[65536];
         std::string message;
         while (!framer.Next(message)) {
-            int n = connection.Receive(chunk, sizeof chunk, 10, 0);
+            int n = connection.Receive(chunk, sizeof chunk, 10, 0).count;
             if (n <= 0) return;
             framer.Append(chunk, static_cast<size_t>(n));
         }
@@ -168,7 +168,7 @@ double SessionStream(int count) {
         std::thread drain([&] {
             long got = 0;
             while (got < count) {
-                int n = connection.Receive(chunk, sizeof chunk, 10, 0);
+                int n = connection.Receive(chunk, sizeof chunk, 10, 0).count;
                 if (n <= 0) break;
                 framer.Append(chunk, static_cast<size_t>(n));
                 while (framer.Next(message))
@@ -198,14 +198,15 @@ std::vector<double> PlainPingPong(int rounds, size_t requestSize, size_t answerS
     Listener listener;
     std::thread server([&] {
         BsdSocket connection(false);
-        if (listener.socket.Accept(connection) != 1) return;
+        if (listener.socket.Accept(connection) != SocketStatus::kDone) return;
         std::string answer(answerSize, 'a');
         std::vector<char> buffer(requestSize);
         for (int i = 0; i < rounds; ++i) {
             size_t got = 0;
             while (got < requestSize) {
                 int n =
-                    connection.Receive(buffer.data(), static_cast<int>(requestSize - got), 10, 0);
+                    connection.Receive(buffer.data(), static_cast<int>(requestSize - got), 10, 0)
+                        .count;
                 if (n <= 0) return;
                 got += static_cast<size_t>(n);
             }
@@ -224,7 +225,7 @@ std::vector<double> PlainPingPong(int rounds, size_t requestSize, size_t answerS
         client.SendAll(request.data(), static_cast<int>(request.size()), 10);
         size_t got = 0;
         while (got < answerSize) {
-            int n = client.Receive(buffer.data(), static_cast<int>(answerSize - got), 10, 0);
+            int n = client.Receive(buffer.data(), static_cast<int>(answerSize - got), 10, 0).count;
             if (n <= 0) break;
             got += static_cast<size_t>(n);
         }

@@ -28,7 +28,7 @@ bool BsdSocket::CreateTCP(bool server, const SocketAddress& address, uint16_t lo
         localAddress_ = address;
         if (!BindLocal("Bind")) return false;
         if (platform::Listen(handle_, kListenBacklog) != 0) {
-            ReportSocketError("Listen", true);
+            Report("Listen", true);
             Close();
             return false;
         }
@@ -38,7 +38,7 @@ bool BsdSocket::CreateTCP(bool server, const SocketAddress& address, uint16_t lo
             if (local == 0) {
                 InterfaceRecord route;
                 if (!GetLocalRoute(address, route)) {
-                    ReportSocketError("Resolve route to server", true);
+                    Report("Resolve route to server", true);
                     Close();
                     return false;
                 }
@@ -50,7 +50,7 @@ bool BsdSocket::CreateTCP(bool server, const SocketAddress& address, uint16_t lo
         peerAddress_ = address;
         if (platform::Connect(handle_, peerAddress_.Buffer(), SocketAddress::kPlatformLength) !=
             0) {
-            ReportSocketError("Connect", true);
+            Report("Connect", true);
             Close();
             return false;
         }
@@ -59,47 +59,49 @@ bool BsdSocket::CreateTCP(bool server, const SocketAddress& address, uint16_t lo
     return true;
 }
 
-int BsdSocket::Accept(BsdSocket& client) {
+SocketStatus BsdSocket::Accept(BsdSocket& client) {
     if (!HasSocket()) {
-        ReportSocketError("Server not created", true);
-        return kSocketFailed;
+        Report("Server not created", true);
+        return SocketStatus::kNoSocket;
     }
     if (client.HasSocket()) {
-        ReportSocketError("Not empty socket for Accept", true);
-        return kSocketFailed;
+        Report("Not empty socket for Accept", true);
+        return SocketStatus::kFailed;
     }
     int length = SocketAddress::kPlatformLength;
     SocketHandle accepted = platform::Accept(handle_, client.peerAddress_.Buffer(), &length);
+    SocketStatus status = SocketStatus::kDone;
     if (accepted == kInvalidSocket) {
         int error = platform::LastError();
-        SetLastSocketErrorCode(error);
-        if (mode_ != kBlockingMode) {
-            if (platform::IsWouldBlock(error)) return kSocketClosed;
-            ReportSocketError("Accept", false);
-            return kSocketFailed;
+        NoteError(error);
+        if (!blocking_) {
+            if (platform::IsWouldBlock(error)) return SocketStatus::kWouldBlock;
+            Report("Accept", false);
+            return SocketStatus::kFailed;
         }
         // An interrupted wait is not a failure of the server; the client stays empty.
         if (!platform::IsInterrupted(error)) {
-            ReportSocketError("Accept", false);
-            return kSocketFailed;
+            Report("Accept", false);
+            return SocketStatus::kFailed;
         }
+        status = SocketStatus::kInterrupted;
     } else {
         client.handle_ = accepted;
     }
     client.type_ = type_;
     client.protocol_ = protocol_;
     client.localAddress_ = localAddress_;
-    return 1;
+    return status;
 }
 
-int BsdSocket::Send(const void* buffer, int length, uint32_t timeout, int flags) {
-    int stop = 0;
+SocketTransfer BsdSocket::Send(const void* buffer, int length, uint32_t timeout, int flags) {
+    SocketTransfer stop;
     if (!ReadyToTransfer(true, timeout, stop)) return stop;
     return SendResult(platform::Send(handle_, buffer, length, flags), "Send");
 }
 
-int BsdSocket::Receive(void* buffer, int length, uint32_t timeout, int flags) {
-    int stop = 0;
+SocketTransfer BsdSocket::Receive(void* buffer, int length, uint32_t timeout, int flags) {
+    SocketTransfer stop;
     if (!ReadyToTransfer(false, timeout, stop)) return stop;
     return ReceiveResult(platform::Receive(handle_, buffer, length, flags), length, flags,
                          "Receive");
@@ -109,9 +111,9 @@ int BsdSocket::SendAll(const void* buffer, int length, uint32_t timeout) {
     const char* bytes = static_cast<const char*>(buffer);
     int total = 0;
     while (total < length) {
-        int sent = Send(bytes + total, length - total, timeout, 0);
-        if (sent <= 0) break;
-        total += sent;
+        SocketTransfer sent = Send(bytes + total, length - total, timeout, 0);
+        if (sent.status != SocketStatus::kDone || sent.count == 0) break;
+        total += sent.count;
     }
     return total;
 }
@@ -127,9 +129,10 @@ void BsdSocket::SetPeerAddr(const SockAddrIn& address) {
     peerAddress_.Assign(address);
 }
 
-int BsdSocket::SendDatagram(const void* buffer, int length, const SocketAddress* destination,
-                            uint32_t timeout, int flags) {
-    int stop = 0;
+SocketTransfer BsdSocket::SendDatagram(const void* buffer, int length,
+                                       const SocketAddress* destination, uint32_t timeout,
+                                       int flags) {
+    SocketTransfer stop;
     if (!ReadyToTransfer(true, timeout, stop)) return stop;
     const SocketAddress& to = destination != nullptr ? *destination : peerAddress_;
     int sent = platform::SendTo(handle_, buffer, length, flags, to.Buffer(),
@@ -137,9 +140,9 @@ int BsdSocket::SendDatagram(const void* buffer, int length, const SocketAddress*
     return SendResult(sent, "SendDatagram");
 }
 
-int BsdSocket::ReceiveDatagram(void* buffer, int length, SocketAddress* source, uint32_t timeout,
-                               int flags) {
-    int stop = 0;
+SocketTransfer BsdSocket::ReceiveDatagram(void* buffer, int length, SocketAddress* source,
+                                          uint32_t timeout, int flags) {
+    SocketTransfer stop;
     if (!ReadyToTransfer(false, timeout, stop)) return stop;
     SocketAddress unused;
     SocketAddress& from = source != nullptr ? *source : unused;
@@ -159,7 +162,7 @@ bool BsdSocket::BindEx(const SocketAddress& localAddress) {
 
 bool BsdSocket::ListenEx(int backlog) {
     if (platform::Listen(handle_, backlog) != 0) {
-        ReportSocketError("ListenEx", true);
+        Report("ListenEx", true);
         Close();
         return false;
     }
@@ -168,10 +171,10 @@ bool BsdSocket::ListenEx(int backlog) {
 
 bool BsdSocket::ConnectEx(const SocketAddress& address) {
     if (platform::Connect(handle_, address.Buffer(), SocketAddress::kPlatformLength) != 0) {
-        SetLastSocketErrorCode(platform::LastError());
+        NoteError(platform::LastError());
         // Non-blocking: the connection is under way (or its failure shows at the first use).
-        if (mode_ == kBlockingMode) {
-            ReportSocketError("ConnectEx", false);
+        if (blocking_) {
+            Report("ConnectEx", false);
             Close();
             return false;
         }
@@ -184,19 +187,19 @@ bool BsdSocket::Close() {
     if (!HasSocket()) return true;
     if (platform::CloseSocket(handle_) != 0) return false;
     handle_ = kInvalidSocket;
-    mode_ = kBlockingMode;
+    blocking_ = true;
     return true;
 }
 
-bool BsdSocket::ChangeMode(uint32_t mode) {
+bool BsdSocket::SetBlocking(bool blocking) {
     if (!HasSocket()) {
-        ReportSocketError("Change mode for empty socket", true);
+        Report("Change mode for empty socket", true);
         return false;
     }
-    if (mode == mode_) return true;
-    mode_ = mode;
-    if (platform::SetNonBlocking(handle_, mode != kBlockingMode) != 0) {
-        ReportSocketError("Change mode", true);
+    if (blocking == blocking_) return true;
+    blocking_ = blocking;
+    if (platform::SetNonBlocking(handle_, !blocking) != 0) {
+        Report("Change mode", true);
         return false;
     }
     return true;
@@ -210,12 +213,12 @@ const SocketAddress& BsdSocket::PeerAddr(std::string* hostName) {
 
 bool BsdSocket::GetPeerAddr(SocketAddress& address, std::string* hostName) {
     if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
+        Report("Empty socket", true);
         return false;
     }
     int length = SocketAddress::kPlatformLength;
     if (platform::GetPeerName(handle_, address.Buffer(), &length) != 0) {
-        ReportSocketError("GetPeerAddr", true);
+        Report("GetPeerAddr", true);
         return false;
     }
     if (hostName != nullptr) GetHostByAddr(address, *hostName);
@@ -235,7 +238,7 @@ bool BsdSocket::GetSelfAddr(SockAddrIn& address, std::string* hostName) {
 
 bool BsdSocket::SetOption(int level, int name, const void* value, int length) {
     if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
+        Report("Empty socket", true);
         return false;
     }
     return platform::SetSockOpt(handle_, level, name, value, length) == 0;
@@ -243,7 +246,7 @@ bool BsdSocket::SetOption(int level, int name, const void* value, int length) {
 
 bool BsdSocket::GetOption(int level, int name, void* value, int length) {
     if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
+        Report("Empty socket", true);
         return false;
     }
     return platform::GetSockOpt(handle_, level, name, value, &length) == 0;
@@ -251,7 +254,7 @@ bool BsdSocket::GetOption(int level, int name, void* value, int length) {
 
 bool BsdSocket::SetKeepAlive(bool on) {
     if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
+        Report("Empty socket", true);
         return false;
     }
     return platform::SetKeepAlive(handle_, on) == 0;
@@ -260,7 +263,7 @@ bool BsdSocket::SetKeepAlive(bool on) {
 bool BsdSocket::KeepAlive(bool& on) {
     on = false;
     if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
+        Report("Empty socket", true);
         return false;
     }
     return platform::GetKeepAlive(handle_, on) == 0;
@@ -310,30 +313,30 @@ int BsdSocket::GetLocalHost(std::vector<SocketAddress>& addresses, std::string* 
 
 bool BsdSocket::Open(int domain, int type, int protocol, const char* module) {
     if (HasSocket()) {
-        ReportSocketError("Socket already created", true);
+        Report("Socket already created", true);
         return false;
     }
     type_ = type;
     protocol_ = protocol;
     handle_ = platform::OpenSocket(domain, type, protocol);
     if (!HasSocket()) {
-        ReportSocketError(module, true);
+        Report(module, true);
         return false;
     }
     return true;
 }
 
-bool BsdSocket::ReadyToTransfer(bool forWrite, uint32_t timeout, int& stop) {
+bool BsdSocket::ReadyToTransfer(bool forWrite, uint32_t timeout, SocketTransfer& stop) {
     if (!HasSocket()) {
-        ReportSocketError("Empty socket", true);
-        stop = 0;
+        Report("Empty socket", true);
+        stop.status = SocketStatus::kNoSocket;
         return false;
     }
-    if (mode_ != kBlockingMode) return true;
+    if (!blocking_) return true;
     // A failed wait is not a time-out: the operation goes on and reports its own failure.
     if (platform::WaitReady(handle_, forWrite, TimeoutToWait(timeout)) == 0) {
-        ReportSocketError(forWrite ? "Send timeout" : "Receive timeout", true);
-        stop = kSocketTimedOut;
+        Report(forWrite ? "Send timeout" : "Receive timeout", true);
+        stop.status = SocketStatus::kTimedOut;
         return false;
     }
     return true;
@@ -341,7 +344,7 @@ bool BsdSocket::ReadyToTransfer(bool forWrite, uint32_t timeout, int& stop) {
 
 bool BsdSocket::BindLocal(const char* module) {
     if (platform::Bind(handle_, localAddress_.Buffer(), SocketAddress::kPlatformLength) != 0) {
-        ReportSocketError(module, true);
+        Report(module, true);
         Close();
         return false;
     }
@@ -368,34 +371,38 @@ void BsdSocket::FillSelfPort() {
     if (localAddress_.Port() != 0) return;
     int length = SocketAddress::kBufferLength;
     if (platform::GetSockName(handle_, localAddress_.Buffer(), &length) != 0)
-        ReportSocketError("Get self port", true);
+        Report("Get self port", true);
 }
 
-int BsdSocket::SendResult(int sent, const char* module) {
-    if (sent >= 0) return sent;
+SocketTransfer BsdSocket::SendResult(int sent, const char* module) {
+    if (sent >= 0) return {SocketStatus::kDone, sent};
     int error = platform::LastError();
-    SetLastSocketErrorCode(error);
-    if (mode_ != kBlockingMode && platform::IsWouldBlock(error)) return 0;
-    ReportSocketError(module, false);
-    return kSocketFailed;
+    NoteError(error);
+    if (!blocking_ && platform::IsWouldBlock(error)) return {SocketStatus::kWouldBlock, 0};
+    Report(module, false);
+    return {SocketStatus::kFailed, 0};
 }
 
-int BsdSocket::ReceiveResult(int received, int length, int flags, const char* module) {
-    if (received > 0) return received;
-    if (received == 0) return kSocketClosed;  // orderly close by the peer
+SocketTransfer BsdSocket::ReceiveResult(int received, int length, int flags, const char* module) {
+    if (received > 0) return {SocketStatus::kDone, received};
+    if (received == 0) return {SocketStatus::kClosed, 0};  // orderly close by the peer
     int error = platform::LastError();
-    SetLastSocketErrorCode(error);
+    NoteError(error);
     // A datagram longer than the buffer still delivered length bytes, unless only peeked at.
     bool truncated = platform::IsMessageTooLong(error) && (flags & platform::PeekFlag()) == 0;
-    if (mode_ != kBlockingMode) {
-        if (platform::IsWouldBlock(error)) return 0;
-        if (truncated) return length;
-        if (platform::IsConnectionLost(error)) return kSocketClosed;
+    if (!blocking_) {
+        if (platform::IsWouldBlock(error)) return {SocketStatus::kWouldBlock, 0};
+        if (truncated) return {SocketStatus::kDone, length};
+        if (platform::IsConnectionLost(error)) return {SocketStatus::kClosed, 0};
     } else if (truncated) {
-        return length;
+        return {SocketStatus::kDone, length};
     }
-    ReportSocketError(module, false);
-    return kSocketFailed;
+    Report(module, false);
+    return {SocketStatus::kFailed, 0};
+}
+
+void BsdSocket::Report(const char* module, bool takePlatformError) {
+    error_.Report(module, takePlatformError);
 }
 
 }  // namespace voxtrel

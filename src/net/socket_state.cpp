@@ -41,8 +41,7 @@ ErrorState& Errors() {
 NetworkUser::NetworkUser() {
     NetworkUsers& users = Users();
     std::lock_guard<std::mutex> hold(users.lock);
-    if (users.count++ == 0)
-        users.started = platform::StartNetworking();
+    if (users.count++ == 0) users.started = platform::StartNetworking();
 }
 
 NetworkUser::~NetworkUser() {
@@ -56,9 +55,13 @@ NetworkUser::~NetworkUser() {
 
 void ReportSocketError(const char* module, bool takePlatformError) {
     ErrorState& state = Errors();
-    if (takePlatformError)
-        state.code = platform::LastError();
-    int code = state.code;
+    if (takePlatformError) state.code = platform::LastError();
+    ReportSocketErrorCode(module, state.code.load());
+}
+
+std::string ReportSocketErrorCode(const char* module, int code) {
+    ErrorState& state = Errors();
+    state.code = code;
     std::string message = module;
     message += " error";
     if (code != 0) {
@@ -67,17 +70,15 @@ void ReportSocketError(const char* module, bool takePlatformError) {
     }
     {
         std::lock_guard<std::mutex> hold(state.lock);
-        if (message == state.message)
-            return;
+        if (message == state.message) return message;
         state.message = message;
     }
-    if (state.show)
-        ShowSocketError(message.c_str());
+    if (state.show) ShowSocketError(message.c_str());
+    return message;
 }
 
 void ShowSocketError(const char* message) {
-    if (platform::ShowInMessageBox(message))
-        return;
+    if (platform::ShowInMessageBox(message)) return;
     std::fprintf(stderr, "\n%s\n", message);
     std::fflush(stderr);
 }
@@ -102,6 +103,33 @@ std::string LastSocketErrorMessage() {
     ErrorState& state = Errors();
     std::lock_guard<std::mutex> hold(state.lock);
     return state.message;
+}
+
+int SocketError::Code() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return code_;
+}
+
+std::string SocketError::Message() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return message_;
+}
+
+void SocketError::SetCode(int code) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        code_ = code;
+    }
+    SetLastSocketErrorCode(code);
+}
+
+void SocketError::Report(const char* module, bool takePlatformError) {
+    if (takePlatformError) SetCode(platform::LastError());
+    int code = Code();
+    // Outside the lock: showing the report may block in a message box.
+    std::string message = ReportSocketErrorCode(module, code);
+    std::lock_guard<std::mutex> hold(lock_);
+    message_ = message;
 }
 
 }  // namespace voxtrel

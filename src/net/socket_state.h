@@ -2,6 +2,7 @@
 // platform's networking, and the one error reporter through which every failure goes.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 namespace voxtrel {
@@ -20,6 +21,8 @@ class NetworkUser {
 // shows it when it differs from the previous message and showing is on. With takePlatformError
 // the calling thread's platform error becomes the last error code first.
 void ReportSocketError(const char* module, bool takePlatformError);
+// The same with code as the last error code; returns the text built.
+std::string ReportSocketErrorCode(const char* module, int code);
 // Shows a message on standard error (or, in a Windows process without console, a message box).
 void ShowSocketError(const char* message);
 
@@ -31,5 +34,25 @@ void SetShowSocketErrors(bool show);
 int LastSocketErrorCode();
 void SetLastSocketErrorCode(int code);
 std::string LastSocketErrorMessage();
+
+// One socket's last error, kept beside the process-wide one so that the owner of a socket reads
+// its own error and not one that another socket met meanwhile. Guarded: a session's wake-up
+// socket is used by two threads.
+class SocketError {
+  public:
+    int Code() const;
+    // "No errors." until the socket reports one.
+    std::string Message() const;
+    // Sets the process-wide last code as well.
+    void SetCode(int code);
+    // Reports module through ReportSocketError with this socket's code, or with the calling
+    // thread's platform error, which becomes this socket's code first.
+    void Report(const char* module, bool takePlatformError);
+
+  private:
+    mutable std::mutex lock_;
+    int code_ = 0;
+    std::string message_ = "No errors.";
+};
 
 }  // namespace voxtrel

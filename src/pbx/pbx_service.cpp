@@ -266,7 +266,7 @@ bool PbxService::Listen(std::string& error) {
     std::string where = DottedHost(address.Address()) + ":" + std::to_string(options_.port);
     if (!listener->CreateSocketEx(kAddressFamilyInet, kSocketStream, kProtocolTcp) ||
         !AllowAddressReuse(listener->Handle()) || !listener->BindEx(address) ||
-        !listener->ListenEx(kListenBacklog) || !listener->ChangeMode(0)) {
+        !listener->ListenEx(kListenBacklog) || !listener->SetBlocking(false)) {
         error = "cannot listen on " + where;
         return false;
     }
@@ -348,7 +348,7 @@ void PbxService::Shutdown() {
 void PbxService::AcceptConnections() {
     for (int i = 0; i < kAcceptsPerPass; ++i) {
         auto connection = std::make_unique<Connection>(options_.maxMessageBytes);
-        if (listener_->Accept(connection->socket) != 1 ||
+        if (listener_->Accept(connection->socket) != SocketStatus::kDone ||
             connection->socket.Handle() == kInvalidSocket) {
             return;
         }
@@ -359,7 +359,7 @@ void PbxService::AcceptConnections() {
             connection->socket.Close();
             continue;
         }
-        connection->socket.ChangeMode(0);
+        connection->socket.SetBlocking(false);
         SetNoDelay(connection->socket.Handle());
         connection->id = nextConnectionId_++;
         connection->faults.allowanceTime = now_;
@@ -376,13 +376,17 @@ void PbxService::Receive(Connection& connection) {
         most = std::clamp(static_cast<size_t>(std::max(connection.faults.readAllowance, 0.0)),
                           size_t{1}, most);
     }
-    int received = connection.socket.Receive(receiveBuffer_.data(), static_cast<int>(most), 0, 0);
-    if (received == 0) return;
-    if (received > 0 && faults_.chaos.readRate != 0) connection.faults.readAllowance -= received;
-    if (received < 0) {
-        Close(connection, received == kSocketClosed ? "closed by the peer" : "receive failed");
+    SocketTransfer result =
+        connection.socket.Receive(receiveBuffer_.data(), static_cast<int>(most), 0, 0);
+    int received = result.count;
+    if (result.status == SocketStatus::kWouldBlock || result.status == SocketStatus::kNoSocket)
+        return;
+    if (result.status != SocketStatus::kDone) {
+        bool closed = result.status == SocketStatus::kClosed;
+        Close(connection, closed ? "closed by the peer" : "receive failed");
         return;
     }
+    if (faults_.chaos.readRate != 0) connection.faults.readAllowance -= received;
     if (!connection.framer.Append(receiveBuffer_.data(), static_cast<size_t>(received))) {
         Close(connection,
               "message longer than " + std::to_string(options_.maxMessageBytes) + " bytes");
@@ -647,12 +651,13 @@ void PbxService::Flush(Connection& connection) {
                 {chunk, connection.faults.piecesUntil - connection.sent, kLargestPiece}));
             chunk = std::uniform_int_distribution<size_t>(1, most)(faults_.random);
         }
-        int sent = connection.socket.Send(connection.output.data() + connection.outputStart,
-                                          static_cast<int>(chunk), 0, 0);
-        if (sent <= 0) {
-            if (sent < 0) Close(connection, "send failed");
-            break;
+        SocketTransfer result = connection.socket.Send(
+            connection.output.data() + connection.outputStart, static_cast<int>(chunk), 0, 0);
+        if (result.status == SocketStatus::kFailed || result.status == SocketStatus::kTimedOut) {
+            Close(connection, "send failed");
         }
+        int sent = result.count;
+        if (sent <= 0) break;
         connection.outputStart += static_cast<size_t>(sent);
         connection.sent += static_cast<uint64_t>(sent);
         if (split) {

@@ -33,7 +33,7 @@ CallServiceClient::CallServiceClient() {
     wakeSocket_ = std::make_unique<BsdSocket>(true);
     SocketAddress loopback(Ipv4(127, 0, 0, 1), 0);
     SockAddrIn self;
-    bool wakeable = wakeSocket_->CreateUDP(&loopback) && wakeSocket_->ChangeMode(0) &&
+    bool wakeable = wakeSocket_->CreateUDP(&loopback) && wakeSocket_->SetBlocking(false) &&
                     wakeSocket_->GetSelfAddr(self);
     if (!wakeable) {
         // A worker that cannot be woken could neither be stopped nor told of new work: the
@@ -103,7 +103,7 @@ void CallServiceClient::Wake() {
     lastWakeSent_ = now;
     const char zero = 0;
     // A datagram the system would not take wakes nobody: the next Wake tries again.
-    if (wakeSocket_->SendDatagram(&zero, 1, nullptr, 0, 0) <= 0) wakePending_ = false;
+    if (wakeSocket_->SendDatagram(&zero, 1, nullptr, 0, 0).count <= 0) wakePending_ = false;
 }
 
 bool CallServiceClient::AcceptableText(std::string_view text) {
@@ -165,8 +165,8 @@ bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_
     if (!BsdSocket::GetHostByName(server.c_str(), address)) return false;
     address.SetPort(port);
     auto socket = std::make_unique<BsdSocket>(false);
-    if (!socket->CreateSocketEx(2, kSocketStream, kProtocolTcp) || !socket->ChangeMode(0) ||
-        !socket->ConnectEx(address)) {
+    if (!socket->CreateSocketEx(kAddressFamilyInet, kSocketStream, kProtocolTcp) ||
+        !socket->SetBlocking(false) || !socket->ConnectEx(address)) {
         return false;
     }
     connection_ = std::move(socket);
@@ -359,9 +359,9 @@ void CallServiceClient::QueueOutput(const std::string& text) {
 
 void CallServiceClient::Flush() {
     if (outputBuffer_.empty() || !connection_) return;
-    int sent = connection_->Send(outputBuffer_.data(), static_cast<int>(outputBuffer_.size()),
-                                 kSendTimeout, 0);
-    if (sent > 0) outputBuffer_.erase(0, static_cast<size_t>(sent));
+    SocketTransfer sent = connection_->Send(
+        outputBuffer_.data(), static_cast<int>(outputBuffer_.size()), kSendTimeout, 0);
+    if (sent.count > 0) outputBuffer_.erase(0, static_cast<size_t>(sent.count));
 }
 
 void CallServiceClient::WorkerLoop() {
@@ -432,15 +432,17 @@ void CallServiceClient::ConnectedPass(time_t now, bool readable, bool writable, 
     // each, while the queue still gets its turn within the pass.
     for (int chunks = 0; readable && !lost && chunks < kChunksPerPass; ++chunks) {
         char chunk[kReceiveChunk];
-        int received = connection_->Receive(chunk, kReceiveChunk, 0, 0);
-        if (received > 0) {
+        SocketTransfer received = connection_->Receive(chunk, kReceiveChunk, 0, 0);
+        if (received.count > 0) {
             // A peer that floods without terminators is treated as gone.
-            lost = !receiveBuffer_.Append(chunk, static_cast<size_t>(received));
+            lost = !receiveBuffer_.Append(chunk, static_cast<size_t>(received.count));
             while (!lost && ExtractMessage()) {
             }
-            if (received < kReceiveChunk) break;
+            if (received.count < kReceiveChunk) break;
         } else {
-            lost = received < 0;
+            lost = received.status == SocketStatus::kClosed ||
+                   received.status == SocketStatus::kFailed ||
+                   received.status == SocketStatus::kTimedOut;
             break;
         }
     }

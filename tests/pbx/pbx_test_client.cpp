@@ -49,8 +49,10 @@ bool PbxTestClient::Acknowledge(const XmlRpcRequestMethod& request) {
 bool PbxTestClient::NextRaw(std::string& message, uint32_t wait) {
     char buffer[16 * 1024];
     while (!framer_.Next(message)) {
-        int received = closed_ ? kSocketClosed : socket_.Receive(buffer, sizeof buffer, wait, 0);
-        if (received == kSocketTimedOut) return false;
+        if (closed_) return false;
+        SocketTransfer result = socket_.Receive(buffer, sizeof buffer, wait, 0);
+        if (result.status == SocketStatus::kTimedOut) return false;
+        int received = result.count;
         if (received <= 0) {
             closed_ = true;
             return false;

@@ -15,12 +15,12 @@ FakePeer::FakePeer() : listener_(std::make_unique<BsdSocket>(false)) {
 
 bool FakePeer::AcceptWithin(std::chrono::milliseconds limit) {
     CloseConnection();
-    listener_->ChangeMode(0);
+    listener_->SetBlocking(false);
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         auto client = std::make_unique<BsdSocket>(false);
-        if (listener_->Accept(*client) == 1) {
-            client->ChangeMode(kBlockingMode);
+        if (listener_->Accept(*client) == SocketStatus::kDone) {
+            client->SetBlocking(true);
             connection_ = std::move(client);
             framer_.Clear();
             return true;
@@ -37,10 +37,11 @@ bool FakePeer::NextMessage(std::string& message, int seconds) {
         if (!connection_ || std::chrono::steady_clock::now() >= deadline) return false;
         char chunk[4096];
         // 200 ms in microseconds: the time-out argument counts microseconds above an hour.
-        int received = connection_->Receive(chunk, sizeof chunk, 200000, 0);
-        if (received > 0) {
-            framer_.Append(chunk, static_cast<size_t>(received));
-        } else if (received == kSocketClosed || received == kSocketFailed) {
+        SocketTransfer received = connection_->Receive(chunk, sizeof chunk, 200000, 0);
+        if (received.count > 0) {
+            framer_.Append(chunk, static_cast<size_t>(received.count));
+        } else if (received.status == SocketStatus::kClosed ||
+                   received.status == SocketStatus::kFailed) {
             connection_.reset();
         }
     }

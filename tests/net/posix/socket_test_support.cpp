@@ -1,17 +1,14 @@
-// POSIX levels and values of the socket options that the tests set.
+// The socket option that the tests set, with the POSIX level and value.
 #include <sys/socket.h>
 
 #include "socket_test_support.h"
 
 namespace voxtrel::testing {
 
-const int kSocketLevel = SOL_SOCKET;
-const int kSendBufferOption = SO_SNDBUF;
-const int kReceiveBufferOption = SO_RCVBUF;
-
 bool SetAbortiveClose(BsdSocket& socket) {
-    linger value{1, 0};
-    return socket.SetOption(SOL_SOCKET, SO_LINGER, &value, sizeof value);
+    linger value{1, 0}, read{0, 1};
+    return socket.SetOption(SOL_SOCKET, SO_LINGER, &value, sizeof value) &&
+           socket.GetOption(SOL_SOCKET, SO_LINGER, &read, sizeof read) && read.l_onoff != 0;
 }
 
 }  // namespace voxtrel::testing

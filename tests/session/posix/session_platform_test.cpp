@@ -1,5 +1,5 @@
-// What only POSIX lets the session suite see: the options of the session's own connection, found
-// among the process's descriptors, and a session made when no descriptor is left.
+// What only POSIX lets the session suite see: the options of the session's own connection and the
+// descriptors a session leaves behind, and a session made when no descriptor is left.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "../../net/posix/open_descriptors.h"
 #include "../recording_session.h"
 #include "net/socket_state.h"
 
@@ -40,6 +41,15 @@ TEST(SessionPlatform, TheConnectionProbesForAVanishedPeer) {
     socklen_t length = sizeof on;
     ASSERT_EQ(getsockopt(descriptor, SOL_SOCKET, SO_KEEPALIVE, &on, &length), 0);
     EXPECT_NE(on, 0);
+}
+
+TEST(SessionPlatform, NoDescriptorLeftAfterAConnectedOrRefusedSession) {
+    int before = OpenDescriptors();
+    { Connected c; }
+    EXPECT_EQ(OpenDescriptors(), before);
+    uint16_t port = FakePeer().Port();  // no listener there any more
+    EXPECT_FALSE(RecordingSession().Connect("127.0.0.1", port, 5, "user", "secret"));
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 // Without descriptors the wake-up channel cannot be made: Connect fails at once and says why,
