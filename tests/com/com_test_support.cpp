@@ -41,23 +41,21 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
     }
 }
 
-void PumpFor(int timeoutMs) {
-    PumpUntil(nullptr, timeoutMs);
-}
-
 ULONG Refs(IUnknown* object) {
     object->AddRef();
     return object->Release();
 }
 
-namespace {
-
-VARIANT Value(VARTYPE type) {
+VARIANT Arg(VARTYPE type, long number, const std::string& text) {
     VARIANT v;
     VariantInit(&v);
     v.vt = type;
+    v.lVal = number;  // and the shorter numbers in its low bytes
+    if (type == VT_BSTR) v.bstrVal = AllocWideText(text);
     return v;
 }
+
+namespace {
 
 std::string VariantText(const VARIANT& value) {
     switch (value.vt) {
@@ -76,36 +74,10 @@ std::string VariantText(const VARIANT& value) {
 
 }  // namespace
 
-VARIANT Text(const std::string& text) {
-    VARIANT v = Value(VT_BSTR);
-    v.bstrVal = AllocWideText(text);
-    return v;
-}
-VARIANT Short(short value) {
-    VARIANT v = Value(VT_I2);
-    v.iVal = value;
-    return v;
-}
-VARIANT Long(long value) {
-    VARIANT v = Value(VT_I4);
-    v.lVal = value;
-    return v;
-}
-VARIANT Bool(bool value) {
-    VARIANT v = Value(VT_BOOL);
-    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
-VARIANT Ref(VARIANT* value) {
-    VARIANT v = Value(VT_BYREF | VT_VARIANT);
-    v.pvarVal = value;
-    return v;
-}
-
 Outcome CallId(IDispatch* control, DISPID id, std::vector<VARIANT> args, WORD flags, REFIID iid) {
     std::vector<VARIANT> values(std::rbegin(args), std::rend(args));  // last parameter first
     DISPPARAMS params{values.data(), nullptr, static_cast<UINT>(values.size()), 0};
-    VARIANT result = Value(VT_EMPTY);
+    VARIANT result = Arg(VT_EMPTY, 0);
     Outcome outcome;
     outcome.hr =
         control->Invoke(id, iid, LOCALE_USER_DEFAULT, flags, &params, &result, nullptr, nullptr);

@@ -18,28 +18,21 @@ namespace voxtrel::com::testing {
 
 class ComApartment {
   public:
-    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment() {
-        if (SUCCEEDED(hr_)) CoUninitialize();
-    }
-
-  private:
-    HRESULT hr_;
+    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComApartment() { CoUninitialize(); }
 };
 
 // Pumps this thread's messages until done() holds or timeoutMs have passed; done()'s last answer.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
-void PumpFor(int timeoutMs);
-
 // The reference count of an object, as AddRef and Release report it.
 ULONG Refs(IUnknown* object);
 
-// Arguments of a call through IDispatch; the call frees them.
-VARIANT Text(const std::string& text);
-VARIANT Short(short value);
-VARIANT Long(long value);
-VARIANT Bool(bool value);
-VARIANT Ref(VARIANT* value);  // by reference, as script engines pass variables
+// Arguments of a call through IDispatch, freed by the call.
+VARIANT Arg(VARTYPE type, long number, const std::string& text = {});
+inline const auto Text = [](const std::string& text) { return Arg(VT_BSTR, 0, text); };
+inline const auto Short = [](short value) { return Arg(VT_I2, value); };
+inline const auto Long = [](long value) { return Arg(VT_I4, value); };
+inline const auto Bool = [](bool value) { return Arg(VT_BOOL, value ? VARIANT_TRUE : 0); };
 
 // What a call answered: the HRESULT, the result's type and text ("true", "false", the string's
 // bytes, the number).
@@ -48,7 +41,6 @@ struct Outcome {
     VARTYPE type = VT_EMPTY;
     std::string text;
 };
-
 // Calls a method by name, arguments in parameter order.
 Outcome Call(IDispatch* control, const wchar_t* name, std::vector<VARIANT> args,
              WORD flags = DISPATCH_METHOD);
@@ -95,8 +87,8 @@ void Unadvise(IUnknown* control, DWORD cookie);
 // A new control from the control's class factory.
 ComPtr<IDispatch> NewControl();
 
-// A method or event of a dispatch interface of voxtrel.idl (the file itself, as the test program
-// embeds it), or of the type library: id, name, parameter names and types, result type.
+// A method or event of a dispatch interface, as voxtrel.idl (the file itself, embedded in the test
+// program) or a type library declares it.
 struct Member {
     DISPID id;
     std::string name;
