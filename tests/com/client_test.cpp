@@ -1,5 +1,5 @@
-// Tests of the registered voxtrel.ocx as a COM client sees it: program id, IDispatch, events,
-// the registered type library and the module's entry points.
+// Tests of the registered voxtrel.ocx as a COM client sees it: program id, events through the
+// connection point, the registered type library and the module's entry points.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 
 #include <thread>
 
-#include "com/bstr_text.h"
 #include "com/voxtrel_tlb.h"
 #include "com_test_support.h"
 #include "fake_peer.h"
@@ -16,17 +15,7 @@ namespace voxtrel::com {
 namespace {
 
 using namespace voxtrel::com::testing;
-
-ComPtr<IDispatch> CreateByProgId() {
-    CLSID clsid;
-    EXPECT_EQ(CLSIDFromProgID(L"VOXTREL.VoxtrelCtrl.1", &clsid), S_OK);
-    EXPECT_TRUE(IsEqualGUID(clsid, CLSID_Voxtrel));
-    ComPtr<IDispatch> control;
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               reinterpret_cast<void**>(control.Put())),
-              S_OK);
-    return control;
-}
+using namespace voxtrel::testing;
 
 std::wstring RegisteredModule() {
     wchar_t path[MAX_PATH] = {};
@@ -42,33 +31,15 @@ class Client : public ::testing::Test {
     ComApartment apartment;
 };
 
-TEST_F(Client, CreatedByProgramIdAnswersBeforeConnect) {
-    ComPtr<IDispatch> control = CreateByProgId();
-    ASSERT_TRUE(control);
-    EXPECT_EQ(Call(control.Get(), L"CreateCall", {Text("pbx:1"), Text("pbx:2")}).text, "0");
-    EXPECT_EQ(Call(control.Get(), L"SubscribeToVoiceMail", {Text("100")}).text, "0");
-    EXPECT_EQ(Call(control.Get(), L"CloseCall", {Text("1")}).text, "false");
+TEST_F(Client, CreatedByProgramIdItFiresEventsThroughItsConnectionPoint) {
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID(L"VOXTREL.VoxtrelCtrl.1", &clsid), S_OK);
+    ComPtr<IDispatch> control;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(control.Put())),
+              S_OK);
     EXPECT_EQ(Call(control.Get(), L"Disconnect", {}).text, "false");
-    ComPtr<IOleObject> ole;
-    EXPECT_EQ(control.As(ole), S_OK);
-}
-
-TEST_F(Client, TypeLibraryIsFoundThroughTheRegistry) {
-    ComPtr<ITypeLib> library;
-    ASSERT_EQ(LoadRegTypeLib(LIBID_VOXTRELLib, 1, 0, 0, library.Put()), S_OK);
-    ComPtr<ITypeInfo> events;
-    EXPECT_EQ(library->GetTypeInfoOfGuid(DIID__DVoxtrelEvents, events.Put()), S_OK);
-    BSTR path = nullptr;
-    ASSERT_EQ(QueryPathOfRegTypeLib(LIBID_VOXTRELLib, 1, 0, 0, &path), S_OK);
-    std::wstring text(path);
-    SysFreeString(path);
-    EXPECT_EQ(text.substr(text.size() - 11), L"voxtrel.ocx");
-}
-
-TEST_F(Client, EventsArriveThroughTheConnectionPoint) {
-    voxtrel::testing::FakePeer peer;
-    ComPtr<IDispatch> control = CreateByProgId();
-    ASSERT_TRUE(control);
+    FakePeer peer;
     auto sink = RecordingSink::Make();
     ASSERT_NE(Advise(control.Get(), sink.Get()), 0u);
     std::thread service([&] { peer.Authenticate(true); });
@@ -77,15 +48,29 @@ TEST_F(Client, EventsArriveThroughTheConnectionPoint) {
         {Text("127.0.0.1"), Short(static_cast<short>(peer.Port())), Long(5), Text("u"), Text("p")});
     service.join();
     ASSERT_EQ(connected.text, "true");
-    peer.Send(voxtrel::testing::Notification(
-        "callstatechanged", voxtrel::testing::StringParam("42") + voxtrel::testing::IntParam(3)));
+    peer.Send(Notification("callstatechanged", StringParam("42") + IntParam(3)));
     ASSERT_TRUE(PumpUntil([&] { return !sink->events.empty(); }, 5000));
     EXPECT_EQ(sink->events[0].id, 1);
     EXPECT_EQ(sink->events[0].args, (std::vector<std::string>{"42", "3"}));
     EXPECT_EQ(Call(control.Get(), L"Disconnect", {}).text, "true");
 }
 
-TEST_F(Client, ModuleEntryPoints) {
+TEST_F(Client, TheRegisteredTypeLibraryIsTheModulesAndTheIdls) {
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_VOXTRELLib, 1, 0, 0, library.Put()), S_OK);
+    for (auto [name, iid] : {std::pair{"_DVoxtrel", &DIID__DVoxtrel},
+                             std::pair{"_DVoxtrelEvents", &DIID__DVoxtrelEvents}}) {
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(library->GetTypeInfoOfGuid(*iid, info.Put()), S_OK);
+        EXPECT_EQ(TypeInfoMembers(info.Get()), IdlMembers(name));
+    }
+    BSTR path = nullptr;
+    ASSERT_EQ(QueryPathOfRegTypeLib(LIBID_VOXTRELLib, 1, 0, 0, &path), S_OK);
+    EXPECT_EQ(std::wstring(path), RegisteredModule());
+    SysFreeString(path);
+}
+
+TEST_F(Client, ModuleEntryPointsHoldTheModuleWhileItsObjectsLive) {
     const std::wstring path = RegisteredModule();
     ASSERT_FALSE(path.empty());
     HMODULE module = LoadLibraryW(path.c_str());
@@ -114,9 +99,16 @@ TEST_F(Client, ModuleEntryPoints) {
     ASSERT_EQ(
         factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(control.Put())),
         S_OK);
+    ASSERT_EQ(factory->LockServer(TRUE), S_OK);
     factory.Reset();
-    EXPECT_EQ(canUnload(), S_FALSE);  // and so does a live control
+    EXPECT_EQ(canUnload(), S_FALSE);  // and so do a live control and a lock
     control.Reset();
+    EXPECT_EQ(canUnload(), S_FALSE);
+    ASSERT_EQ(
+        getClassObject(CLSID_Voxtrel, IID_IClassFactory, reinterpret_cast<void**>(factory.Put())),
+        S_OK);
+    ASSERT_EQ(factory->LockServer(FALSE), S_OK);
+    factory.Reset();
     EXPECT_EQ(canUnload(), S_OK);
     FreeLibrary(module);
 }

@@ -1,14 +1,16 @@
-// Tests of the control's scripting face in-process: IDispatch, the methods down to the wire, and
-// the eight events fired to sinks on the host's thread, against a scripted service on loopback.
+// Tests of the control's scripting face in-process: the IDL's methods through IDispatch, argument
+// conversion and refusal, the methods down to the wire, and the IDL's events fired to sinks on
+// the host's thread, against a scripted service on loopback.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <thread>
 
 #include "com/bstr_text.h"
 #include "com/module.h"
-#include "com/voxtrel_object.h"
 #include "com_test_support.h"
 #include "fake_peer.h"
 
@@ -16,124 +18,64 @@ namespace voxtrel::com {
 namespace {
 
 using namespace voxtrel::com::testing;
-using voxtrel::testing::AuthenticateAnswer;
-using voxtrel::testing::FakePeer;
-using voxtrel::testing::FaultAnswer;
-using voxtrel::testing::FirstString;
-using voxtrel::testing::IntParam;
-using voxtrel::testing::MethodOf;
-using voxtrel::testing::Notification;
-using voxtrel::testing::StringParam;
+using namespace voxtrel::testing;
 
-ComPtr<IDispatch> NewControl() {
-    ComPtr<IDispatch> control;
-    EXPECT_EQ(VoxtrelObject::Create(IID_IDispatch, reinterpret_cast<void**>(control.Put())), S_OK);
-    return control;
-}
-
-class Dispatch : public ::testing::Test {
-  protected:
+TEST(Dispatch, TheIdlsMethodsByNameConvertAndRefuseArgumentsAndAnswerFalseBeforeConnect) {
     ComApartment apartment;
     ComPtr<IDispatch> control = NewControl();
-};
-
-TEST_F(Dispatch, OneTypeInfoThatIsTheDispatchInterface) {
-    UINT count = 0;
-    ASSERT_EQ(control->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u);
-    ComPtr<ITypeInfo> info;
-    ASSERT_EQ(control->GetTypeInfo(0, 0, info.Put()), S_OK);
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-    EXPECT_TRUE(IsEqualGUID(attr->guid, DIID__DVoxtrel));
-    info->ReleaseTypeAttr(attr);
-    EXPECT_EQ(control->GetTypeInfo(1, 0, info.Put()), DISP_E_BADINDEX);
-}
-
-TEST_F(Dispatch, NamesGiveTheTableIdsWhateverTheirCase) {
-    const wchar_t* names[] = {L"Connect",
-                              L"DISCONNECT",
-                              L"createcall",
-                              L"CloseCall",
-                              L"TransferCall",
-                              L"JoinCalls",
-                              L"UnjoinCalls",
-                              L"PlayMessage",
-                              L"EnableDtmfDetection",
-                              L"IncomingCallHandling",
-                              L"AcceptCall",
-                              L"RejectCall",
-                              L"ForwardCall",
-                              L"SubscribeToVoiceMail",
-                              L"unsubscribe"};
-    for (DISPID expected = 1; expected <= 15; ++expected) {
-        LPOLESTR name = const_cast<LPOLESTR>(names[expected - 1]);
+    const std::vector<Member> methods = IdlMembers("_DVoxtrel");
+    ASSERT_FALSE(methods.empty());
+    for (const Member& m : methods) {
+        std::wstring name = WideText(m.name);  // names in any case
+        std::transform(name.begin(), name.end(), name.begin(), m.id % 2 ? towupper : towlower);
+        LPOLESTR names[] = {name.data()};
         DISPID id = 0;
-        EXPECT_EQ(control->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
-        EXPECT_EQ(id, expected);
+        ASSERT_EQ(control->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << m.name;
+        EXPECT_EQ(id, m.id) << m.name;
+        std::vector<VARIANT> args;  // for Connect: port 1 of loopback, where nothing listens
+        for (VARTYPE type : m.types)
+            args.push_back(type == VT_BSTR ? Text("127.0.0.1") : Arg(type, 1));
+        Outcome o = CallId(control.Get(), id, args);
+        EXPECT_EQ(o.hr, S_OK) << m.name;
+        EXPECT_EQ(o.type, m.result) << m.name;
+        EXPECT_EQ(o.text, m.result == VT_BSTR ? "0" : "false") << m.name;
     }
-    LPOLESTR unknown = const_cast<LPOLESTR>(L"Dial");
+    struct Case {
+        const wchar_t* name;
+        std::vector<VARIANT> args;
+        HRESULT hr;
+        WORD flags = DISPATCH_METHOD;
+    };
+    const Case cases[] = {
+        {L"Dial", {}, DISP_E_UNKNOWNNAME},
+        {L"CloseCall", {}, DISP_E_BADPARAMCOUNT},
+        {L"CloseCall", {Text("1"), Text("2")}, DISP_E_BADPARAMCOUNT},
+        {L"PlayMessage", {Text("1"), Text("a.wav"), Text("many")}, DISP_E_TYPEMISMATCH},
+        {L"PlayMessage", {Text("1"), Text("a.wav"), Long(40000)}, DISP_E_OVERFLOW},
+        {L"PlayMessage", {Text("1"), Text("a.wav"), Text("3")}, S_OK},
+        {L"CloseCall", {Long(5)}, S_OK},
+        // A script that uses the result asks for a property get as well.
+        {L"CloseCall", {Text("1")}, S_OK, DISPATCH_METHOD | DISPATCH_PROPERTYGET},
+        {L"CloseCall", {Text("1")}, DISP_E_MEMBERNOTFOUND, DISPATCH_PROPERTYPUT},
+    };
+    for (const Case& c : cases) {
+        Outcome o = Call(control.Get(), c.name, c.args, c.flags);
+        EXPECT_EQ(o.hr, c.hr) << NarrowText(c.name, wcslen(c.name)) << " " << c.args.size();
+        EXPECT_EQ(o.text == "false", o.hr == S_OK);
+    }
+    EXPECT_EQ(CallId(control.Get(), 99, {}).hr, DISP_E_MEMBERNOTFOUND);
+    LPOLESTR name[] = {const_cast<LPOLESTR>(L"CloseCall")};
     DISPID id = 0;
-    EXPECT_EQ(control->GetIDsOfNames(IID_NULL, &unknown, 1, 0, &id), DISP_E_UNKNOWNNAME);
-    EXPECT_EQ(control->GetIDsOfNames(IID_IDispatch, &unknown, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
-}
-
-TEST_F(Dispatch, MethodsBeforeConnectAnswerFalseOrZero) {
-    IDispatch* c = control.Get();
-    auto isFalse = [](const Outcome& o) {
-        return o.hr == S_OK && o.type == VT_BOOL && o.text == "false";
-    };
-    auto isZero = [](const Outcome& o) {
-        return o.hr == S_OK && o.type == VT_BSTR && o.text == "0";
-    };
-    EXPECT_TRUE(isFalse(Call(c, L"Disconnect", {})));
-    EXPECT_TRUE(isZero(Call(c, L"CreateCall", {Text("pbx:100"), Text("pbx:200")})));
-    EXPECT_TRUE(isFalse(Call(c, L"CloseCall", {Text("1")})));
-    EXPECT_TRUE(isFalse(Call(c, L"TransferCall", {Text("1"), Text("pbx:2")})));
-    EXPECT_TRUE(isFalse(Call(c, L"JoinCalls", {Text("1"), Text("2")})));
-    EXPECT_TRUE(isFalse(Call(c, L"UnjoinCalls", {Text("1"), Text("2")})));
-    EXPECT_TRUE(isFalse(Call(c, L"PlayMessage", {Text("1"), Text("a.wav"), Short(1)})));
-    EXPECT_TRUE(isFalse(Call(c, L"EnableDtmfDetection", {Text("1"), Bool(true)})));
-    EXPECT_TRUE(isFalse(Call(c, L"IncomingCallHandling", {Text("100"), Bool(true)})));
-    EXPECT_TRUE(isFalse(Call(c, L"AcceptCall", {Text("1"), Text(""), Text("")})));
-    EXPECT_TRUE(isFalse(Call(c, L"RejectCall", {Text("1")})));
-    EXPECT_TRUE(isFalse(Call(c, L"ForwardCall", {Text("1"), Text("pbx:2"), Text(""), Text("")})));
-    EXPECT_TRUE(isZero(Call(c, L"SubscribeToVoiceMail", {Text("100")})));
-    EXPECT_TRUE(isFalse(Call(c, L"Unsubscribe", {Text("1")})));
-}
-
-TEST_F(Dispatch, ConnectWithoutAServerAnswersFalse) {
-    // Port -1 is port 65535, where nothing listens on loopback.
-    Outcome o = Call(control.Get(), L"Connect",
-                     {Text("127.0.0.1"), Short(-1), Long(1), Text("u"), Text("p")});
-    EXPECT_EQ(o.hr, S_OK);
-    EXPECT_EQ(o.text, "false");
-}
-
-TEST_F(Dispatch, InvokeChecksIdsArgumentsAndInterface) {
-    IDispatch* c = control.Get();
-    EXPECT_EQ(CallId(c, 99, {}).hr, DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(CallId(c, 4, {}).hr, DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(CallId(c, 4, {Text("1"), Text("2")}).hr, DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(CallId(c, 4, {Text("1")}, DISPATCH_METHOD, IID_IDispatch).hr,
+    EXPECT_EQ(control->GetIDsOfNames(IID_IDispatch, name, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
+    EXPECT_EQ(CallId(control.Get(), 4, {Text("1")}, DISPATCH_METHOD, IID_IDispatch).hr,
               DISP_E_UNKNOWNINTERFACE);
-    // Arguments are converted to the declared types, as a script's values are.
-    Outcome converted = CallId(c, 4, {Long(5)});
-    EXPECT_EQ(converted.hr, S_OK);
-    EXPECT_EQ(converted.text, "false");
-    EXPECT_EQ(CallId(c, 8, {Text("1"), Text("a.wav"), Text("many")}).hr, DISP_E_TYPEMISMATCH);
-    // A script that uses the result asks for a property get as well.
-    EXPECT_EQ(CallId(c, 3, {Text("a"), Text("b")}, DISPATCH_METHOD | DISPATCH_PROPERTYGET).text,
-              "0");
 }
 
 // A control connected to a scripted service, with a recording sink.
 class Connected : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(control);
-        cookie = Advise(control.Get(), sink.Get());
-        ASSERT_NE(cookie, 0u);
+        ASSERT_NE(cookie = Advise(control.Get(), sink.Get()), 0u);
         std::thread service([&] { peer.Authenticate(true); });
         Outcome o = Call(control.Get(), L"Connect",
                          {Text("127.0.0.1"), Short(static_cast<short>(peer.Port())), Long(5),
@@ -141,14 +83,13 @@ class Connected : public ::testing::Test {
         service.join();
         ASSERT_EQ(o.text, "true");
     }
-
-    std::string NextMethod(std::string& message) {
-        message.clear();
-        peer.NextMessage(message);
-        return MethodOf(message);
+    std::string NextMessage() {
+        std::string m;
+        peer.NextMessage(m);
+        return m;
     }
-    bool PumpUntilEvents(size_t count, int timeoutMs = 5000) {
-        return PumpUntil([&] { return sink->events.size() >= count; }, timeoutMs);
+    bool PumpUntilEvents(size_t count) {
+        return PumpUntil([&] { return sink->events.size() >= count; }, 5000);
     }
 
     ComApartment apartment;
@@ -158,153 +99,105 @@ class Connected : public ::testing::Test {
     DWORD cookie = 0;
 };
 
-TEST_F(Connected, ArgumentsReachTheWireConvertedAsTheControlsTypes) {
-    IDispatch* c = control.Get();
-    std::string m;
-    EXPECT_EQ(Call(c, L"CloseCall", {Text("1a")}).text, "true");
-    ASSERT_EQ(NextMethod(m), "closecall");
-    EXPECT_EQ(FirstString(m), std::to_string(10 + ('a' - '0')));
-    EXPECT_EQ(Call(c, L"PlayMessage", {Text("5"), Text("f.wav"), Short(-1)}).text, "true");
-    ASSERT_EQ(NextMethod(m), "playmessage");
-    EXPECT_NE(m.find("<value><int>-1</int></value>"), std::string::npos);
-    // A BOOL is True or False through COM: a script's 2 arrives as True, which is 1.
-    EXPECT_EQ(Call(c, L"EnableDtmfDetection", {Text("5"), Long(2)}).text, "true");
-    ASSERT_EQ(NextMethod(m), "enabledtmfdetection");
-    EXPECT_NE(m.find("<value><boolean>1</boolean></value>"), std::string::npos);
-    EXPECT_EQ(Call(c, L"EnableDtmfDetection", {Text("5"), Bool(false)}).text, "true");
-    ASSERT_EQ(NextMethod(m), "enabledtmfdetection");
-    EXPECT_NE(m.find("<value><boolean>0</boolean></value>"), std::string::npos);
-    Outcome created = Call(c, L"CreateCall", {Text("pbx:1"), Text("pbx:2")});
-    EXPECT_EQ(created.type, VT_BSTR);
-    EXPECT_NE(created.text, "0");
-    EXPECT_EQ(created.text.find_first_not_of("0123456789"), std::string::npos);
-    ASSERT_EQ(NextMethod(m), "createcall");
-    EXPECT_EQ(FirstString(m), created.text);
-    EXPECT_EQ(Call(c, L"CreateCall", {Text("pbx:1"), Text("200")}).text, "0");
-}
-
-TEST_F(Connected, TextsTravelInTheAnsiCodePage) {
-    // Whatever the code page, the wire carries the bytes that it gives for the text.
-    const std::wstring wide = L"Zo\u00eb \u00e9t\u00e9";
-    const std::string expected = NarrowText(wide.data(), wide.size());
-    ASSERT_FALSE(expected.empty());
-    Bstr text(wide.c_str());
-    VARIANT args[2];
-    VariantInit(&args[0]);
-    VariantInit(&args[1]);
-    args[0].vt = VT_BOOL;  // enable
-    args[0].boolVal = VARIANT_TRUE;
-    args[1].vt = VT_BSTR;  // extensionName
-    args[1].bstrVal = text.Get();
-    DISPPARAMS params{args, nullptr, 2, 0};
-    VARIANT result;
-    VariantInit(&result);
-    ASSERT_EQ(control->Invoke(10, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
-              S_OK);
-    EXPECT_EQ(result.boolVal, VARIANT_TRUE);
-    std::string m;
-    ASSERT_EQ(NextMethod(m), "incomingcallhandling");
-    EXPECT_NE(m.find(expected), std::string::npos);
-}
-
-TEST_F(Connected, EventsArriveOnTheHostThreadWithTheirTypes) {
-    peer.Send(Notification("callstatechanged", StringParam("42") + IntParam(3)) +
-              Notification("callstatechanged", StringParam("42") + IntParam(65537)) +
-              Notification("dtmfdigitdetected", StringParam("42") + IntParam(0xE9)) +
-              Notification("messageplayed", StringParam("42")));
-    ASSERT_TRUE(PumpUntilEvents(4));
-    const auto& e = sink->events;
-    ASSERT_EQ(e.size(), 4u);
-    EXPECT_EQ(e[0].id, 1);
-    EXPECT_EQ(e[0].args, (std::vector<std::string>{"42", "3"}));
-    EXPECT_EQ(e[0].types, (std::vector<VARTYPE>{VT_BSTR, VT_I2}));
-    EXPECT_EQ(e[1].args, (std::vector<std::string>{"42", "1"}));
-    EXPECT_EQ(e[2].id, 3);
-    EXPECT_EQ(e[2].args, (std::vector<std::string>{"42", "-23"}));
-    EXPECT_EQ(e[3].id, 2);
-    EXPECT_EQ(e[3].args, (std::vector<std::string>{"42"}));
-    for (const SeenEvent& event : e)
-        EXPECT_EQ(event.thread, GetCurrentThreadId());
-    // Every notification was acknowledged with its id.
-    for (int i = 0; i < 4; ++i) {
-        std::string m;
-        ASSERT_TRUE(peer.NextMessage(m));
-        EXPECT_EQ(FirstString(m), "42");
+TEST_F(Connected, EveryMethodReachesTheWireWithItsArgumentsInOrder) {
+    // Texts travel in the ANSI code page: the wire carries the bytes it gives for them.
+    const std::wstring wide = L"Zo\u00eb";
+    const std::string accented = NarrowText(wide.data(), wide.size());
+    VARIANT variable = Text("77");
+    VARIANT byRef = Arg(VT_BYREF | VT_VARIANT, 0);  // as script engines pass variables
+    byRef.pvarVal = &variable;
+    // The method, then texts that the message holds in this order; answers to a call's offer
+    // carry no method.
+    struct Case {
+        const wchar_t* name;
+        std::vector<VARIANT> args;
+        std::string wire;
+    };
+    const Case cases[] = {
+        {L"CloseCall", {byRef}, "closecall >77<"},
+        {L"TransferCall", {Text("5"), Text("pbx:7")}, "transfercall >5< pbx:7"},
+        {L"JoinCalls", {Text("5"), Text("6")}, "joincalls >5< >6<"},
+        {L"UnjoinCalls", {Text("6"), Text("5")}, "unjoincalls >6< >5<"},
+        {L"PlayMessage", {Text("5"), Text("f.wav"), Short(-1)}, "playmessage >5< f.wav >-1<"},
+        // A BOOL is True or False through COM: a script's 2 is True, which travels as 1.
+        {L"EnableDtmfDetection", {Text("5"), Long(2)}, "enabledtmfdetection >5< >1<"},
+        {L"EnableDtmfDetection", {Text("5"), Bool(false)}, "enabledtmfdetection >5< >0<"},
+        {L"IncomingCallHandling",
+         {Text(accented), Bool(true)},
+         "incomingcallhandling " + accented + " >1<"},
+        {L"AcceptCall", {Text("5"), Text("tel:1"), Text("Ann")}, " accept tel:1 Ann >5<"},
+        {L"RejectCall", {Text("6")}, " decline >6<"},
+        {L"ForwardCall",
+         {Text("5"), Text("pbx:8"), Text("tel:2"), Text("Bob")},
+         " redirect pbx:8 tel:2 Bob >5<"},
+        {L"Unsubscribe", {Text("9")}, "unsubscribe >9<"},
+    };
+    for (const auto& [name, args, wire] : cases) {
+        EXPECT_EQ(Call(control.Get(), name, args).text, "true") << wire;
+        const std::string m = NextMessage();
+        std::istringstream needles(wire);
+        std::string method, needle;
+        std::getline(needles, method, ' ');
+        EXPECT_EQ(MethodOf(m), method) << wire;
+        for (size_t at = 0; needles >> needle; ++at)
+            EXPECT_NE(at = m.find(needle, at), std::string::npos) << wire << ": " << needle;
+    }
+    VariantClear(&variable);
+    for (const wchar_t* name : {L"CreateCall", L"SubscribeToVoiceMail"}) {
+        Outcome o = Call(control.Get(), name, {Text("pbx:1"), Text("pbx:2")});
+        if (name[0] == 'S') o = Call(control.Get(), name, {Text("100")});
+        EXPECT_EQ(o.type, VT_BSTR);
+        EXPECT_NE(o.text, "0");
+        EXPECT_EQ(o.text.find_first_not_of("0123456789"), std::string::npos);
+        EXPECT_EQ(FirstString(NextMessage()), o.text);
     }
 }
 
-TEST_F(Connected, OffersMailFaultsAndSubscriptions) {
-    std::string m;
-    std::string call = Call(control.Get(), L"CreateCall", {Text("pbx:1"), Text("pbx:2")}).text;
-    ASSERT_EQ(NextMethod(m), "createcall");
+TEST_F(Connected, TheIdlsEventsArriveOnTheHostThreadWithTheirTypes) {
+    const std::string call = Call(control.Get(), L"CreateCall", {Text("a"), Text("pbx:2")}).text;
+    ASSERT_EQ(MethodOf(NextMessage()), "createcall");
     // Both requests are out before any answer: the worker waits for the host to handle each
     // event, and this thread handles none until it pumps.
-    std::string subscription = Call(control.Get(), L"SubscribeToVoiceMail", {Text("100")}).text;
-    ASSERT_EQ(NextMethod(m), "subscribe");
-    peer.Send(FaultAnswer(7, "busy"));
-    peer.Send("<?xml version=\"1.0\"?>\r\n<methodResponse>\r\n<params>\r\n" +
-              StringParam(subscription) +
-              "<param>\r\n<value><boolean>1</boolean></value>\r\n</param>\r\n" + IntParam(0) +
-              "</params>\r\n</methodResponse>\r\n\r\n");
-    peer.Send(Notification(
-        "process",
-        "<param>\r\n<value><struct><member><name>From</name><value><string>SIP:a@h:5060</string>"
-        "</value></member><member><name>To</name><value><string>pbx:2</string></value></member>"
-        "<member><name>OrigCallID</name><value><string>9</string></value></member></struct>"
-        "</value>\r\n</param>\r\n" +
-            StringParam("55")));
-    peer.Send(Notification(
-        "mailarrived",
-        StringParam("77") +
-            "<param>\r\n<value><struct><member><name>From</name><value><string>tel:5</string>"
-            "</value></member><member><name>Time</name><value><dateTime.iso8601>2006-05-04 "
-            "13:02:01</dateTime.iso8601></value></member><member><name>Duration</name><value>"
-            "<int>12</int></value></member><member><name>MailID</name><value><int>3</int>"
-            "</value></member></struct></value>\r\n</param>\r\n"));
-    ASSERT_TRUE(PumpUntilEvents(4));
-    const auto& e = sink->events;
-    EXPECT_EQ(e[0].id, 4);
-    EXPECT_EQ(e[0].args, (std::vector<std::string>{call, "7", "busy"}));
-    EXPECT_EQ(e[0].types, (std::vector<VARTYPE>{VT_BSTR, VT_I4, VT_BSTR}));
-    EXPECT_EQ(e[1].id, 8);
-    EXPECT_EQ(e[1].args, (std::vector<std::string>{subscription, "true", "0"}));
-    EXPECT_EQ(e[1].types, (std::vector<VARTYPE>{VT_BSTR, VT_BOOL, VT_I4}));
-    EXPECT_EQ(e[2].id, 6);
-    EXPECT_EQ(e[2].args, (std::vector<std::string>{"55", "sip:a@h:5060", "pbx:2", "9"}));
-    EXPECT_EQ(e[3].id, 7);
-    EXPECT_EQ(e[3].args,
-              (std::vector<std::string>{"77", "tel:5", "2006-05-04 13:02:01", "12", "3"}));
-    EXPECT_EQ(e[3].types, (std::vector<VARTYPE>{VT_BSTR, VT_BSTR, VT_BSTR, VT_I4, VT_I4}));
-}
-
-TEST_F(Connected, RemoteCloseGivesRequestFailedThenDisconnected) {
-    std::string m;
-    std::string call = Call(control.Get(), L"CreateCall", {Text("pbx:1"), Text("pbx:2")}).text;
-    ASSERT_EQ(NextMethod(m), "createcall");
+    const std::string subscription = Call(control.Get(), L"SubscribeToVoiceMail", {Text("1")}).text;
+    ASSERT_EQ(MethodOf(NextMessage()), "subscribe");
+    peer.Send(Notification("callstatechanged", StringParam("42") + IntParam(3)) +
+              Notification("dtmfdigitdetected", StringParam("42") + IntParam(0xE9)) +
+              Notification("messageplayed", StringParam("42")) + FaultAnswer(7, "busy") +
+              SubscribeAnswer(subscription, true, 0) +
+              CallOffer("sip:a@h:5060", "pbx:2", "9", "55") +
+              MailNotice("77", "tel:5", "2006-05-04 13:02:01", 12, 3));
+    ASSERT_TRUE(PumpUntilEvents(7));
     peer.CloseConnection();
-    ASSERT_TRUE(PumpUntilEvents(2));
-    EXPECT_EQ(sink->events[0].id, 4);
-    EXPECT_EQ(sink->events[0].args,
-              (std::vector<std::string>{call, "102", "Connection closed remotely"}));
-    EXPECT_EQ(sink->events[1].id, 5);
-    EXPECT_TRUE(sink->events[1].args.empty());
+    ASSERT_TRUE(PumpUntilEvents(8));
+    // Each event by the IDL's name for its id, with its arguments.
+    const std::vector<Member> declared = IdlMembers("_DVoxtrelEvents");
+    std::vector<std::string> seen;
+    for (const SeenEvent& e : sink->events) {
+        auto m =
+            std::find_if(declared.begin(), declared.end(), [&](auto& m) { return m.id == e.id; });
+        ASSERT_NE(m, declared.end()) << e.id;
+        EXPECT_EQ(e.types, m->types) << m->name;
+        EXPECT_EQ(e.thread, GetCurrentThreadId());
+        seen.push_back(m->name);
+        for (const std::string& arg : e.args)
+            seen.back() += " " + arg;
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "CallStateChanged 42 3", "DtmfDigitReceived 42 -23", "MessagePlayed 42",
+                        "RequestFailed " + call + " 7 busy",
+                        "SubscriptionConfirmed " + subscription + " true 0",
+                        "CallArrived 55 sip:a@h:5060 pbx:2 9",
+                        "MailArrived 77 tel:5 2006-05-04 13:02:01 12 3", "Disconnected"}));
 }
 
-TEST_F(Connected, NothingIsFiredAfterDisconnect) {
-    EXPECT_EQ(Call(control.Get(), L"Disconnect", {}).text, "true");
-    peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)));
-    PumpFor(300);
-    EXPECT_TRUE(sink->events.empty());
-}
-
-TEST_F(Connected, FrozenEventsAreDropped) {
+TEST_F(Connected, FrozenEventsAreDroppedUntilEveryFreezeIsUndone) {
     ComPtr<IOleControl> ole;
     ASSERT_EQ(control.As(ole), S_OK);
-    ASSERT_EQ(ole->FreezeEvents(TRUE), S_OK);
+    for (BOOL freeze : {TRUE, TRUE, FALSE})
+        ASSERT_EQ(ole->FreezeEvents(freeze), S_OK);
     peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)));
-    std::string m;
-    ASSERT_TRUE(peer.NextMessage(m));  // acknowledged: the core handled it
-    PumpFor(200);
+    NextMessage();  // acknowledged: the core handled it
+    PumpUntil(nullptr, 300);
     EXPECT_TRUE(sink->events.empty());
     ASSERT_EQ(ole->FreezeEvents(FALSE), S_OK);
     peer.Send(Notification("callstatechanged", StringParam("2") + IntParam(4)));
@@ -312,36 +205,31 @@ TEST_F(Connected, FrozenEventsAreDropped) {
     EXPECT_EQ(sink->events[0].args, (std::vector<std::string>{"2", "4"}));
 }
 
-TEST_F(Connected, AHandlerMayCallMethods) {
+// Each event goes to the sinks connected when it starts, in the order they connected; a handler
+// may call methods and disconnect its own sink.
+TEST_F(Connected, HandlersMayCallMethodsAndDisconnectTheirSinks) {
+    auto second = RecordingSink::Make();
+    ASSERT_NE(Advise(control.Get(), second.Get()), 0u);
+    std::vector<int> order;
     sink->onEvent = [&](const SeenEvent& e) {
+        order.push_back(1);
         EXPECT_EQ(Call(control.Get(), L"CloseCall", {Text(e.args[0])}).text, "true");
+        Unadvise(control.Get(), cookie);
     };
-    peer.Send(Notification("callstatechanged", StringParam("42") + IntParam(3)));
-    ASSERT_TRUE(PumpUntilEvents(1));
-    std::string m;
-    ASSERT_TRUE(peer.NextMessage(m));  // the acknowledgement
-    ASSERT_EQ(NextMethod(m), "closecall");
+    second->onEvent = [&](const SeenEvent&) { order.push_back(2); };
+    peer.Send(Notification("callstatechanged", StringParam("42") + IntParam(3)) +
+              Notification("callstatechanged", StringParam("43") + IntParam(3)));
+    ASSERT_TRUE(PumpUntil([&] { return second->events.size() >= 2; }, 5000));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 2}));
+    EXPECT_EQ(sink->References(), 1u);
+    std::string m;  // after the acknowledgements
+    while (peer.NextMessage(m) && MethodOf(m) != "closecall") {
+    }
     EXPECT_EQ(FirstString(m), "42");
 }
 
-TEST_F(Connected, ASinkThatDisconnectsInItsHandlerGetsNoMore) {
-    sink->onEvent = [&](const SeenEvent&) { Unadvise(control.Get(), cookie); };
-    peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)));
-    ASSERT_TRUE(PumpUntilEvents(1));
-    peer.Send(Notification("callstatechanged", StringParam("2") + IntParam(3)));
-    PumpFor(300);
-    EXPECT_EQ(sink->events.size(), 1u);
-    EXPECT_EQ(sink->References(), 1u);
-}
-
 TEST_F(Connected, TheHostMayLetGoOfTheControlInsideAHandler) {
-    bool released = false;
-    sink->onEvent = [&](const SeenEvent&) {
-        if (!released) {
-            released = true;
-            control.Reset();  // the host's last reference
-        }
-    };
+    sink->onEvent = [&](const SeenEvent&) { control.Reset(); };  // the host's last reference
     peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)) +
               Notification("callstatechanged", StringParam("2") + IntParam(3)));
     ASSERT_TRUE(PumpUntilEvents(1));

@@ -1,63 +1,39 @@
 ' Drives the registered control from VBScript by its program id; with the simulator's host and
 ' port as arguments it also connects, calls, subscribes and disconnects. Exits with the failures.
 Option Explicit
-
-Dim failures, ctrl, r
+Dim failures, ctrl, r, host, port, callId, subscription
 failures = 0
 
 Sub Check(ok, what)
-    If ok Then
-        WScript.Echo "ok: " & what
-    Else
-        WScript.Echo "FAILED: " & what
-        failures = failures + 1
-    End If
+    If ok Then WScript.Echo "ok: " & what Else WScript.Echo "FAILED: " & what : failures = failures + 1
 End Sub
 
 Function IsDecimalId(text)
-    Dim i, c
-    IsDecimalId = (Len(text) > 0 And text <> "0")
-    For i = 1 To Len(text)
-        c = Mid(text, i, 1)
-        If c < "0" Or c > "9" Then IsDecimalId = False
-    Next
+    Dim re : Set re = New RegExp
+    re.Pattern = "^[1-9][0-9]*$"
+    IsDecimalId = re.Test(text)
 End Function
 
 Set ctrl = CreateObject("VOXTREL.VoxtrelCtrl.1")
-Check IsObject(ctrl), "CreateObject(""VOXTREL.VoxtrelCtrl.1"")"
-
-' Before Connect every method refuses: FALSE, or "0" for the two that return ids.
+' Before Connect every method refuses: False, or "0" for the ids. Script values are converted to
+' the declared types: a small number to a short, True to a BOOL.
 Check ctrl.Disconnect() = False, "Disconnect before Connect is False"
 Check ctrl.CreateCall("pbx:100", "pbx:200") = "0", "CreateCall before Connect is ""0"""
-Check ctrl.CloseCall("1") = False, "CloseCall before Connect is False"
-Check ctrl.TransferCall("1", "pbx:300") = False, "TransferCall before Connect is False"
-Check ctrl.JoinCalls("1", "2") = False, "JoinCalls before Connect is False"
-Check ctrl.UnjoinCalls("1", "2") = False, "UnjoinCalls before Connect is False"
+Check TypeName(ctrl.SubscribeToVoiceMail("100")) = "String", "ids are strings"
 Check ctrl.PlayMessage("1", "hello.wav", -1) = False, "PlayMessage before Connect is False"
 Check ctrl.EnableDtmfDetection("1", True) = False, "EnableDtmfDetection before Connect is False"
-Check ctrl.IncomingCallHandling("100", True) = False, "IncomingCallHandling before Connect is False"
-Check ctrl.AcceptCall("1", "", "") = False, "AcceptCall before Connect is False"
-Check ctrl.RejectCall("1") = False, "RejectCall before Connect is False"
-Check ctrl.ForwardCall("1", "pbx:300", "", "") = False, "ForwardCall before Connect is False"
-Check ctrl.SubscribeToVoiceMail("100") = "0", "SubscribeToVoiceMail before Connect is ""0"""
-Check ctrl.Unsubscribe("1") = False, "Unsubscribe before Connect is False"
-Check TypeName(ctrl.CreateCall("a", "b")) = "String", "ids are strings"
-
 ' Nothing listens on port 65535 (port -1) of loopback.
 Check ctrl.Connect("127.0.0.1", -1, 1, "demo", "demo") = False, "Connect without a server is False"
 
-' The type library checks the arguments.
 On Error Resume Next
 r = ctrl.CloseCall()
 Check Err.Number <> 0, "a missing argument is an error"
 Err.Clear
 r = ctrl.NoSuchMethod()
 Check Err.Number <> 0, "an unknown method is an error"
-Err.Clear
 On Error GoTo 0
 
 If WScript.Arguments.Count = 2 Then
-    Dim host, port, callId, subscription
     host = WScript.Arguments(0)
     ' The port is a 16-bit integer taken unsigned: ports above 32767 go as negative numbers.
     port = CLng(WScript.Arguments(1))
@@ -69,7 +45,7 @@ If WScript.Arguments.Count = 2 Then
     Check IsDecimalId(callId), "CreateCall gives a decimal id (" & callId & ")"
     subscription = ctrl.SubscribeToVoiceMail("100")
     Check IsDecimalId(subscription), "SubscribeToVoiceMail gives a decimal id (" & subscription & ")"
-    Check ctrl.CloseCall(callId) = True, "CloseCall of the new call"
+    Check ctrl.CloseCall(callId) = True, "CloseCall of the new call, passed by reference"
     Check ctrl.Disconnect() = True, "Disconnect"
     Check ctrl.CreateCall("pbx:100", "pbx:200") = "0", "CreateCall after Disconnect is ""0"""
 End If
