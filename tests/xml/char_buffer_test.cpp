@@ -18,9 +18,8 @@ TEST(CharBuffer, AppendsAssignsAndComparesExactly) {
     buffer.Append('d');
     buffer.Append("efghij", 3);
     buffer.Append(nullptr);
-    std::string longer(100, 'x');
-    buffer.Append(longer.c_str());  // past the inline room
-    EXPECT_EQ(Text(buffer), "abcdefg" + longer);
+    buffer.Append(std::string(100, 'x').c_str());  // past the inline room
+    EXPECT_EQ(Text(buffer), "abcdefg" + std::string(100, 'x'));
     EXPECT_TRUE(buffer.Assign("Valuez", 5));
     EXPECT_STREQ(buffer.CStr(), "Value");
     EXPECT_TRUE(buffer.Equals("Value"));
