@@ -82,8 +82,8 @@ TEST(XMLNavigator, OpenOnlyWhenFinishedAndExpectElementIgnoresLetterCaseOnly) {
     EXPECT_FALSE(ExpectElement(nav, "params"));      // consumed </PARAMS>
     EXPECT_FALSE(EqualsIgnoreCase("\xC9", "\xE9"));  // not letters in ASCII
     EXPECT_FALSE(nav.SkipElement());
-    ASSERT_TRUE(nav.Open(Doc("<c/>")));
-    EXPECT_TRUE(ExpectElement(nav, "C"));
+    ASSERT_TRUE(nav.Open(Doc("<z/>")));
+    EXPECT_TRUE(ExpectElement(nav, "Z"));
 }
 
 TEST(XMLNavigator, ResultOutlivesTheDocumentAndBoundsEndIt) {

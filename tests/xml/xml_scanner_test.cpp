@@ -95,8 +95,8 @@ TEST(XMLScanner, DocumentsLogAndResult) {
         {"<r><e =\"1\"/></r>", "r! /r", S::kExpectedAttributeName, 6},
         // A wrong end tag still closes the open element, without an end event.
         {"<r><a></b></r>", "r! a /r", S::kExpectedEndOfTag, 8},
-        {"<r></R>", "r!", S::kExpectedEndOfTag, 5},
-        {"<r><a></ab></r>", "r! a /a /r", S::kUnterminatedEndTag, 9},
+        {"<r></R", "r!", S::kExpectedEndOfTag, 5},
+        {"<r><a></ab></r", "r! a /a /r", S::kUnterminatedEndTag, 9},
         // Fatal problems end the reading and replace a recoverable one.
         {"<r><e a \"1\">t</e></r>", "r!", S::kUnbalancedTags, 21},
         {"</r><r/>", "", S::kUnbalancedTags, 4},

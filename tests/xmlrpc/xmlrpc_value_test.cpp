@@ -54,7 +54,7 @@ TEST(XmlRpcValue, ReadsAndWritesBack) {
         {"<value><int>abc</int></value>", Scalar("int", "0")},
         {"<value><int>2147483647</int></value>", Scalar("int", "2147483647")},
         {"<value><int>2147483648</int></value>", Scalar("int", "2147483647")},
-        {"<value><int>99999999999999999999</int></value>", Scalar("int", "2147483647")},
+        {"<value><int>18446744073709551617</int></value>", Scalar("int", "2147483647")},
         {"<value><int>\n-2147483647</int></value>", Scalar("int", "-2147483647")},
         {"<value><int>-2147483649</int></value>", Scalar("int", "-2147483648")},
         {"<value><boolean>true</boolean></value>", Scalar("boolean", "0")},
