@@ -57,7 +57,7 @@ class XMLNavigator final : private XMLDocHandler {
     bool delivered_ = false;
     bool wasStart_ = false;
     bool more_ = true;
-    // Elements open since SkipElement began: it stops when this comes back to 0.
+    // Start tags minus end tags: SkipElement sets it to 1 and reads until it is back to 0.
     int32_t depth_ = 0;
     XMLElement scratch_;
     CharBuffer scratchText_;
