@@ -48,9 +48,6 @@ class CharBuffer {
         return data_;
     }
     uint32_t Length() const { return length_; }
-    // The capacity as the growth rule sees it: the requested one, doubled as the text grows.
-    uint32_t Capacity() const { return capacity_; }
-    bool Empty() const { return length_ == 0; }
 
   private:
     // Names and short texts, the usual content, fit without a heap allocation.

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "xml/char_buffer.h"
@@ -18,31 +17,16 @@ struct XMLAttribute {
 // The attributes of one start tag, in document order.
 class AttrVector {
   public:
-    explicit AttrVector(uint32_t capacity = 10);
-    AttrVector(const AttrVector& other);
-    AttrVector& operator=(const AttrVector& other);
-    AttrVector(AttrVector&& other) noexcept = default;
-    AttrVector& operator=(AttrVector&& other) noexcept = default;
-    virtual ~AttrVector();
-
-    void Add(std::unique_ptr<XMLAttribute> attribute);
-    void Add(const XMLAttribute& attribute);
+    void Add(const XMLAttribute& attribute) { items_.push_back(attribute); }
     // Exact, case-sensitive search by name.
     bool Contains(const CharBuffer& name) const;
-    bool Contains(const char* name) const;
-    // The value of the first attribute of that name, or null.
-    const CharBuffer* Find(const char* name) const;
-    void Clear();
+    void Clear() { items_.clear(); }
 
-    uint32_t Count() const { return count_; }
-    uint32_t Capacity() const { return capacity_; }
-    const XMLAttribute& At(uint32_t index) const { return *slots_[index]; }
+    uint32_t Count() const { return static_cast<uint32_t>(items_.size()); }
+    const XMLAttribute& At(uint32_t index) const { return items_[index]; }
 
   private:
-    uint32_t count_ = 0;
-    uint32_t capacity_;
-    // Allocated on the first Add: most tags in this protocol carry no attribute.
-    std::unique_ptr<std::unique_ptr<XMLAttribute>[]> slots_;
+    std::vector<XMLAttribute> items_;
 };
 
 struct XMLElement {
@@ -57,23 +41,18 @@ struct XMLElement {
 // keeping their buffers, so a reader that is reused stops allocating once it has seen its depth.
 class ElementStack {
   public:
-    static constexpr uint32_t kInitialCapacity = 32;
-
     ElementStack() = default;
     ElementStack(const ElementStack&) = delete;
     ElementStack& operator=(const ElementStack&) = delete;
 
     XMLElement* Push(const XMLElement& element);
     XMLElement* Pop();
-    const XMLElement* Top() const { return count_ == 0 ? nullptr : &slots_[count_ - 1]; }
     uint32_t Count() const { return count_; }
-    uint32_t Capacity() const { return capacity_; }
     void Reset() { count_ = 0; }
 
   private:
     uint32_t count_ = 0;
-    uint32_t capacity_ = kInitialCapacity;
-    // Slots are constructed as the depth first reaches them; capacity_ is what is reserved.
+    // Slots are constructed as the depth first reaches them.
     std::vector<XMLElement> slots_;
 };
 

@@ -24,10 +24,8 @@ class XMLInput {
     void Release();
 
     bool AtEnd() const { return position_ >= length_; }
-    char Peek() const {
-        char c = text_[position_];
-        return c == '\r' ? '\n' : c;
-    }
+    // Raw, unlike Get: no caller looks for a line feed, and a carriage return is white space too.
+    char Peek() const { return text_[position_]; }
     char Get();
     void SkipWhiteSpace();
     // The longest run of ASCII letters, digits, '-', '_' and '.'; false when there is none.

@@ -1,27 +1,63 @@
 // The XML tokenizer: prolog, tags, attributes, character data and the recovery rules.
 #include "xml/xml_scanner.h"
 
+#include <iterator>
+
 namespace voxtrel {
 
-XMLScanner::XMLScanner(XMLDocHandler* docHandler, XMLErrHandler* errHandler)
-    : docHandler_(docHandler), errHandler_(errHandler) {}
+namespace {
 
-XMLScanner::~XMLScanner() = default;
+const char* const kDescriptions[] = {
+    "No error",
+    "Expected comment or CDATA",
+    "Expected an attribute name",
+    "Expected equal sign",
+    "Expected an element name",
+    "Invalid document structure",
+    "Unterminated start tag",
+    "Expected an attribute value",
+    "Unterminated end tag",
+    "Expected end of tag",
+    "Expected whitespace",
+    "There are more end tags than start tags",
+    "An attribute is used twice in one element",
+    "A '<' character cannot be used in an attribute value, except through &lt;",
+    "The input ended before all started tags were ended",
+    "The main XML document cannot be empty",
+    "CDATA is not allowed outside the root element",
+    "The end of input was not expected",
+    "Unbalanced start/end tags found, cannot continue",
+    "Nesting or attributes beyond the reader's bounds",
+};
 
-void XMLScanner::ReportError(int32_t code) {
-    if (errHandler_) errHandler_->Error(code);
+bool IsFatal(XmlStatus status) {
+    return status >= XmlStatus::kUnexpectedEnd;
+}
+
+}  // namespace
+
+const char* XmlParseResult::Description() const {
+    auto index = static_cast<uint32_t>(status);
+    return index < std::size(kDescriptions) ? kDescriptions[index] : "Unknown status";
+}
+
+void XMLScanner::Report(XmlStatus status) {
+    if (result_.Fatal() || (result_.status != XmlStatus::kOk && !IsFatal(status))) return;
+    result_ = XmlParseResult{status, input_.Position()};
+}
+
+void XMLScanner::Fail(XmlStatus status) {
+    Report(status);
+    finished_ = true;
 }
 
 void XMLScanner::Begin(const CharBuffer& document) {
     input_.Load(document);
     stack_.Reset();
+    result_ = XmlParseResult{};
     finished_ = false;
-    if (docHandler_) {
-        docHandler_->ResetDocument();
-        docHandler_->StartDocument();
-    }
     SkipProlog();
-    if (input_.AtEnd()) ReportError(kXmlEmptyDocument);
+    if (input_.AtEnd()) Report(XmlStatus::kEmptyDocument);
 }
 
 void XMLScanner::SkipProlog() {
@@ -43,60 +79,55 @@ void XMLScanner::SkipProlog() {
         } else if (IsXmlSpace(static_cast<unsigned char>(c))) {
             input_.SkipWhiteSpace();
         } else {
-            ReportError(kXmlInvalidDocumentStructure);
+            // The end of input reads as a zero byte: that is no stray text but an empty document.
             if (input_.AtEnd()) return;
+            Report(XmlStatus::kInvalidDocumentStructure);
             input_.SkipThrough('>');
         }
     }
 }
 
 void XMLScanner::End() {
-    if (docHandler_) docHandler_->EndDocument();
     input_.Release();
     finished_ = true;
 }
 
 bool XMLScanner::Step() {
     if (finished_) return false;
-    try {
-        if (input_.AtEnd()) {
-            if (stack_.Count() > 0) ReportError(kXmlInputEndedInElement);
-            finished_ = true;
-            return false;
-        }
-        if (input_.Peek() != '<') {
-            ScanCharacters(text_);
-            return true;
-        }
-        switch (input_.PeekAt(1)) {
-            case '/':
-                input_.Advance(2);
-                ScanEndTag();
-                break;
-            case '!':
-                input_.Advance(2);
-                if (input_.Accept("[CDATA[")) {
-                    if (stack_.Count() == 0) ReportError(kXmlCdataOutsideRoot);
-                    input_.SkipPast("]]>");
-                } else if (input_.Accept("--")) {
-                    input_.SkipPast("-->");
-                } else {
-                    ReportError(kXmlExpectedCommentOrCdata);
-                    input_.SkipTo('<');
-                }
-                break;
-            case '?':
-                input_.Advance(2);
-                input_.SkipPast("?>");
-                break;
-            default:
-                input_.Advance(1);
-                ScanStartTag();
-                break;
-        }
-    } catch (const XMLException& e) {
+    if (input_.AtEnd()) {
+        if (stack_.Count() > 0) Report(XmlStatus::kInputEndedInElement);
         finished_ = true;
-        if (errHandler_) errHandler_->FatalError(e.code);
+        return false;
+    }
+    if (input_.Peek() != '<') {
+        input_.SkipTo('<');
+        return true;
+    }
+    switch (input_.PeekAt(1)) {
+        case '/':
+            input_.Advance(2);
+            ScanEndTag();
+            break;
+        case '!':
+            input_.Advance(2);
+            if (input_.Accept("[CDATA[")) {
+                if (stack_.Count() == 0) Report(XmlStatus::kCdataOutsideRoot);
+                input_.SkipPast("]]>");
+            } else if (input_.Accept("--")) {
+                input_.SkipPast("-->");
+            } else {
+                Report(XmlStatus::kExpectedCommentOrCdata);
+                input_.SkipTo('<');
+            }
+            break;
+        case '?':
+            input_.Advance(2);
+            input_.SkipPast("?>");
+            break;
+        default:
+            input_.Advance(1);
+            ScanStartTag();
+            break;
     }
     return !finished_;
 }
@@ -104,13 +135,8 @@ bool XMLScanner::Step() {
 bool XMLScanner::ScanText(CharBuffer& text) {
     char c = input_.Peek();
     if (c == 0 || c == '<') return false;
-    ScanCharacters(text);
-    return true;
-}
-
-void XMLScanner::ScanCharacters(CharBuffer& text) {
     input_.ReadText(text);
-    if (docHandler_) docHandler_->Characters(text, false);
+    return true;
 }
 
 void XMLScanner::ScanStartTag() {
@@ -119,7 +145,7 @@ void XMLScanner::ScanStartTag() {
     tag.isEmpty = false;
     tag.attributes.Clear();
     if (!input_.ReadName(tag.name)) {
-        ReportError(kXmlExpectedElementName);
+        Report(XmlStatus::kExpectedElementName);
         input_.SkipTo('<');
         return;
     }
@@ -131,89 +157,87 @@ void XMLScanner::ScanStartTag() {
                 input_.SkipWhiteSpace();
                 c = input_.Peek();
             } else {
-                ReportError(kXmlExpectedWhitespace);
+                Report(XmlStatus::kExpectedWhitespace);
             }
         }
-        if (input_.AtEnd()) throw XMLException(kXmlUnexpectedEnd);
+        if (input_.AtEnd()) return Fail(XmlStatus::kUnexpectedEnd);
         if (c == '/') {
             input_.Get();
-            if (!input_.Accept('>')) ReportError(kXmlUnterminatedStartTag);
-            Deliver(true);
-            return;
+            if (!input_.Accept('>')) Report(XmlStatus::kUnterminatedStartTag);
+            return Deliver(true);
         }
         if (c == '>') {
             input_.Get();
-            Deliver(false);
-            return;
+            return Deliver(false);
         }
         if (c == '<') {
-            ReportError(kXmlUnterminatedStartTag);
-            Deliver(false);
-            return;
+            Report(XmlStatus::kUnterminatedStartTag);
+            return Deliver(false);
         }
-        int32_t stop = ScanAttribute();
-        if (stop > 0) {
-            ReportError(stop);
+        XmlStatus stop = ScanAttribute();
+        if (IsFatal(stop)) return Fail(stop);
+        if (stop != XmlStatus::kOk) {
+            Report(stop);
             input_.SkipThrough('>');
             return;
         }
     }
 }
 
-int32_t XMLScanner::ScanAttribute() {
+XmlStatus XMLScanner::ScanAttribute() {
     // The duplicate check compares with every earlier name, so the count must stay small.
-    if (tag_.attributes.Count() >= kMaxAttributes) throw XMLException(kXmlLimitExceeded);
-    if (!input_.ReadName(attrName_)) return kXmlExpectedAttributeName;
+    if (tag_.attributes.Count() >= kMaxAttributes) return XmlStatus::kLimitExceeded;
+    if (!input_.ReadName(attrName_)) return XmlStatus::kExpectedAttributeName;
     if (tag_.attributes.Contains(attrName_)) {
-        ReportError(kXmlAttributeRepeated);
-        return 0;
+        Report(XmlStatus::kAttributeRepeated);
+        return XmlStatus::kOk;
     }
     input_.SkipWhiteSpace();
-    if (!input_.Accept('=')) return kXmlExpectedEqualSign;
+    if (!input_.Accept('=')) return XmlStatus::kExpectedEqualSign;
     input_.SkipWhiteSpace();
     char quote = input_.AcceptQuote();
-    if (quote == 0) return kXmlExpectedAttributeValue;
+    if (quote == 0) return XmlStatus::kExpectedAttributeValue;
     attrValue_.Clear();
     for (;;) {
-        if (input_.AtEnd()) throw XMLException(kXmlUnexpectedEnd);
+        if (input_.AtEnd()) return XmlStatus::kUnexpectedEnd;
+        if (input_.Peek() == '<') Report(XmlStatus::kLessThanInAttribute);
         char c = input_.Get();
         if (c == quote) break;
-        if (c == '<') ReportError(kXmlLessThanInAttribute);
         attrValue_.Append(IsXmlSpace(static_cast<unsigned char>(c)) ? ' ' : c);
     }
     tag_.attributes.Add(XMLAttribute{attrName_, attrValue_});
-    return 0;
+    return XmlStatus::kOk;
 }
 
 void XMLScanner::Deliver(bool isEmpty) {
     // End tags are optional to the scanner, so without a bound every 3 bytes of "<a>" would hold
     // an element on the stack.
-    if (!isEmpty && stack_.Count() >= kMaxDepth) throw XMLException(kXmlLimitExceeded);
+    if (!isEmpty && stack_.Count() >= kMaxDepth) return Fail(XmlStatus::kLimitExceeded);
     tag_.isEmpty = isEmpty;
     XMLElement* element = stack_.Push(tag_);
     if (isEmpty) {
         stack_.Pop();
         if (element->isRoot) finished_ = true;
     }
-    if (docHandler_) docHandler_->StartElement(*element);
+    docHandler_.StartElement(*element);
 }
 
 void XMLScanner::ScanEndTag() {
     if (stack_.Count() == 0) {
-        ReportError(kXmlMoreEndTags);
+        Report(XmlStatus::kMoreEndTags);
         input_.SkipThrough('>');
-        throw XMLException(kXmlUnbalancedTags);
+        return Fail(XmlStatus::kUnbalancedTags);
     }
     XMLElement* element = stack_.Pop();
     if (!input_.Accept(element->name.Data(), element->name.Length())) {
-        ReportError(kXmlExpectedEndOfTag);
+        Report(XmlStatus::kExpectedEndOfTag);
         input_.SkipThrough('>');
         return;
     }
     input_.SkipWhiteSpace();
-    if (!input_.Accept('>')) ReportError(kXmlUnterminatedEndTag);
+    if (!input_.Accept('>')) Report(XmlStatus::kUnterminatedEndTag);
     if (element->isRoot) finished_ = true;
-    if (docHandler_) docHandler_->EndElement(*element);
+    docHandler_.EndElement(*element);
 }
 
 }  // namespace voxtrel
