@@ -3,6 +3,7 @@
 #include "net/bsd_socket.h"
 
 #include "net/net_platform.h"
+#include "net/network_info.h"
 
 namespace voxtrel {
 
@@ -37,7 +38,7 @@ bool BsdSocket::CreateTCP(bool server, const SocketAddress& address, uint16_t lo
             uint32_t local = localAddress;
             if (local == 0) {
                 InterfaceRecord route;
-                if (!GetLocalRoute(address, route)) {
+                if (!GetLocalRoute(*MakeNetworkInfoSource(), address, route)) {
                     Report("Resolve route to server", true);
                     Close();
                     return false;

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "net/network_info.h"
 #include "net/socket_address.h"
 #include "net/socket_handle.h"
 #include "net/socket_state.h"
@@ -105,11 +104,6 @@ class BsdSocket {
     // Appends the local host's addresses; the number of records in the list, 0 on failure.
     static int GetLocalHost(std::vector<SocketAddress>& addresses, std::string* hostName = nullptr);
 
-    static int GetLocalHostEx(std::vector<InterfaceRecord>& records,
-                              std::string* hostName = nullptr);
-    static int GetRoutingTable(std::vector<RouteEntry>& routes,
-                               std::vector<InterfaceRecord>* records = nullptr);
-    static bool GetLocalRoute(const SocketAddress& destination, InterfaceRecord& record);
 
   private:
     bool HasSocket() const { return handle_ != kInvalidSocket; }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "net/bsd_socket.h"
 #include "net/net_platform.h"
 #include "net/socket_state.h"
 
@@ -152,19 +151,6 @@ bool GetLocalRoute(NetworkInfoSource& source, const SocketAddress& destination,
         return true;
     }
     return false;
-}
-
-int BsdSocket::GetLocalHostEx(std::vector<InterfaceRecord>& records, std::string* hostName) {
-    return voxtrel::GetLocalHostEx(*MakeNetworkInfoSource(), records, hostName);
-}
-
-int BsdSocket::GetRoutingTable(std::vector<RouteEntry>& routes,
-                               std::vector<InterfaceRecord>* records) {
-    return voxtrel::GetRoutingTable(*MakeNetworkInfoSource(), routes, records);
-}
-
-bool BsdSocket::GetLocalRoute(const SocketAddress& destination, InterfaceRecord& record) {
-    return voxtrel::GetLocalRoute(*MakeNetworkInfoSource(), destination, record);
 }
 
 }  // namespace voxtrel
