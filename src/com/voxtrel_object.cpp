@@ -53,6 +53,21 @@ int32_t Flag(VARIANT_BOOL value) {
     return value != VARIANT_FALSE ? 1 : 0;
 }
 
+// The vtable interface that the type library's Invoke calls has the list's methods with the list's
+// types (a VARIANT_BOOL is a short to the compiler, so those two alone look alike).
+template <ControlType type>
+using ComType = std::conditional_t<type == ControlType::Text, BSTR,
+                                   std::conditional_t<type == ControlType::Long, LONG, short>>;
+#define VOXTREL_COM_ARG(type, name) Exactly<ComType<ControlType::type>>()
+#define VOXTREL_COM_CHECK(id, name, c_name, result, ...)                                          \
+    static_assert(                                                                                \
+        std::is_same_v<decltype(std::declval<IVoxtrelMethods&>().name(                            \
+                           __VA_ARGS__ __VA_OPT__(, ) Exactly<ComType<ControlType::result>*>())), \
+                       HRESULT>);
+VOXTREL_METHODS(VOXTREL_COM_CHECK, VOXTREL_COM_ARG)
+#undef VOXTREL_COM_CHECK
+#undef VOXTREL_COM_ARG
+
 using ConnectionPointEnumerator =
     Enumerator<IEnumConnectionPoints, IConnectionPoint*, InterfaceItemTraits<IConnectionPoint>>;
 

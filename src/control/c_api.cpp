@@ -146,6 +146,26 @@ int SetCallback(voxtrel_control* handle, Callback<Function> voxtrel_control::*sl
     return 1;
 }
 
+// The C functions have the list's names and its parameters in C types; an id-returning method
+// takes the buffer for the id as well.
+template <voxtrel::ControlType type>
+using CType =
+    std::conditional_t<type == voxtrel::ControlType::Text, const char*,
+                       std::conditional_t<type == voxtrel::ControlType::Short, short, int>>;
+#define VOXTREL_C_ARG(type, name) voxtrel::Exactly<CType<voxtrel::ControlType::type>>()
+#define VOXTREL_C_TAIL_Bool
+#define VOXTREL_C_TAIL_Text , static_cast<char*>(nullptr), static_cast<size_t>(0)
+#define VOXTREL_C_CHECK(id, name, c_name, result, ...)                                    \
+    static_assert(                                                                        \
+        std::is_same_v<decltype(voxtrel_##c_name(static_cast<voxtrel_control*>(           \
+                           nullptr) __VA_OPT__(, ) __VA_ARGS__ VOXTREL_C_TAIL_##result)), \
+                       int>);
+VOXTREL_METHODS(VOXTREL_C_CHECK, VOXTREL_C_ARG)
+#undef VOXTREL_C_CHECK
+#undef VOXTREL_C_TAIL_Bool
+#undef VOXTREL_C_TAIL_Text
+#undef VOXTREL_C_ARG
+
 }  // namespace
 
 extern "C" {

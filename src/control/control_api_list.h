@@ -2,6 +2,7 @@
 // interface, the ActiveX control, its script host) expands these lists instead of its own copy.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -141,6 +142,15 @@ decltype(auto) ValueAs(const ControlValue& value) {
         return static_cast<T>(value.number);
     }
 }
+
+// Converts only to T itself: a call taking Exactly<T> arguments compiles only where each
+// parameter has exactly its type, which checks a face's typed functions against the list.
+template <class T>
+struct Exactly {
+    template <class U>
+    requires std::is_same_v<T, U>
+    operator U() const;
+};
 
 // Calls call with the first values, each converted to the parameter type at its position.
 template <class... Params, class Call, size_t... I>
