@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -52,7 +51,6 @@
 namespace voxtrel {
 
 #define VOXTREL_LIST_ID(id, name, ...) name = id,
-enum class ControlMethodId : int32_t { VOXTREL_METHODS(VOXTREL_LIST_ID, ) };
 enum class ControlEventId : int32_t { VOXTREL_EVENTS(VOXTREL_LIST_ID, ) };
 #undef VOXTREL_LIST_ID
 
@@ -71,8 +69,6 @@ struct ControlMember {
     ControlType result;
     size_t count;
     ControlParam params[5];
-
-    std::span<const ControlParam> Params() const { return {params, count}; }
 };
 
 // One argument as the faces that treat every member alike carry it: a text, or a number (a
@@ -95,10 +91,7 @@ constexpr ControlMember Member(int32_t dispid, const char* name, ControlType res
 }
 }  // namespace detail
 
-#define VOXTREL_LIST_PARAM(type, name) \
-    ControlParam {                     \
-        ControlType::type, #name       \
-    }
+#define VOXTREL_LIST_PARAM(type, name) ControlParam(ControlType::type, #name)
 #define VOXTREL_LIST_METHOD(id, name, c_name, result, ...) \
     detail::Member(id, #name, ControlType::result __VA_OPT__(, ) __VA_ARGS__),
 #define VOXTREL_LIST_EVENT(id, name, c_name, ...) \
