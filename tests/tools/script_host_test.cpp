@@ -82,11 +82,10 @@ TEST(ScriptDirectives, WaitEndsAtItsEventOrTimesOut) {
         if (pump == 3) s.Fire(ControlEventId::MessagePlayed, {"9"});
         if (pump == 4) s.Fire(ControlEventId::CallStateChanged, {"9", -2});
     };
-    EXPECT_EQ(s.Run("wait CallStateChanged 5\nwait Disconnected 0.05\nquit\nRejectCall 1\n"),
+    EXPECT_EQ(s.Run("wait CallStateChanged 5\nwait Disconnected 0.05\n"),
               "{\"event\":\"MessagePlayed\",\"callID\":\"9\"}\n"
               "{\"event\":\"CallStateChanged\",\"callID\":\"9\",\"callState\":-2}\n"
               "{\"wait\":\"Disconnected\",\"timedOut\":true}\n");
-    EXPECT_TRUE(s.target.calls.empty());
     std::vector<bool>& done = s.target.doneAfterPump;
     EXPECT_EQ(std::vector<bool>(done.begin(), done.begin() + 4), (std::vector<bool>{0, 0, 0, 1}));
     done.clear();
@@ -94,27 +93,28 @@ TEST(ScriptDirectives, WaitEndsAtItsEventOrTimesOut) {
     EXPECT_EQ(done, std::vector<bool>(std::max<size_t>(done.size(), 1), false));
 }
 
-// Fields by their parameters' names; in the readable form only free texts are quoted.
-TEST(ScriptEvents, FieldsByTypeInBothForms) {
-    Script s;
-    s.Run("CreateCall a b\nCloseCall 1\nbogus\n");
-    s.Fire(ControlEventId::DtmfDigitReceived, {"1", -23});
-    s.Fire(ControlEventId::Disconnected, {});
-    s.Fire(ControlEventId::SubscriptionConfirmed, {"3", 1, 0});
+// Fields by their parameters' names and types; only free texts are quoted.
+TEST(ScriptEvents, ReadableFields) {
+    Script s(false);
+    s.Fire(ControlEventId::RequestFailed, {"1", 4, "busy"});
+    s.Fire(ControlEventId::MailArrived, {"3", "tel:5", "a b", 12, 7});
+    s.Fire(ControlEventId::SubscriptionConfirmed, {"3", 0, -1});
     EXPECT_EQ(s.out.str(),
-              "{\"method\":\"CreateCall\",\"result\":\"1234\"}\n"
-              "{\"method\":\"CloseCall\",\"result\":true}\n{\"error\":\"unknown word: bogus\"}\n"
-              "{\"event\":\"DtmfDigitReceived\",\"callID\":\"1\",\"digit\":-23}\n"
-              "{\"event\":\"Disconnected\"}\n{\"event\":\"SubscriptionConfirmed\","
-              "\"subscrID\":\"3\",\"confirmed\":true,\"errorCode\":0}\n");
-    Script r(false);
-    r.Fire(ControlEventId::RequestFailed, {"1", 4, "busy"});
-    r.Fire(ControlEventId::MailArrived, {"3", "tel:5", "a b", 12, 7});
-    r.Fire(ControlEventId::SubscriptionConfirmed, {"3", 0, -1});
-    EXPECT_EQ(r.out.str(),
               "event RequestFailed callID=1 failureCode=4 failureString=\"busy\"\n"
               "event MailArrived subscrID=3 caller=tel:5 time=\"a b\" duration=12 id=7\n"
               "event SubscriptionConfirmed subscrID=3 confirmed=FALSE errorCode=-1\n");
+}
+
+TEST(ScriptEvents, DefaultDeliveryConvertsToTheTypedHandlersTypes) {
+    struct Typed : VoxtrelEvents {
+        void SubscriptionConfirmed(const std::string& id, bool on, int32_t code) override {
+            seen += id + (on ? "+" : "-") + std::to_string(code);
+        }
+        std::string seen;
+    } typed;
+    for (int32_t on : {1, 0})
+        typed.OnEvent(kControlEvents[7], std::vector<ControlValue>{"3", on, -1});
+    EXPECT_EQ(typed.seen, "3+-13--1");
 }
 
 }  // namespace voxtrel
