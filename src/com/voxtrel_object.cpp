@@ -53,6 +53,21 @@ int32_t Flag(VARIANT_BOOL value) {
     return value != VARIANT_FALSE ? 1 : 0;
 }
 
+// The vtable interface that the type library's Invoke calls has the list's methods with the list's
+// types (a VARIANT_BOOL is a short to the compiler, so those two alone look alike).
+template <ControlType type>
+using ComType = std::conditional_t<type == ControlType::Text, BSTR,
+                                   std::conditional_t<type == ControlType::Long, LONG, short>>;
+#define VOXTREL_COM_ARG(type, name) Exactly<ComType<ControlType::type>>()
+#define VOXTREL_COM_CHECK(id, name, c_name, result, ...)                                          \
+    static_assert(                                                                                \
+        std::is_same_v<decltype(std::declval<IVoxtrelMethods&>().name(                            \
+                           __VA_ARGS__ __VA_OPT__(, ) Exactly<ComType<ControlType::result>*>())), \
+                       HRESULT>);
+VOXTREL_METHODS(VOXTREL_COM_CHECK, VOXTREL_COM_ARG)
+#undef VOXTREL_COM_CHECK
+#undef VOXTREL_COM_ARG
+
 using ConnectionPointEnumerator =
     Enumerator<IEnumConnectionPoints, IConnectionPoint*, InterfaceItemTraits<IConnectionPoint>>;
 
@@ -326,53 +341,29 @@ void VoxtrelObject::Fire(DISPID id, DispatchArgs& args) {
 
 // An event whose arguments cannot even be built (memory exhausted) is dropped, like any event the
 // core could not deliver.
-template <class Build>
-void VoxtrelObject::FireWith(DISPID id, Build&& build) {
+void VoxtrelObject::OnEvent(const ControlMember& event, std::span<const ControlValue> values) {
     try {
         DispatchArgs args;
-        build(args);
-        if (!args.Failed()) Fire(id, args);
+        for (size_t i = 0; i < event.count && i < values.size(); ++i) {
+            const ControlValue& value = values[i];
+            switch (event.params[i].type) {
+                case ControlType::Text:
+                    args.Text(value.text);
+                    break;
+                case ControlType::Short:
+                    args.Short(static_cast<int16_t>(value.number));
+                    break;
+                case ControlType::Long:
+                    args.Long(value.number);
+                    break;
+                case ControlType::Bool:
+                    args.Bool(value.number != 0);
+                    break;
+            }
+        }
+        if (!args.Failed()) Fire(event.dispid, args);
     } catch (const std::bad_alloc&) {
     }
-}
-
-void VoxtrelObject::CallStateChanged(const std::string& callID, int16_t callState) {
-    FireWith(1, [&](DispatchArgs& a) { a.Text(callID).Short(callState); });
-}
-
-void VoxtrelObject::MessagePlayed(const std::string& callID) {
-    FireWith(2, [&](DispatchArgs& a) { a.Text(callID); });
-}
-
-void VoxtrelObject::DtmfDigitReceived(const std::string& callID, int16_t digit) {
-    FireWith(3, [&](DispatchArgs& a) { a.Text(callID).Short(digit); });
-}
-
-void VoxtrelObject::RequestFailed(const std::string& callID, int32_t failureCode,
-                                  const std::string& failureString) {
-    FireWith(4, [&](DispatchArgs& a) { a.Text(callID).Long(failureCode).Text(failureString); });
-}
-
-void VoxtrelObject::Disconnected() {
-    FireWith(5, [](DispatchArgs&) {});
-}
-
-void VoxtrelObject::CallArrived(const std::string& callID, const std::string& caller,
-                                const std::string& callee, const std::string& origCallID) {
-    FireWith(6,
-             [&](DispatchArgs& a) { a.Text(callID).Text(caller).Text(callee).Text(origCallID); });
-}
-
-void VoxtrelObject::MailArrived(const std::string& subscrID, const std::string& caller,
-                                const std::string& time, int32_t duration, int32_t id) {
-    FireWith(7, [&](DispatchArgs& a) {
-        a.Text(subscrID).Text(caller).Text(time).Long(duration).Long(id);
-    });
-}
-
-void VoxtrelObject::SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
-                                          int32_t errorCode) {
-    FireWith(8, [&](DispatchArgs& a) { a.Text(subscrID).Bool(confirmed).Long(errorCode); });
 }
 
 }  // namespace voxtrel::com

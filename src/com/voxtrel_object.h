@@ -161,22 +161,9 @@ class VoxtrelObject final : public IDispatch,
     ~VoxtrelObject() override;
     HRESULT Init();
 
-    // VoxtrelEvents: the core's events, on the host's thread.
-    void CallStateChanged(const std::string& callID, int16_t callState) override;
-    void MessagePlayed(const std::string& callID) override;
-    void DtmfDigitReceived(const std::string& callID, int16_t digit) override;
-    void RequestFailed(const std::string& callID, int32_t failureCode,
-                       const std::string& failureString) override;
-    void Disconnected() override;
-    void CallArrived(const std::string& callID, const std::string& caller,
-                     const std::string& callee, const std::string& origCallID) override;
-    void MailArrived(const std::string& subscrID, const std::string& caller,
-                     const std::string& time, int32_t duration, int32_t id) override;
-    void SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
-                               int32_t errorCode) override;
-
-    template <class Build>
-    void FireWith(DISPID id, Build&& build);
+    // VoxtrelEvents: the core's events, on the host's thread, fired with their dispids and
+    // their arguments as the event list types them.
+    void OnEvent(const ControlMember& event, std::span<const ControlValue> values) override;
     void Fire(DISPID id, DispatchArgs& args);
 
     HRESULT InPlaceActivate(LONG verb);

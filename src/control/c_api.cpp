@@ -41,49 +41,27 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
     // The sink runs on the host's thread: inside voxtrel_pump, or on Windows from any message loop
     // of that thread, which dispatches to the control's window. A released control shows nothing
     // more and stays alive until every delivery and pump on the stack has left its code.
-    void CallStateChanged(const std::string& callID, int16_t callState) override {
-        Fire([&] { callStateChanged(callID.c_str(), static_cast<short>(callState)); });
-    }
-    void MessagePlayed(const std::string& callID) override {
-        Fire([&] { messagePlayed(callID.c_str()); });
-    }
-    void DtmfDigitReceived(const std::string& callID, int16_t digit) override {
-        Fire([&] { dtmfDigitReceived(callID.c_str(), static_cast<short>(digit)); });
-    }
-    void RequestFailed(const std::string& callID, int32_t failureCode,
-                       const std::string& failureString) override {
-        Fire([&] {
-            requestFailed(callID.c_str(), static_cast<int>(failureCode), failureString.c_str());
-        });
-    }
-    void Disconnected() override {
-        Fire([&] { disconnected(); });
-    }
-    void CallArrived(const std::string& callID, const std::string& caller,
-                     const std::string& callee, const std::string& origCallID) override {
-        Fire([&] {
-            callArrived(callID.c_str(), caller.c_str(), callee.c_str(), origCallID.c_str());
-        });
-    }
-    void MailArrived(const std::string& subscrID, const std::string& caller,
-                     const std::string& time, int32_t duration, int32_t id) override {
-        Fire([&] {
-            mailArrived(subscrID.c_str(), caller.c_str(), time.c_str(), static_cast<int>(duration),
-                        static_cast<int>(id));
-        });
-    }
-    void SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
-                               int32_t errorCode) override {
-        Fire([&] {
-            subscriptionConfirmed(subscrID.c_str(), confirmed ? 1 : 0, static_cast<int>(errorCode));
-        });
+    void OnEvent(const voxtrel::ControlMember& event,
+                 std::span<const voxtrel::ControlValue> values) override {
+        switch (event.dispid) {
+#define VOXTREL_FIRE(id, name, c_name, ...) \
+    case id:                                \
+        Fire<id>(c_name, values);           \
+        break;
+            VOXTREL_EVENTS(VOXTREL_FIRE, )
+#undef VOXTREL_FIRE
+            default:
+                break;
+        }
     }
 
-    template <typename Body>
-    void Fire(Body body) {
+    template <int32_t id, typename... Args>
+    void Fire(const Callback<void (*)(void*, Args...)>& callback,
+              std::span<const voxtrel::ControlValue> values) {
+        static_assert(voxtrel::kControlEvents[id - 1].count == sizeof...(Args));
         if (released) return;
         ++deliveryDepth;
-        body();
+        voxtrel::ApplyValues<Args...>(callback, values);
         if (--deliveryDepth == 0 && pumpDepth == 0 && released) FreeAfterDelivery();
     }
 
@@ -110,14 +88,9 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
     int deliveryDepth = 0;
     bool released = false;
 
-    Callback<voxtrel_call_state_changed_fn> callStateChanged;
-    Callback<voxtrel_message_played_fn> messagePlayed;
-    Callback<voxtrel_dtmf_digit_received_fn> dtmfDigitReceived;
-    Callback<voxtrel_request_failed_fn> requestFailed;
-    Callback<voxtrel_disconnected_fn> disconnected;
-    Callback<voxtrel_call_arrived_fn> callArrived;
-    Callback<voxtrel_mail_arrived_fn> mailArrived;
-    Callback<voxtrel_subscription_confirmed_fn> subscriptionConfirmed;
+#define VOXTREL_SLOT(id, name, c_name, ...) Callback<voxtrel_##c_name##_fn> c_name;
+    VOXTREL_EVENTS(VOXTREL_SLOT, )
+#undef VOXTREL_SLOT
 };
 
 namespace {
@@ -172,6 +145,26 @@ int SetCallback(voxtrel_control* handle, Callback<Function> voxtrel_control::*sl
     (handle->*slot).user = user;
     return 1;
 }
+
+// The C functions have the list's names and its parameters in C types; an id-returning method
+// takes the buffer for the id as well.
+template <voxtrel::ControlType type>
+using CType =
+    std::conditional_t<type == voxtrel::ControlType::Text, const char*,
+                       std::conditional_t<type == voxtrel::ControlType::Short, short, int>>;
+#define VOXTREL_C_ARG(type, name) voxtrel::Exactly<CType<voxtrel::ControlType::type>>()
+#define VOXTREL_C_TAIL_Bool
+#define VOXTREL_C_TAIL_Text , static_cast<char*>(nullptr), static_cast<size_t>(0)
+#define VOXTREL_C_CHECK(id, name, c_name, result, ...)                                    \
+    static_assert(                                                                        \
+        std::is_same_v<decltype(voxtrel_##c_name(static_cast<voxtrel_control*>(           \
+                           nullptr) __VA_OPT__(, ) __VA_ARGS__ VOXTREL_C_TAIL_##result)), \
+                       int>);
+VOXTREL_METHODS(VOXTREL_C_CHECK, VOXTREL_C_ARG)
+#undef VOXTREL_C_CHECK
+#undef VOXTREL_C_TAIL_Bool
+#undef VOXTREL_C_TAIL_Text
+#undef VOXTREL_C_ARG
 
 }  // namespace
 
@@ -298,45 +291,13 @@ int voxtrel_unsubscribe(voxtrel_control* control, const char* subscr_id) {
                    [&](voxtrel::CVoxtrelCtrl& c) { return Bool(c.Unsubscribe(Text(subscr_id))); });
 }
 
-int voxtrel_on_call_state_changed(voxtrel_control* control, voxtrel_call_state_changed_fn callback,
-                                  void* user) {
-    return SetCallback(control, &voxtrel_control::callStateChanged, callback, user);
-}
-
-int voxtrel_on_message_played(voxtrel_control* control, voxtrel_message_played_fn callback,
-                              void* user) {
-    return SetCallback(control, &voxtrel_control::messagePlayed, callback, user);
-}
-
-int voxtrel_on_dtmf_digit_received(voxtrel_control* control,
-                                   voxtrel_dtmf_digit_received_fn callback, void* user) {
-    return SetCallback(control, &voxtrel_control::dtmfDigitReceived, callback, user);
-}
-
-int voxtrel_on_request_failed(voxtrel_control* control, voxtrel_request_failed_fn callback,
-                              void* user) {
-    return SetCallback(control, &voxtrel_control::requestFailed, callback, user);
-}
-
-int voxtrel_on_disconnected(voxtrel_control* control, voxtrel_disconnected_fn callback,
-                            void* user) {
-    return SetCallback(control, &voxtrel_control::disconnected, callback, user);
-}
-
-int voxtrel_on_call_arrived(voxtrel_control* control, voxtrel_call_arrived_fn callback,
-                            void* user) {
-    return SetCallback(control, &voxtrel_control::callArrived, callback, user);
-}
-
-int voxtrel_on_mail_arrived(voxtrel_control* control, voxtrel_mail_arrived_fn callback,
-                            void* user) {
-    return SetCallback(control, &voxtrel_control::mailArrived, callback, user);
-}
-
-int voxtrel_on_subscription_confirmed(voxtrel_control* control,
-                                      voxtrel_subscription_confirmed_fn callback, void* user) {
-    return SetCallback(control, &voxtrel_control::subscriptionConfirmed, callback, user);
-}
+#define VOXTREL_SETTER(id, name, c_name, ...)                                         \
+    int voxtrel_on_##c_name(voxtrel_control* control, voxtrel_##c_name##_fn callback, \
+                            void* user) {                                             \
+        return SetCallback(control, &voxtrel_control::c_name, callback, user);        \
+    }
+VOXTREL_EVENTS(VOXTREL_SETTER, )
+#undef VOXTREL_SETTER
 
 int voxtrel_pump(voxtrel_control* control, int timeout_ms) {
     if (!Usable(control)) return -1;

@@ -15,7 +15,35 @@ namespace {
 int16_t Low16(int64_t value) {
     return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
 }
+
+template <class... Params>
+void Deliver(VoxtrelEvents& sink, void (VoxtrelEvents::*handler)(Params...),
+             std::span<const ControlValue> values) {
+    ApplyValues<Params...>([&](auto&&... args) { (sink.*handler)(args...); }, values);
+}
+
+template <ControlEventId id, class... Values>
+void Fire(VoxtrelEvents& sink, Values&&... values) {
+    constexpr const ControlMember& event = kControlEvents[static_cast<int>(id) - 1];
+    static_assert(event.count == sizeof...(Values), "an event takes every parameter of its row");
+    const ControlValue row[] = {ControlValue(std::forward<Values>(values))..., ControlValue()};
+    sink.OnEvent(event, std::span(row, sizeof...(Values)));
+}
 }  // namespace
+
+void VoxtrelEvents::OnEvent(const ControlMember& event, std::span<const ControlValue> values) {
+    if (values.size() < event.count) return;
+    switch (event.dispid) {
+#define VOXTREL_DELIVER(id, name, ...)                \
+    case id:                                          \
+        Deliver(*this, &VoxtrelEvents::name, values); \
+        break;
+        VOXTREL_EVENTS(VOXTREL_DELIVER, )
+#undef VOXTREL_DELIVER
+        default:
+            break;
+    }
+}
 
 CVoxtrelCtrl::CVoxtrelCtrl()
     : mailbox_(std::make_unique<EventMailbox>(
@@ -36,33 +64,37 @@ void CVoxtrelCtrl::HandleMessage(const ControlMessage& message) {
     if (sink == nullptr) return;
     switch (message.message) {
         case WM_CALLARRIVED:
-            sink->CallArrived(message.id, message.callArrived.caller, message.callArrived.callee,
-                              FormatId(message.callArrived.origCallId));
+            Fire<ControlEventId::CallArrived>(*sink, message.id, message.callArrived.caller,
+                                              message.callArrived.callee,
+                                              FormatId(message.callArrived.origCallId));
             break;
         case WM_CALLSTATECHANGED:
-            sink->CallStateChanged(message.id, Low16(message.value));
+            Fire<ControlEventId::CallStateChanged>(*sink, message.id, Low16(message.value));
             break;
         case WM_MESSAGEPLAYED:
-            sink->MessagePlayed(message.id);
+            Fire<ControlEventId::MessagePlayed>(*sink, message.id);
             break;
         case WM_DTMFDIGITRECEIVED:
-            sink->DtmfDigitReceived(message.id, Low16(message.value));
+            Fire<ControlEventId::DtmfDigitReceived>(*sink, message.id, Low16(message.value));
             break;
         case WM_REQUESTFAILED:
-            sink->RequestFailed(message.id, message.requestFailed.code, message.requestFailed.text);
+            Fire<ControlEventId::RequestFailed>(*sink, message.id, message.requestFailed.code,
+                                                message.requestFailed.text);
             break;
         case WM_DISCONNECTED:
             ++disconnectedHandlers_;
-            sink->Disconnected();
+            Fire<ControlEventId::Disconnected>(*sink);
             --disconnectedHandlers_;
             break;
         case WM_MAILARRIVED:
-            sink->MailArrived(message.id, message.mailArrived.caller, message.mailArrived.time,
-                              message.mailArrived.duration, message.mailArrived.mailId);
+            Fire<ControlEventId::MailArrived>(
+                *sink, message.id, message.mailArrived.caller, message.mailArrived.time,
+                message.mailArrived.duration, message.mailArrived.mailId);
             break;
         case WM_SUBSCRIPTIONCONFIRMED:
-            sink->SubscriptionConfirmed(message.id, message.subscription.confirmed != 0,
-                                        message.subscription.errorCode);
+            Fire<ControlEventId::SubscriptionConfirmed>(*sink, message.id,
+                                                        message.subscription.confirmed != 0,
+                                                        message.subscription.errorCode);
             break;
         default:
             break;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "control/control_api_list.h"
+
 namespace voxtrel {
 
 // The host's event handlers. Each runs on the host's thread, inside PumpEvents (or the
@@ -15,6 +17,10 @@ namespace voxtrel {
 class VoxtrelEvents {
   public:
     virtual ~VoxtrelEvents() = default;
+    // Every event arrives here first, a row of kControlEvents with its arguments in parameter
+    // order; by default it goes on to its own handler below. A face that treats all events alike
+    // (the C interface, the ActiveX control, the script host) overrides this one instead.
+    virtual void OnEvent(const ControlMember& event, std::span<const ControlValue> values);
     virtual void CallStateChanged(const std::string& /*callID*/, int16_t /*callState*/) {}
     virtual void MessagePlayed(const std::string& /*callID*/) {}
     virtual void DtmfDigitReceived(const std::string& /*callID*/, int16_t /*digit*/) {}

@@ -2,6 +2,7 @@
 // information, and each event's arguments are read by position and converted to their types.
 #include "com_event_sink.h"
 
+#include <iterator>
 #include <new>
 
 #include "com/bstr_text.h"
@@ -15,7 +16,7 @@ class EventArgs {
   public:
     explicit EventArgs(const DISPPARAMS* params) : params_(params) {}
 
-    bool Has(UINT count) const { return params_ && params_->cArgs >= count; }
+    bool Has(UINT count) const { return count == 0 || (params_ && params_->cArgs >= count); }
 
     std::string Text(UINT index) const {
         VARIANT v = Converted(index, VT_BSTR);
@@ -116,39 +117,30 @@ STDMETHODIMP ComEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
 
 STDMETHODIMP ComEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
                                   EXCEPINFO*, UINT*) {
+    const ControlMember* event = FindMember(kControlEvents, id);
+    if (event == nullptr) return DISP_E_MEMBERNOTFOUND;
     EventArgs a(params);
-    // The dispatch ids of _DVoxtrelEvents, with their parameter counts.
+    // An event short of arguments is dropped.
+    if (!a.Has(static_cast<UINT>(event->count))) return S_OK;
     try {
-        switch (id) {
-            case 1:
-                if (a.Has(2)) handlers_.CallStateChanged(a.Text(0), a.Short(1));
-                break;
-            case 2:
-                if (a.Has(1)) handlers_.MessagePlayed(a.Text(0));
-                break;
-            case 3:
-                if (a.Has(2)) handlers_.DtmfDigitReceived(a.Text(0), a.Short(1));
-                break;
-            case 4:
-                if (a.Has(3)) handlers_.RequestFailed(a.Text(0), a.Long(1), a.Text(2));
-                break;
-            case 5:
-                handlers_.Disconnected();
-                break;
-            case 6:
-                if (a.Has(4)) handlers_.CallArrived(a.Text(0), a.Text(1), a.Text(2), a.Text(3));
-                break;
-            case 7:
-                if (a.Has(5)) {
-                    handlers_.MailArrived(a.Text(0), a.Text(1), a.Text(2), a.Long(3), a.Long(4));
-                }
-                break;
-            case 8:
-                if (a.Has(3)) handlers_.SubscriptionConfirmed(a.Text(0), a.Bool(1), a.Long(2));
-                break;
-            default:
-                return DISP_E_MEMBERNOTFOUND;
+        ControlValue values[std::size(event->params)];
+        for (UINT i = 0; i < event->count; ++i) {
+            switch (event->params[i].type) {
+                case ControlType::Text:
+                    values[i].text = a.Text(i);
+                    break;
+                case ControlType::Short:
+                    values[i].number = a.Short(i);
+                    break;
+                case ControlType::Long:
+                    values[i].number = a.Long(i);
+                    break;
+                case ControlType::Bool:
+                    values[i].number = a.Bool(i) ? 1 : 0;
+                    break;
+            }
         }
+        handlers_.OnEvent(*event, std::span<const ControlValue>(values, event->count));
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

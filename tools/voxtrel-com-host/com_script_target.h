@@ -20,25 +20,9 @@ class ComScriptTarget : public ScriptTarget {
   public:
     explicit ComScriptTarget(ComPtr<IDispatch> control) : control_(std::move(control)) {}
 
-    bool Connect(const std::string& server, int16_t port, int32_t timeout, const std::string& user,
-                 const std::string& password) override;
-    bool Disconnect() override;
-    std::string CreateCall(const std::string& from, const std::string& to) override;
-    bool CloseCall(const std::string& callID) override;
-    bool TransferCall(const std::string& callID, const std::string& to) override;
-    bool JoinCalls(const std::string& callID, const std::string& other) override;
-    bool UnjoinCalls(const std::string& callID, const std::string& other) override;
-    bool PlayMessage(const std::string& callID, const std::string& fileName,
-                     int16_t playCount) override;
-    bool EnableDtmfDetection(const std::string& callID, int32_t onoff) override;
-    bool IncomingCallHandling(const std::string& extension, int32_t enable) override;
-    bool AcceptCall(const std::string& callID, const std::string& callerID,
-                    const std::string& callerDispName) override;
-    bool RejectCall(const std::string& callID) override;
-    bool ForwardCall(const std::string& callID, const std::string& callee,
-                     const std::string& callerID, const std::string& callerDispName) override;
-    std::string SubscribeToVoiceMail(const std::string& extension) override;
-    bool Unsubscribe(const std::string& subscrID) override;
+    // The method is called by its name, each argument as an automation value of its
+    // parameter's type, which the control's type library converts as a script's would be.
+    ControlValue Invoke(const ControlMember& method, std::span<const ControlValue> args) override;
 
     // Runs the thread's message loop for timeoutMs, the control delivering its events through it;
     // it stops at the first message after which done() holds.
@@ -48,9 +32,7 @@ class ComScriptTarget : public ScriptTarget {
     bool DestroyControlWindow(std::string& error) override;
 
   private:
-    bool CallBool(const wchar_t* name, DispatchArgs& args);
-    std::string CallText(const wchar_t* name, DispatchArgs& args);
-    HRESULT Call(const wchar_t* name, DispatchArgs& args, VARIANT& result);
+    HRESULT Call(const std::wstring& name, DispatchArgs& args, VARIANT& result);
 
     ComPtr<IDispatch> control_;
     std::map<std::wstring, DISPID> ids_;

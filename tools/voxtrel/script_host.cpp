@@ -8,42 +8,13 @@
 #include <cstdlib>
 #include <istream>
 #include <ostream>
+#include <string_view>
 #include <thread>
+#include <type_traits>
 
 namespace voxtrel {
 
 namespace {
-
-enum ArgType { kText, kShort, kLong, kBool };
-enum ResultType { kBoolResult, kTextResult };
-
-struct MethodEntry {
-    const char* name;
-    std::vector<ArgType> args;
-    ResultType result;
-};
-
-const MethodEntry kMethods[] = {
-    {"Connect", {kText, kShort, kLong, kText, kText}, kBoolResult},
-    {"Disconnect", {}, kBoolResult},
-    {"CreateCall", {kText, kText}, kTextResult},
-    {"CloseCall", {kText}, kBoolResult},
-    {"TransferCall", {kText, kText}, kBoolResult},
-    {"JoinCalls", {kText, kText}, kBoolResult},
-    {"UnjoinCalls", {kText, kText}, kBoolResult},
-    {"PlayMessage", {kText, kText, kShort}, kBoolResult},
-    {"EnableDtmfDetection", {kText, kBool}, kBoolResult},
-    {"IncomingCallHandling", {kText, kBool}, kBoolResult},
-    {"AcceptCall", {kText, kText, kText}, kBoolResult},
-    {"RejectCall", {kText}, kBoolResult},
-    {"ForwardCall", {kText, kText, kText, kText}, kBoolResult},
-    {"SubscribeToVoiceMail", {kText}, kTextResult},
-    {"Unsubscribe", {kText}, kBoolResult},
-};
-
-const char* const kEventNames[] = {"CallStateChanged", "MessagePlayed",        "DtmfDigitReceived",
-                                   "RequestFailed",    "Disconnected",         "CallArrived",
-                                   "MailArrived",      "SubscriptionConfirmed"};
 
 bool SameIgnoringCase(const std::string& a, const char* b) {
     size_t i = 0;
@@ -79,55 +50,35 @@ std::string Quoted(const std::string& text) {
 
 }  // namespace
 
-bool ControlScriptTarget::Connect(const std::string& server, int16_t port, int32_t timeout,
-                                  const std::string& user, const std::string& password) {
-    return control_.Connect(server, port, timeout, user, password);
+namespace {
+
+template <class Result, class... Params>
+ControlValue Call(CVoxtrelCtrl& control, Result (CVoxtrelCtrl::*method)(Params...),
+                  std::span<const ControlValue> args) {
+    return ApplyValues<Params...>(
+        [&](auto&&... values) {
+            if constexpr (std::is_same_v<Result, bool>) {
+                return ControlValue((control.*method)(values...) ? 1 : 0);
+            } else {
+                return ControlValue((control.*method)(values...));
+            }
+        },
+        args);
 }
-bool ControlScriptTarget::Disconnect() {
-    return control_.Disconnect();
-}
-std::string ControlScriptTarget::CreateCall(const std::string& from, const std::string& to) {
-    return control_.CreateCall(from, to);
-}
-bool ControlScriptTarget::CloseCall(const std::string& callID) {
-    return control_.CloseCall(callID);
-}
-bool ControlScriptTarget::TransferCall(const std::string& callID, const std::string& to) {
-    return control_.TransferCall(callID, to);
-}
-bool ControlScriptTarget::JoinCalls(const std::string& callID, const std::string& other) {
-    return control_.JoinCalls(callID, other);
-}
-bool ControlScriptTarget::UnjoinCalls(const std::string& callID, const std::string& other) {
-    return control_.UnjoinCalls(callID, other);
-}
-bool ControlScriptTarget::PlayMessage(const std::string& callID, const std::string& fileName,
-                                      int16_t playCount) {
-    return control_.PlayMessage(callID, fileName, playCount);
-}
-bool ControlScriptTarget::EnableDtmfDetection(const std::string& callID, int32_t onoff) {
-    return control_.EnableDtmfDetection(callID, onoff);
-}
-bool ControlScriptTarget::IncomingCallHandling(const std::string& extension, int32_t enable) {
-    return control_.IncomingCallHandling(extension, enable);
-}
-bool ControlScriptTarget::AcceptCall(const std::string& callID, const std::string& callerID,
-                                     const std::string& callerDispName) {
-    return control_.AcceptCall(callID, callerID, callerDispName);
-}
-bool ControlScriptTarget::RejectCall(const std::string& callID) {
-    return control_.RejectCall(callID);
-}
-bool ControlScriptTarget::ForwardCall(const std::string& callID, const std::string& callee,
-                                      const std::string& callerID,
-                                      const std::string& callerDispName) {
-    return control_.ForwardCall(callID, callee, callerID, callerDispName);
-}
-std::string ControlScriptTarget::SubscribeToVoiceMail(const std::string& extension) {
-    return control_.SubscribeToVoiceMail(extension);
-}
-bool ControlScriptTarget::Unsubscribe(const std::string& subscrID) {
-    return control_.Unsubscribe(subscrID);
+
+}  // namespace
+
+ControlValue ControlScriptTarget::Invoke(const ControlMember& method,
+                                         std::span<const ControlValue> args) {
+    switch (method.dispid) {
+#define VOXTREL_CALL(id, name, ...) \
+    case id:                        \
+        return Call(control_, &CVoxtrelCtrl::name, args);
+        VOXTREL_METHODS(VOXTREL_CALL, )
+#undef VOXTREL_CALL
+        default:
+            return {};
+    }
 }
 void ControlScriptTarget::Pump(int timeoutMs, const std::function<bool()>&) {
     control_.PumpEvents(timeoutMs);
@@ -257,8 +208,8 @@ bool ScriptHost::Directive(const std::vector<std::string>& words) {
             return true;
         }
         bool known = false;
-        for (const char* event : kEventNames)
-            known = known || words[1] == event;
+        for (const ControlMember& event : kControlEvents)
+            known = known || words[1] == event.name;
         double seconds = 10;
         if (!known) {
             Error("unknown event: " + words[1]);
@@ -317,85 +268,41 @@ void ScriptHost::PumpFor(double seconds, const char* waitingFor) {
 }
 
 bool ScriptHost::Method(const std::vector<std::string>& words) {
-    const MethodEntry* entry = nullptr;
-    for (const MethodEntry& candidate : kMethods) {
+    const ControlMember* entry = nullptr;
+    for (const ControlMember& candidate : kControlMethods) {
         if (SameIgnoringCase(words[0], candidate.name)) entry = &candidate;
     }
     if (entry == nullptr) return false;
-    if (words.size() - 1 != entry->args.size()) {
-        Error(std::string(entry->name) + " takes " + std::to_string(entry->args.size()) +
+    if (words.size() - 1 != entry->count) {
+        Error(std::string(entry->name) + " takes " + std::to_string(entry->count) +
               " arguments, not " + std::to_string(words.size() - 1));
         return true;
     }
-    std::vector<int64_t> numbers(entry->args.size(), 0);
-    for (size_t i = 0; i < entry->args.size(); ++i) {
-        if (entry->args[i] == kText) continue;
-        if (!ParseInteger(words[i + 1], numbers[i])) {
+    std::vector<ControlValue> args(entry->count);
+    for (size_t i = 0; i < entry->count; ++i) {
+        int64_t number = 0;
+        if (entry->params[i].type == ControlType::Text) {
+            args[i].text = words[i + 1];
+        } else if (!ParseInteger(words[i + 1], number)) {
             Error(std::string(entry->name) + ": argument " + std::to_string(i + 1) +
                   " is no integer: " + words[i + 1]);
             return true;
+        } else if (entry->params[i].type == ControlType::Short) {
+            // Integers convert as the control's types do: the low 16 or 32 bits, two's complement.
+            args[i].number = static_cast<int16_t>(static_cast<uint16_t>(number));
+        } else {
+            args[i].number = static_cast<int32_t>(static_cast<uint32_t>(number));
         }
     }
-    // Integers convert as the control's types do: the low 16 or 32 bits, two's complement.
-    auto i2 = [&](size_t i) { return static_cast<int16_t>(static_cast<uint16_t>(numbers[i])); };
-    auto i4 = [&](size_t i) { return static_cast<int32_t>(static_cast<uint32_t>(numbers[i])); };
-    const auto& a = words;
-    bool flag = false;
-    std::string text;
-    switch (entry - kMethods) {
-        case 0:
-            flag = target_.Connect(a[1], i2(1), i4(2), a[4], a[5]);
-            break;
-        case 1:
-            flag = target_.Disconnect();
-            break;
-        case 2:
-            text = target_.CreateCall(a[1], a[2]);
-            break;
-        case 3:
-            flag = target_.CloseCall(a[1]);
-            break;
-        case 4:
-            flag = target_.TransferCall(a[1], a[2]);
-            break;
-        case 5:
-            flag = target_.JoinCalls(a[1], a[2]);
-            break;
-        case 6:
-            flag = target_.UnjoinCalls(a[1], a[2]);
-            break;
-        case 7:
-            flag = target_.PlayMessage(a[1], a[2], i2(2));
-            break;
-        case 8:
-            flag = target_.EnableDtmfDetection(a[1], i4(1));
-            break;
-        case 9:
-            flag = target_.IncomingCallHandling(a[1], i4(1));
-            break;
-        case 10:
-            flag = target_.AcceptCall(a[1], a[2], a[3]);
-            break;
-        case 11:
-            flag = target_.RejectCall(a[1]);
-            break;
-        case 12:
-            flag = target_.ForwardCall(a[1], a[2], a[3], a[4]);
-            break;
-        case 13:
-            text = target_.SubscribeToVoiceMail(a[1]);
-            break;
-        default:
-            flag = target_.Unsubscribe(a[1]);
-            break;
-    }
+    ControlValue result = target_.Invoke(*entry, args);
+    bool text = entry->result == ControlType::Text;
     if (json_) {
         out_ << "{\"method\":" << JsonString(entry->name) << ",\"result\":"
-             << (entry->result == kTextResult ? JsonString(text) : (flag ? "true" : "false")) << "}"
+             << (text ? JsonString(result.text) : (result.number != 0 ? "true" : "false")) << "}"
              << std::endl;
     } else {
         out_ << entry->name << " -> "
-             << (entry->result == kTextResult ? text : (flag ? "TRUE" : "FALSE")) << std::endl;
+             << (text ? result.text : (result.number != 0 ? "TRUE" : "FALSE")) << std::endl;
     }
     return true;
 }
@@ -423,56 +330,31 @@ void ScriptHost::Event(const char* name, const std::vector<Field>& fields) {
     if (!awaited_.empty() && awaited_ == name) awaitedFired_ = true;
 }
 
-void ScriptHost::CallStateChanged(const std::string& callID, int16_t callState) {
-    Event("CallStateChanged",
-          {{"callID", JsonString(callID), callID},
-           {"callState", std::to_string(callState), std::to_string(callState)}});
-}
-
-void ScriptHost::MessagePlayed(const std::string& callID) {
-    Event("MessagePlayed", {{"callID", JsonString(callID), callID}});
-}
-
-void ScriptHost::DtmfDigitReceived(const std::string& callID, int16_t digit) {
-    Event("DtmfDigitReceived", {{"callID", JsonString(callID), callID},
-                                {"digit", std::to_string(digit), std::to_string(digit)}});
-}
-
-void ScriptHost::RequestFailed(const std::string& callID, int32_t failureCode,
-                               const std::string& failureString) {
-    Event("RequestFailed",
-          {{"callID", JsonString(callID), callID},
-           {"failureCode", std::to_string(failureCode), std::to_string(failureCode)},
-           {"failureString", JsonString(failureString), Quoted(failureString)}});
-}
-
-void ScriptHost::Disconnected() {
-    Event("Disconnected", {});
-}
-
-void ScriptHost::CallArrived(const std::string& callID, const std::string& caller,
-                             const std::string& callee, const std::string& origCallID) {
-    Event("CallArrived", {{"callID", JsonString(callID), callID},
-                          {"caller", JsonString(caller), caller},
-                          {"callee", JsonString(callee), callee},
-                          {"origCallID", JsonString(origCallID), origCallID}});
-}
-
-void ScriptHost::MailArrived(const std::string& subscrID, const std::string& caller,
-                             const std::string& time, int32_t duration, int32_t id) {
-    Event("MailArrived", {{"subscrID", JsonString(subscrID), subscrID},
-                          {"caller", JsonString(caller), caller},
-                          {"time", JsonString(time), Quoted(time)},
-                          {"duration", std::to_string(duration), std::to_string(duration)},
-                          {"id", std::to_string(id), std::to_string(id)}});
-}
-
-void ScriptHost::SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
-                                       int32_t errorCode) {
-    Event("SubscriptionConfirmed",
-          {{"subscrID", JsonString(subscrID), subscrID},
-           {"confirmed", confirmed ? "true" : "false", confirmed ? "TRUE" : "FALSE"},
-           {"errorCode", std::to_string(errorCode), std::to_string(errorCode)}});
+void ScriptHost::OnEvent(const ControlMember& event, std::span<const ControlValue> values) {
+    std::vector<Field> fields;
+    for (size_t i = 0; i < event.count && i < values.size(); ++i) {
+        const ControlParam& param = event.params[i];
+        const ControlValue& value = values[i];
+        std::string number = std::to_string(value.number);
+        switch (param.type) {
+            case ControlType::Text:
+                // The free texts may hold blanks; ids and addresses never do.
+                fields.push_back({param.name, JsonString(value.text),
+                                  std::string_view(param.name) == "failureString" ||
+                                          std::string_view(param.name) == "time"
+                                      ? Quoted(value.text)
+                                      : value.text});
+                break;
+            case ControlType::Bool:
+                fields.push_back({param.name, value.number != 0 ? "true" : "false",
+                                  value.number != 0 ? "TRUE" : "FALSE"});
+                break;
+            default:
+                fields.push_back({param.name, number, number});
+                break;
+        }
+    }
+    Event(event.name, fields);
 }
 
 }  // namespace voxtrel

@@ -17,26 +17,10 @@ namespace voxtrel {
 class ScriptTarget {
   public:
     virtual ~ScriptTarget() = default;
-    virtual bool Connect(const std::string& server, int16_t port, int32_t timeout,
-                         const std::string& user, const std::string& password) = 0;
-    virtual bool Disconnect() = 0;
-    virtual std::string CreateCall(const std::string& from, const std::string& to) = 0;
-    virtual bool CloseCall(const std::string& callID) = 0;
-    virtual bool TransferCall(const std::string& callID, const std::string& to) = 0;
-    virtual bool JoinCalls(const std::string& callID, const std::string& other) = 0;
-    virtual bool UnjoinCalls(const std::string& callID, const std::string& other) = 0;
-    virtual bool PlayMessage(const std::string& callID, const std::string& fileName,
-                             int16_t playCount) = 0;
-    virtual bool EnableDtmfDetection(const std::string& callID, int32_t onoff) = 0;
-    virtual bool IncomingCallHandling(const std::string& extension, int32_t enable) = 0;
-    virtual bool AcceptCall(const std::string& callID, const std::string& callerID,
-                            const std::string& callerDispName) = 0;
-    virtual bool RejectCall(const std::string& callID) = 0;
-    virtual bool ForwardCall(const std::string& callID, const std::string& callee,
-                             const std::string& callerID, const std::string& callerDispName) = 0;
-    virtual std::string SubscribeToVoiceMail(const std::string& extension) = 0;
-    virtual bool Unsubscribe(const std::string& subscrID) = 0;
-
+    // Calls a method, a row of kControlMethods, with one argument per parameter: a text, or the
+    // number already cut to the parameter's width. A BOOL result is 1 or 0, a text result a text.
+    virtual ControlValue Invoke(const ControlMember& method,
+                                std::span<const ControlValue> args) = 0;
     // Handles waiting events for up to timeoutMs, and no more once done() holds after one of them:
     // a wait ends with its event, and what comes after it belongs to the next line.
     virtual void Pump(int timeoutMs, const std::function<bool()>& done) = 0;
@@ -49,25 +33,7 @@ class ScriptTarget {
 class ControlScriptTarget : public ScriptTarget {
   public:
     explicit ControlScriptTarget(CVoxtrelCtrl& control) : control_(control) {}
-    bool Connect(const std::string& server, int16_t port, int32_t timeout, const std::string& user,
-                 const std::string& password) override;
-    bool Disconnect() override;
-    std::string CreateCall(const std::string& from, const std::string& to) override;
-    bool CloseCall(const std::string& callID) override;
-    bool TransferCall(const std::string& callID, const std::string& to) override;
-    bool JoinCalls(const std::string& callID, const std::string& other) override;
-    bool UnjoinCalls(const std::string& callID, const std::string& other) override;
-    bool PlayMessage(const std::string& callID, const std::string& fileName,
-                     int16_t playCount) override;
-    bool EnableDtmfDetection(const std::string& callID, int32_t onoff) override;
-    bool IncomingCallHandling(const std::string& extension, int32_t enable) override;
-    bool AcceptCall(const std::string& callID, const std::string& callerID,
-                    const std::string& callerDispName) override;
-    bool RejectCall(const std::string& callID) override;
-    bool ForwardCall(const std::string& callID, const std::string& callee,
-                     const std::string& callerID, const std::string& callerDispName) override;
-    std::string SubscribeToVoiceMail(const std::string& extension) override;
-    bool Unsubscribe(const std::string& subscrID) override;
+    ControlValue Invoke(const ControlMember& method, std::span<const ControlValue> args) override;
     // The core returns as soon as it has handled the events waiting, one at a time as its
     // worker hands them over; done() has nothing to cut short.
     void Pump(int timeoutMs, const std::function<bool()>& done) override;
@@ -94,18 +60,7 @@ class ScriptHost : public VoxtrelEvents {
     // Executes every line of input until its end or `quit`.
     void Run(std::istream& input);
 
-    void CallStateChanged(const std::string& callID, int16_t callState) override;
-    void MessagePlayed(const std::string& callID) override;
-    void DtmfDigitReceived(const std::string& callID, int16_t digit) override;
-    void RequestFailed(const std::string& callID, int32_t failureCode,
-                       const std::string& failureString) override;
-    void Disconnected() override;
-    void CallArrived(const std::string& callID, const std::string& caller,
-                     const std::string& callee, const std::string& origCallID) override;
-    void MailArrived(const std::string& subscrID, const std::string& caller,
-                     const std::string& time, int32_t duration, int32_t id) override;
-    void SubscriptionConfirmed(const std::string& subscrID, bool confirmed,
-                               int32_t errorCode) override;
+    void OnEvent(const ControlMember& event, std::span<const ControlValue> values) override;
 
   private:
     struct Field {
