@@ -33,51 +33,39 @@ class RecordingClient : public CallServiceNotifications {
     using Party = PartyAddress;
 
   public:
-    void OnAuthenticate(const S& u, const S& p) override { Add("OnAuthenticate", u, p); }
-    void OnAuthenticateResponse(bool ok, const S& t) override {
-        Add("OnAuthenticateResponse", ok, t);
-    }
-    void OnIncomingCallHandling(const S& e, bool on) override {
-        Add("OnIncomingCallHandling", e, on);
-    }
+    void OnAuthenticate(const S& u, const S& p) override { Add(__func__, u, p); }
+    void OnAuthenticateResponse(bool ok, const S& t) override { Add(__func__, ok, t); }
+    void OnIncomingCallHandling(const S& e, bool on) override { Add(__func__, e, on); }
     void OnCallArrived(const Id& id, const Party& from, const Party& to, const Id& orig) override {
-        Add("OnCallArrived", id, from, to, orig);
+        Add(__func__, id, from, to, orig);
     }
-    void OnCallAccepted(const Id& id, const S& c, const S& n) override {
-        Add("OnCallAccepted", id, c, n);
-    }
+    void OnCallAccepted(const Id& id, const S& c, const S& n) override { Add(__func__, id, c, n); }
     void OnCallRedirected(const Id& id, const std::vector<Party>& to, const S& c,
                           const S& n) override {
-        Add("OnCallRedirected", id, to, c, n);
+        Add(__func__, id, to, c, n);
     }
-    void OnCallDeclined(const Id& id) override { Add("OnCallDeclined", id); }
+    void OnCallDeclined(const Id& id) override { Add(__func__, id); }
     void OnCreateCall(const Id& id, const S& f, const Party& to) override {
-        Add("OnCreateCall", id, f, to);
+        Add(__func__, id, f, to);
     }
-    void OnCloseCall(const Id& id) override { Add("OnCloseCall", id); }
-    void OnTransferCall(const Id& id, const Party& to) override { Add("OnTransferCall", id, to); }
-    void OnJoinCalls(const Id& id, const Id& other) override { Add("OnJoinCalls", id, other); }
-    void OnUnjoinCalls(const Id& id, const Id& other) override { Add("OnUnjoinCalls", id, other); }
-    void OnPlayMessage(const Id& id, const S& f, int32_t n) override {
-        Add("OnPlayMessage", id, f, n);
-    }
-    void OnEnableDtmfDetection(const Id& id, bool on) override {
-        Add("OnEnableDtmfDetection", id, on);
-    }
-    void OnCallStateChanged(const Id& id, int32_t s) override { Add("OnCallStateChanged", id, s); }
-    void OnMessagePlayed(const Id& id) override { Add("OnMessagePlayed", id); }
-    void OnDtmfDigitReceived(const Id& id, char d) override { Add("OnDtmfDigitReceived", id, d); }
-    void OnSubscribe(const Id& id, const S& e) override { Add("OnSubscribe", id, e); }
-    void OnUnsubscribe(const Id& id) override { Add("OnUnsubscribe", id); }
+    void OnCloseCall(const Id& id) override { Add(__func__, id); }
+    void OnTransferCall(const Id& id, const Party& to) override { Add(__func__, id, to); }
+    void OnJoinCalls(const Id& id, const Id& other) override { Add(__func__, id, other); }
+    void OnUnjoinCalls(const Id& id, const Id& other) override { Add(__func__, id, other); }
+    void OnPlayMessage(const Id& id, const S& f, int32_t n) override { Add(__func__, id, f, n); }
+    void OnEnableDtmfDetection(const Id& id, bool on) override { Add(__func__, id, on); }
+    void OnCallStateChanged(const Id& id, int32_t s) override { Add(__func__, id, s); }
+    void OnMessagePlayed(const Id& id) override { Add(__func__, id); }
+    void OnDtmfDigitReceived(const Id& id, char d) override { Add(__func__, id, d); }
+    void OnSubscribe(const Id& id, const S& e) override { Add(__func__, id, e); }
+    void OnUnsubscribe(const Id& id) override { Add(__func__, id); }
     void OnSubscriptionConfirmed(const Id& id, bool ok, int32_t c) override {
-        Add("OnSubscriptionConfirmed", id, ok, c);
+        Add(__func__, id, ok, c);
     }
     void OnMailArrived(const Id& id, const Party& f, const S& t, int32_t d, int32_t m) override {
-        Add("OnMailArrived", id, f, t, d, m);
+        Add(__func__, id, f, t, d, m);
     }
-    void OnRequestFailed(const Id& id, int32_t c, const S& t) override {
-        Add("OnRequestFailed", id, c, t);
-    }
+    void OnRequestFailed(const Id& id, int32_t c, const S& t) override { Add(__func__, id, c, t); }
 
     std::vector<std::string> calls;
 
