@@ -30,42 +30,40 @@ inline std::string Describe(const PartyAddress& a) {
 class RecordingClient : public CallServiceNotifications {
     using S = std::string;
     using Id = uint64_t;
-    using Party = PartyAddress;
+    using P = PartyAddress;
+    using L = std::vector<PartyAddress>;
 
   public:
     void OnAuthenticate(const S& u, const S& p) override { Add(__func__, u, p); }
     void OnAuthenticateResponse(bool ok, const S& t) override { Add(__func__, ok, t); }
     void OnIncomingCallHandling(const S& e, bool on) override { Add(__func__, e, on); }
-    void OnCallArrived(const Id& id, const Party& from, const Party& to, const Id& orig) override {
-        Add(__func__, id, from, to, orig);
+    void OnCallArrived(const Id& i, const P& f, const P& t, const Id& o) override {
+        Add(__func__, i, f, t, o);
     }
-    void OnCallAccepted(const Id& id, const S& c, const S& n) override { Add(__func__, id, c, n); }
-    void OnCallRedirected(const Id& id, const std::vector<Party>& to, const S& c,
-                          const S& n) override {
-        Add(__func__, id, to, c, n);
+    void OnCallAccepted(const Id& i, const S& c, const S& n) override { Add(__func__, i, c, n); }
+    void OnCallRedirected(const Id& i, const L& t, const S& c, const S& n) override {
+        Add(__func__, i, t, c, n);
     }
-    void OnCallDeclined(const Id& id) override { Add(__func__, id); }
-    void OnCreateCall(const Id& id, const S& f, const Party& to) override {
-        Add(__func__, id, f, to);
+    void OnCallDeclined(const Id& i) override { Add(__func__, i); }
+    void OnCreateCall(const Id& i, const S& f, const P& t) override { Add(__func__, i, f, t); }
+    void OnCloseCall(const Id& i) override { Add(__func__, i); }
+    void OnTransferCall(const Id& i, const P& t) override { Add(__func__, i, t); }
+    void OnJoinCalls(const Id& i, const Id& o) override { Add(__func__, i, o); }
+    void OnUnjoinCalls(const Id& i, const Id& o) override { Add(__func__, i, o); }
+    void OnPlayMessage(const Id& i, const S& f, int32_t n) override { Add(__func__, i, f, n); }
+    void OnEnableDtmfDetection(const Id& i, bool on) override { Add(__func__, i, on); }
+    void OnCallStateChanged(const Id& i, int32_t s) override { Add(__func__, i, s); }
+    void OnMessagePlayed(const Id& i) override { Add(__func__, i); }
+    void OnDtmfDigitReceived(const Id& i, char d) override { Add(__func__, i, d); }
+    void OnSubscribe(const Id& i, const S& e) override { Add(__func__, i, e); }
+    void OnUnsubscribe(const Id& i) override { Add(__func__, i); }
+    void OnSubscriptionConfirmed(const Id& i, bool ok, int32_t c) override {
+        Add(__func__, i, ok, c);
     }
-    void OnCloseCall(const Id& id) override { Add(__func__, id); }
-    void OnTransferCall(const Id& id, const Party& to) override { Add(__func__, id, to); }
-    void OnJoinCalls(const Id& id, const Id& other) override { Add(__func__, id, other); }
-    void OnUnjoinCalls(const Id& id, const Id& other) override { Add(__func__, id, other); }
-    void OnPlayMessage(const Id& id, const S& f, int32_t n) override { Add(__func__, id, f, n); }
-    void OnEnableDtmfDetection(const Id& id, bool on) override { Add(__func__, id, on); }
-    void OnCallStateChanged(const Id& id, int32_t s) override { Add(__func__, id, s); }
-    void OnMessagePlayed(const Id& id) override { Add(__func__, id); }
-    void OnDtmfDigitReceived(const Id& id, char d) override { Add(__func__, id, d); }
-    void OnSubscribe(const Id& id, const S& e) override { Add(__func__, id, e); }
-    void OnUnsubscribe(const Id& id) override { Add(__func__, id); }
-    void OnSubscriptionConfirmed(const Id& id, bool ok, int32_t c) override {
-        Add(__func__, id, ok, c);
+    void OnMailArrived(const Id& i, const P& f, const S& t, int32_t d, int32_t m) override {
+        Add(__func__, i, f, t, d, m);
     }
-    void OnMailArrived(const Id& id, const Party& f, const S& t, int32_t d, int32_t m) override {
-        Add(__func__, id, f, t, d, m);
-    }
-    void OnRequestFailed(const Id& id, int32_t c, const S& t) override { Add(__func__, id, c, t); }
+    void OnRequestFailed(const Id& i, int32_t c, const S& t) override { Add(__func__, i, c, t); }
 
     std::vector<std::string> calls;
 
@@ -75,10 +73,10 @@ class RecordingClient : public CallServiceNotifications {
     static S Text(int32_t v) { return std::to_string(v); }
     static S Text(bool v) { return v ? "true" : "false"; }
     static S Text(char c) { return S(1, c); }
-    static S Text(const Party& a) { return Describe(a); }
-    static S Text(const std::vector<Party>& list) {
+    static S Text(const P& a) { return Describe(a); }
+    static S Text(const L& list) {
         S text;
-        for (const Party& a : list)
+        for (const P& a : list)
             text += (text.empty() ? "" : " ") + Describe(a);
         return text;
     }
