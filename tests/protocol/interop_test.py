@@ -48,27 +48,6 @@ class Interoperability(unittest.TestCase):
                 self.assertNotIn("unread", ours)
                 self.assertEqual(read(int(answer_to), python_document(params, method)), ours)
 
-    def test_more_documents_from_python(self):
-        fault = python_document(xmlrpc.client.Fault(4, "T"))
-        mail = {"From": "pbx:9", "Time": xmlrpc.client.DateTime("2006-05-04 13:02:01"),
-                "Duration": 12, "MailID": 7}
-        cases = [
-            (REQUEST, python_document(("5", "x", "PBX:100"), PREFIX + "createcall"),
-             ["type 0 id 5", "OnCreateCall 5 x {kind=0 number=100}"]),
-            (REQUEST, python_document(("42", "a.wav"), PREFIX + "playmessage"),
-             ["type 6 id 42", "OnPlayMessage 42 a.wav -1"]),
-            (REQUEST, python_document(("5", mail), PREFIX + "mailarrived"),
-             ["type 15 id 5", "OnMailArrived 5 {kind=0 number=9} 2006-05-04 13:02:01 12 7"]),
-            # Param counts and types that do not match are not read.
-            (REQUEST, python_document(("42", 3, 4), PREFIX + "callstatechanged"), ["unread"]),
-            (REQUEST, python_document(("42", "3"), PREFIX + "callstatechanged"), ["unread"]),
-            (REQUEST, python_document((42,), PREFIX + "closecall"), ["unread"]),
-            (1, python_document((42,)), ["unread"]),
-        ] + [(t, fault, ["fault id 0", "OnRequestFailed 0 4 T"]) for t in (0, 1, 12, 13)]
-        for answer_to, doc, expected in cases:
-            with self.subTest(answer_to=answer_to, doc=doc):
-                self.assertEqual(read(answer_to, doc), expected)
-
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=1)

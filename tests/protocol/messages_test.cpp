@@ -16,51 +16,40 @@ using Calls = std::vector<std::string>;
 using Values = std::initializer_list<std::string>;
 constexpr uint32_t kRequest = kReadAsRequest;
 
+// The expected documents, built the way the writer lays them out: a line for each element that
+// holds others, CR LF after each line and one more at the end.
+std::string Join(std::string text, Values items, const char* before, const char* after) {
+    for (const std::string& item : items)
+        text += before + item + after;
+    return text;
+}
 std::string V(const std::string& type, const std::string& text) {
     return "<value><" + type + ">" + text + "</" + type + "></value>";
 }
-std::string Str(const std::string& text) {
-    return V("string", text);
-}
-std::string Int(int32_t value) {
-    return V("int", std::to_string(value));
-}
-std::string Bool(int value) {
-    return V("boolean", std::to_string(value));
-}
-
+const auto Str = [](const std::string& text) { return V("string", text); };
+const auto Int = [](int32_t value) { return V("int", std::to_string(value)); };
+const auto Bool = [](int value) { return V("boolean", std::to_string(value)); };
+const auto Array = [](Values values) {
+    return Join("<value><array><data>\r\n", values, "", "\r\n") + "</data></array></value>";
+};
 std::string Struct(std::initializer_list<std::pair<std::string, std::string>> members) {
     std::string text = "<value><struct>\r\n";
     for (const auto& [name, value] : members)
         text += "<member>\r\n<name>" + name + "</name>\r\n" + value + "\r\n</member>\r\n";
     return text + "</struct></value>";
 }
-
-std::string Array(Values values) {
-    std::string text = "<value><array><data>\r\n";
-    for (const std::string& value : values)
-        text += value + "\r\n";
-    return text + "</data></array></value>";
-}
-
-std::string Params(Values values) {
-    std::string text = "<params>\r\n";
-    for (const std::string& value : values)
-        text += "<param>\r\n" + value + "\r\n</param>\r\n";
-    return text + "</params>\r\n";
-}
-
 const std::string kDecl = "<?xml version=\"1.0\"?>\r\n";
-
 std::string Call(const std::string& method, Values values) {
-    return kDecl + "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
-           "</methodName>\r\n" + Params(values) + "</methodCall>\r\n\r\n";
+    return Join(kDecl + "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
+                    "</methodName>\r\n<params>\r\n",
+                values, "<param>\r\n", "\r\n</param>\r\n") +
+           "</params>\r\n</methodCall>\r\n\r\n";
 }
-
 std::string Response(Values values) {
-    return kDecl + "<methodResponse>\r\n" + Params(values) + "</methodResponse>\r\n\r\n";
+    return Join(kDecl + "<methodResponse>\r\n<params>\r\n", values, "<param>\r\n",
+                "\r\n</param>\r\n") +
+           "</params>\r\n</methodResponse>\r\n\r\n";
 }
-
 std::string Fault(const std::string& faultStruct) {
     return kDecl + "<methodResponse>\r\n<fault>\r\n" + faultStruct +
            "\r\n</fault>\r\n</methodResponse>\r\n\r\n";
@@ -160,60 +149,58 @@ TEST(Golden, EveryWrittenDocumentAndWhatItReadsAs) {
 
 TEST(Writing, MissingFieldsAppendNothingAndSettersFollowTheirRules) {
     std::string out;
-    EXPECT_FALSE(CreateCallMethod().Write(out));
-    EXPECT_FALSE(CloseCallMethod().Write(out));
-    EXPECT_FALSE(JoinCallsMethod().Write(out));
-    EXPECT_FALSE(PlayMessageMethod().Write(out));
-    EXPECT_FALSE(AuthenticateMethod().Write(out));
-    EXPECT_FALSE(AuthenticateResponseMethod().Write(out));
-    EXPECT_FALSE(SubscribeResponseMethod().Write(out));
-    EXPECT_FALSE(FaultResponseMethod(0).Write(out));
-    EXPECT_FALSE(CallArrivedResponseMethod().Write(out));  // the router's empty offer answer
-    EXPECT_FALSE(MailArrivedMethod().Write(out));
-    EXPECT_FALSE(XmlRpcResponseMethod(1).Write(out));
+    EXPECT_FALSE(CreateCallMethod().Write(out) || CloseCallMethod().Write(out) ||
+                 JoinCallsMethod().Write(out) || PlayMessageMethod().Write(out) ||
+                 AuthenticateMethod().Write(out) || AuthenticateResponseMethod().Write(out) ||
+                 SubscribeResponseMethod().Write(out) || FaultResponseMethod(0).Write(out) ||
+                 MailArrivedMethod().Write(out) || XmlRpcResponseMethod(1).Write(out) ||
+                 CallArrivedResponseMethod().Write(out));  // the router's empty offer answer
     EXPECT_TRUE(out.empty());
 
-    // Flags are on for 1 alone; optional members and params are left out when empty.
-    for (int32_t flag : {0, 2, -1}) {
-        EXPECT_EQ(Written<EnableDtmfDetectionMethod>(1, flag),
-                  Call("enabledtmfdetection", {Str("1"), Bool(0)}));
-        EXPECT_EQ(Written<IncomingCallHandlingMethod>("1", flag),
-                  Call("incomingcallhandling", {Str("1"), Bool(0)}));
-    }
-    EXPECT_EQ(Written<DtmfDigitReceivedMethod>(3, '\xE9'),
-              Call("dtmfdigitdetected", {Str("3"), Int(-23)}));
     FaultResponseMethod fault(kCloseCall);
     fault.SetParams(-1, "");
-    EXPECT_EQ(Written(fault), Fault(Struct({{"faultCode", Int(-1)}})));
-    EXPECT_EQ(
-        Written<CallArrivedMethod>(9, Address("sip:1@h:5060"), Address("pbx:2"), 0),
-        Call("process",
-             {Struct({{"From", Str("sip:1@h")}, {"To", Str("tel:2")}, {"Contact", Str("sip:1@h")}}),
-              Str("9")}));
     CallArrivedResponseMethod redirect;
     redirect.BuildRedirect(42, {}, "", "");
-    EXPECT_EQ(Written(redirect), Response({Struct({{"action", Str("redirect")}}), Str("42")}));
-    // A target that does not format is left out.
-    redirect.BuildRedirect(42, {Address("pbx:1"), PartyAddress{"", "", "", "", "", kPartySip}},
-                           "id", "name");
+    SubscribeMethod subscribe;
+    subscribe.SetParams(1, "");
+    subscribe.SetParams(2, "200");
+    // Flags are on for 1 alone; optional members are left out when empty or zero.
+    const std::pair<std::string, std::string> cases[] = {
+        {Written<EnableDtmfDetectionMethod>(1, 0),
+         Call("enabledtmfdetection", {Str("1"), Bool(0)})},
+        {Written<EnableDtmfDetectionMethod>(1, 2),
+         Call("enabledtmfdetection", {Str("1"), Bool(0)})},
+        {Written<EnableDtmfDetectionMethod>(1, -1),
+         Call("enabledtmfdetection", {Str("1"), Bool(0)})},
+        {Written<IncomingCallHandlingMethod>("1", 2),
+         Call("incomingcallhandling", {Str("1"), Bool(0)})},
+        {Written<DtmfDigitReceivedMethod>(3, '\xE9'),
+         Call("dtmfdigitdetected", {Str("3"), Int(-23)})},
+        {Written(fault), Fault(Struct({{"faultCode", Int(-1)}}))},
+        {Written(redirect), Response({Struct({{"action", Str("redirect")}}), Str("42")})},
+        {Written(subscribe),
+         Call("subscribe", {Str("2"), Int(1), Struct({{"extension", Str("200")}})})},
+        {Written<CallArrivedMethod>(9, Address("sip:1@h:5060"), Address("pbx:2"), 0),
+         Call(
+             "process",
+             {Struct({{"From", Str("sip:1@h")}, {"To", Str("tel:2")}, {"Contact", Str("sip:1@h")}}),
+              Str("9")})},
+    };
+    for (const auto& [written, expected] : cases)
+        EXPECT_EQ(written, expected);
+
+    // A redirect target that does not format is left out; a sip address without a user sets no
+    // address param.
+    PartyAddress noUser{"", "", "", "", "", kPartySip};
+    redirect.BuildRedirect(42, {Address("pbx:1"), noUser}, "id", "name");
     EXPECT_EQ(ReadAndDispatch(kProcess, Written(redirect)),
               Calls{"OnCallRedirected 42 {kind=0 number=1} id name"});
-
-    // A sip address without a user sets no address param.
-    PartyAddress noUser;
-    ResetPartyAddress(noUser);
-    noUser.kind = kPartySip;
     CreateCallMethod create;
     EXPECT_FALSE(create.SetParams(5, "from", noUser));
     EXPECT_FALSE(create.from || create.to);
     TransferCallMethod transfer;
     EXPECT_FALSE(transfer.SetParams(5, noUser));
     EXPECT_FALSE(transfer.idParam);
-    SubscribeMethod subscribe;
-    subscribe.SetParams(1, "");
-    subscribe.SetParams(2, "200");
-    EXPECT_EQ(Written(subscribe),
-              Call("subscribe", {Str("2"), Int(1), Struct({{"extension", Str("200")}})}));
 }
 
 TEST(Ids, WrittenInDecimalAndReadDigitByDigit) {
