@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     uint32_t answerTo = mode == "read-request" ? kReadAsRequest : std::atoi(argv[2]);
-    for (const std::string& call : ReadAndDispatch(answerTo, text))
-        std::cout << call << "\n";
+    std::string read = ReadAndDispatch(answerTo, text);
+    if (!read.empty()) std::cout << read << "\n";
     return 0;
 }

@@ -61,14 +61,6 @@ std::string LocalText(time_t time) {
     return text;
 }
 
-// What a document reads as: its notifications, one per line, or "unread".
-std::string Read(uint32_t answerTo, const std::string& text) {
-    std::string lines;
-    for (const std::string& call : ReadAndDispatch(answerTo, text))
-        lines += (lines.empty() ? "" : "\n") + call;
-    return lines;
-}
-
 // Every kind of document written, byte for byte, and what it reads as; a request with one more
 // param than its kind takes does not read.
 TEST(Golden, EveryWrittenDocumentAndWhatItReadsAs) {
@@ -122,11 +114,11 @@ TEST(Golden, EveryWrittenDocumentAndWhatItReadsAs) {
     for (size_t i = 0; i < samples.size(); ++i) {
         const auto& [bytes, read] = golden[i];
         EXPECT_EQ(samples[i].document, bytes) << samples[i].name;
-        EXPECT_EQ(Read(samples[i].answerTo, bytes), read) << samples[i].name;
+        EXPECT_EQ(ReadAndDispatch(samples[i].answerTo, bytes), read) << samples[i].name;
         if (samples[i].answerTo != kRequest) continue;
         std::string longer = bytes;
         longer.insert(longer.find("</params>"), "<param>\r\n" + Int(1) + "\r\n</param>\r\n");
-        EXPECT_EQ(Read(kRequest, longer), "unread") << samples[i].name;
+        EXPECT_EQ(ReadAndDispatch(kRequest, longer), "unread") << samples[i].name;
     }
 }
 
@@ -172,7 +164,8 @@ TEST(Writing, MissingFieldsAppendNothingAndSettersFollowTheirRules) {
     // address param.
     PartyAddress noUser{"", "", "", "", "", kPartySip};
     redirect.BuildRedirect(42, {Address("pbx:1"), noUser}, "id", "name");
-    EXPECT_EQ(Read(kProcess, Written(redirect)), "OnCallRedirected 42 {kind=0 number=1} id name");
+    EXPECT_EQ(ReadAndDispatch(kProcess, Written(redirect)),
+              "OnCallRedirected 42 {kind=0 number=1} id name");
     CreateCallMethod create;
     EXPECT_FALSE(create.SetParams(5, "from", noUser) || create.from || create.to);
     TransferCallMethod transfer;
@@ -295,7 +288,7 @@ TEST(Reading, DocumentsFromTheService) {
          "OnCallDeclined 9"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Read(c.answerTo, c.text), c.read) << c.text;
+        EXPECT_EQ(ReadAndDispatch(c.answerTo, c.text), c.read) << c.text;
 
     // A fault reads as such whatever the request, with its type, and its id is the one set.
     auto fault = SubscribeMethod().ParseResponse(Fault(Struct({{"faultCode", Int(2)}})));
@@ -315,10 +308,13 @@ TEST(Reading, AnOptionalLastParamThatDoesNotReadIsReadPastToItsEnd) {
           "<value><struct><member><name>x</name><value><nil/></value></member></struct></value>",
           "<value><array><value><int>1</int></value></array></value>",
           "<value><array></array></value>"}) {
-        EXPECT_EQ(Read(kRequest, Call("playmessage", {one, one, last})), "OnPlayMessage 1 1 -1");
-        EXPECT_EQ(Read(kRequest, Call("subscribe", {one, Int(1), last})), "") << last;
-        EXPECT_EQ(Read(kRequest, Call("playmessage", {one, one, last, one})), "unread") << last;
-        EXPECT_EQ(Read(kRequest, Call("subscribe", {one, Int(1), last, one})), "unread") << last;
+        EXPECT_EQ(ReadAndDispatch(kRequest, Call("playmessage", {one, one, last})),
+                  "OnPlayMessage 1 1 -1");
+        EXPECT_EQ(ReadAndDispatch(kRequest, Call("subscribe", {one, Int(1), last})), "") << last;
+        EXPECT_EQ(ReadAndDispatch(kRequest, Call("playmessage", {one, one, last, one})), "unread")
+            << last;
+        EXPECT_EQ(ReadAndDispatch(kRequest, Call("subscribe", {one, Int(1), last, one})), "unread")
+            << last;
     }
 }
 
@@ -380,7 +376,7 @@ TEST(Reading, DocumentsBeyondTheBoundsAreDroppedOnAWorkerStack) {
     };
     for (const auto& [answerTo, text] : documents) {
         std::string read;
-        ASSERT_TRUE(test::RunOnSmallStack([&] { read = Read(answerTo, text); }));
+        ASSERT_TRUE(test::RunOnSmallStack([&] { read = ReadAndDispatch(answerTo, text); }));
         EXPECT_EQ(read, "unread") << text.substr(0, 160);
     }
 }

@@ -68,31 +68,24 @@ TEST(PartyAddress, ResetClearsEveryFieldAndParsingKeepsTheMessageTakerFlag) {
     EXPECT_EQ(name, "");
 }
 
-TEST(PartyAddress, FormattingRules) {
-    PartyAddress a{"100", "", "", "host", "", kPartySip | kMessageTaker};
-    std::string out = "old";
-    ASSERT_TRUE(FormatPartyAddress(a, out));
-    EXPECT_EQ(out, "sip:100@host");
-    a.host.clear();
-    ASSERT_TRUE(FormatPartyAddress(a, out));
-    EXPECT_EQ(out, "sip:100");  // the host is optional when writing
-    a.number.clear();
-    EXPECT_FALSE(FormatPartyAddress(a, out));
-    a = {"5", "", "", "", "", 9};
-    ASSERT_TRUE(FormatPartyAddress(a, out));
-    EXPECT_EQ(out, "tel:5");
-}
-
-TEST(PartyAddress, JoinAndSplitHelpers) {
-    std::string out;
-    EXPECT_FALSE(JoinUserHost(out, "", "h", true));
-    EXPECT_FALSE(JoinUserHost(out, "u", "", false));
+// Writing ignores the message-taker flag, takes any unknown kind as tel and needs a user for sip.
+TEST(PartyAddress, FormattingAndTheSipHelpers) {
+    std::string out = "old", user, host = "untouched", port = "p";
+    const std::pair<PartyAddress, const char*> cases[] = {
+        {{"100", "", "", "host", "", kPartySip | kMessageTaker}, "sip:100@host"},
+        {{"100", "", "", "", "", kPartySip}, "sip:100"},
+        {{"5", "", "", "", "", 9}, "tel:5"},
+    };
+    for (const auto& [address, text] : cases) {
+        ASSERT_TRUE(FormatPartyAddress(address, out));
+        EXPECT_EQ(out, text);
+    }
+    EXPECT_FALSE(FormatPartyAddress({"", "", "", "h", "", kPartySip}, out));
+    EXPECT_FALSE(JoinUserHost(out, "", "h", true) || JoinUserHost(out, "u", "", false));
     ASSERT_TRUE(JoinUserHost(out, "u", "", true));
     EXPECT_EQ(out, "u");
     ASSERT_TRUE(JoinUserHostPort(out, "u", "h", "1", false));
     EXPECT_EQ(out, "u@h:1");
-
-    std::string user, host = "untouched", port = "p";
     EXPECT_TRUE(SplitHostPort("noat", user, host, port, true));
     EXPECT_EQ(user + " " + host + " " + port, "noat untouched ");
     EXPECT_FALSE(SplitHostPort("noat:99", user, host, port, false));

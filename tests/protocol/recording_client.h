@@ -91,18 +91,21 @@ class RecordingClient : public CallServiceNotifications {
 // The request type a document is read as the answer to; kReadAsRequest reads it as a request.
 constexpr uint32_t kReadAsRequest = kMethodCount;
 
-// Reads a document and dispatches it: the notifications it made, or {"unread"}.
-inline std::vector<std::string> ReadAndDispatch(uint32_t answerTo, std::string_view text) {
+// Reads a document and dispatches it: the notifications it made, one per line, or "unread".
+inline std::string ReadAndDispatch(uint32_t answerTo, std::string_view text) {
     std::unique_ptr<XmlRpcMethod> read;
     if (answerTo == kReadAsRequest) {
         read = ParseRequest(text);
     } else if (auto request = CreateRequest(MethodName(answerTo))) {
         read = request->ParseResponse(text);
     }
-    if (!read) return {"unread"};
+    if (!read) return "unread";
     RecordingClient client;
     read->Dispatch(client);
-    return client.calls;
+    std::string lines;
+    for (const std::string& call : client.calls)
+        lines += (lines.empty() ? "" : "\n") + call;
+    return lines;
 }
 
 inline PartyAddress Address(const char* text) {
