@@ -19,42 +19,37 @@ void Feed(MessageFramer& framer, const std::string& bytes, Messages& got) {
         got.push_back(message);
 }
 
-// Each stream fed in pieces of one to three bytes, and cut in two places at every pair of bytes.
+// Feeds a stream cut at the given offsets: the messages, then the bytes left waiting.
+std::pair<Messages, size_t> FeedCut(const std::string& stream, std::vector<size_t> cuts) {
+    MessageFramer framer;
+    Messages got;
+    cuts.push_back(stream.size());
+    for (size_t at = 0, i = 0; i < cuts.size(); at = cuts[i++])
+        Feed(framer, stream.substr(at, cuts[i] - at), got);
+    return {got, framer.Buffered()};
+}
+
+// Each stream fed in pieces of one to three bytes, and cut in two at every pair of offsets.
 TEST(MessageFramer, TerminatorsWhateverTheReceiveBoundaries) {
-    const struct {
-        std::string stream;
-        Messages messages;
-        size_t left;
-    } cases[] = {
+    const std::pair<std::string, std::pair<Messages, size_t>> cases[] = {
         {"first\r\n\r\nsecond one\r\n\r\n\r\n\r\nthird\r\n\r\nrest\r\n\r",
-         {"first", "second one", "", "third"},
-         7},  // two in a row: an empty message
-        {"a\r\n\r\nb\r\nc\r\n\r\ntail", {"a", "b\r\nc"}, 4},
-        {"a\r\r\n\r\r\n\r\n", {"a\r\r\n\r"}, 0},
-        {"\r\r\r\r\n\r\n\n", {"\r\r\r"}, 1},
-        {"\r\n\r\r\n\r\n\r\n\r\n", {"\r\n\r", ""}, 0},
-        {"x\r\n\rx\r\n\r", {}, 8},
+         {{"first", "second one", "", "third"}, 7}},  // two in a row: an empty message
+        {"a\r\n\r\nb\r\nc\r\n\r\ntail", {{"a", "b\r\nc"}, 4}},
+        {"a\r\r\n\r\r\n\r\n", {{"a\r\r\n\r"}, 0}},
+        {"\r\r\r\r\n\r\n\n", {{"\r\r\r"}, 1}},
+        {"\r\n\r\r\n\r\n\r\n\r\n", {{"\r\n\r", ""}, 0}},
+        {"x\r\n\rx\r\n\r", {{}, 8}},
     };
-    for (const auto& c : cases) {
-        const size_t size = c.stream.size();
+    for (const auto& [stream, expected] : cases) {
         for (size_t piece = 1; piece <= 3; ++piece) {
-            MessageFramer framer;
-            Messages got;
-            for (size_t at = 0; at < size; at += piece)
-                Feed(framer, c.stream.substr(at, piece), got);
-            EXPECT_EQ(got, c.messages) << piece;
-            EXPECT_EQ(framer.Buffered(), c.left) << piece;
+            std::vector<size_t> cuts;
+            for (size_t at = piece; at < stream.size(); at += piece)
+                cuts.push_back(at);
+            EXPECT_EQ(FeedCut(stream, cuts), expected) << piece;
         }
-        for (size_t cut1 = 0; cut1 <= size; ++cut1) {
-            for (size_t cut2 = cut1; cut2 <= size; ++cut2) {
-                MessageFramer framer;
-                Messages got;
-                Feed(framer, c.stream.substr(0, cut1), got);
-                Feed(framer, c.stream.substr(cut1, cut2 - cut1), got);
-                Feed(framer, c.stream.substr(cut2), got);
-                ASSERT_EQ(got, c.messages) << cut1 << " " << cut2;
-                ASSERT_EQ(framer.Buffered(), c.left);
-            }
+        for (size_t cut1 = 0; cut1 <= stream.size(); ++cut1) {
+            for (size_t cut2 = cut1; cut2 <= stream.size(); ++cut2)
+                ASSERT_EQ(FeedCut(stream, {cut1, cut2}), expected) << cut1 << " " << cut2;
         }
     }
 }
