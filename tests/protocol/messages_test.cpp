@@ -239,6 +239,8 @@ TEST(Reading, DocumentsFromTheService) {
          "OnCallArrived 1 {kind=1 number=1 host=h} {kind=0 number=2} 17"},
         {kRequest, Call("process", {Struct({"From", from, "To", to, "OrigCallID", Int(17)}), one}),
          "OnCallArrived 1 {kind=1 number=1 host=h} {kind=0 number=2} 0"},
+        {kRequest,
+         Call("mailarrived", {one, Struct({"From", to, "Time", V("dateTime.iso8601", "t")})}), ""},
         {kRequest, Call("process", {Struct({"To", to}), one}), ""},
         {kRequest, Call("process", {Struct({"From", Str("sip:1"), "To", to}), one}), ""},
         {kRequest, Call("process", {Struct({"From", from, "To", Str("2")}), one}), ""},
@@ -255,6 +257,8 @@ TEST(Reading, DocumentsFromTheService) {
         {kAuthenticate, Response({Bool(1)}), "unread"},
         {kSubscribe, Response({Str("77"), Bool(0), Int(3)}), "OnSubscriptionConfirmed 77 false 3"},
         {kSubscribe, Response({Str("77")}), ""},
+        {kSubscribe, Response({Str("77"), Bool(0), Int(3), one}),
+         "OnSubscriptionConfirmed 77 false 3"},
         {kSubscribe, Response({Int(77)}), "unread"},
         // Faults: member names in any letter case, an i4 code, no text.
         {kUnjoinCalls, Fault(Struct({"FAULTCODE", Int(-1)})), "OnRequestFailed 0 -1 "},
@@ -370,6 +374,7 @@ TEST(Reading, DocumentsBeyondTheBoundsAreDroppedOnAWorkerStack) {
         // As answers too: the first param is all that a plain answer reads.
         {kCloseCall, Response({deep})},
         {kCloseCall, Response({"<value><array><data>" + wide})},
+        {kCloseCall, Response({"<value><string>1</string>" + deep})},
     };
     for (const auto& [answerTo, text] : documents) {
         std::string read;

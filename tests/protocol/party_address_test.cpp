@@ -26,6 +26,7 @@ TEST(PartyAddress, ParsedFieldsAndNormalForms) {
         {"SIP:100@host", "{kind=1 number=100 host=host}", "sip:100@host"},
         {R"(sip:"A \"B\" C" <1@h>)", R"({kind=1 number=1 name=A \"B\" C host=h})", "sip:1@h"},
         {"sip:1@2@host", "{kind=1 number=1@2 host=host}", "sip:1@2@host"},
+        {"sip:1@h:x:5060", "{kind=1 number=1 host=h:x port=5060}", "sip:1@h:x:5060"},
         {"pbx:", "{kind=0 number=}", "pbx:"},
         {"PSTN:5551234", "{kind=2 number=5551234}", "pstn:5551234"},
         {"Tel: +49 30", "{kind=3 number= +49 30}", "tel: +49 30"},
@@ -66,6 +67,7 @@ TEST(PartyAddress, ResetClearsEveryFieldAndParsingKeepsTheMessageTakerFlag) {
     std::string name = "old", user, host, port;
     ASSERT_TRUE(ParseNameAddr("1@h", name, user, host, port, false));
     EXPECT_EQ(name, "");
+    EXPECT_FALSE(ParseNameAddr("\"N\" <>", name, user, host, port, true));
 }
 
 // Writing ignores the message-taker flag, takes any unknown kind as tel and needs a user for sip.
