@@ -170,16 +170,14 @@ TEST(Writing, MissingFieldsAppendNothingAndSettersFollowTheirRules) {
 TEST(Ids, WrittenInDecimalAndReadDigitByDigit) {
     EXPECT_EQ(FormatId(0) + " " + FormatId(18446744073709551615u), "0 18446744073709551615");
     EXPECT_EQ(MethodName(kMethodCount), nullptr);
-    const std::pair<const char*, uint64_t> ids[] = {
-        {"", 0},
-        {"12345", 12345},
-        {"007", 7},
-        {"18446744073709551615", 18446744073709551615u},
-        {"18446744073709551616", 0},  // wraps
-        {"1a", 10 + ('a' - '0')},     // unvalidated
-        {" 1", uint64_t(' ' - '0') * 10 + 1},
-        {"\xE9", uint64_t(int64_t(-23) - '0')},  // a signed byte
-    };
+    // Wrapping, unvalidated characters counted by their codes as signed bytes.
+    const std::pair<const char*, uint64_t> ids[] = {{"", 0},
+                                                    {"007", 7},
+                                                    {"18446744073709551615", 18446744073709551615u},
+                                                    {"18446744073709551616", 0},
+                                                    {"1a", 10 + ('a' - '0')},
+                                                    {" 1", uint64_t(' ' - '0') * 10 + 1},
+                                                    {"\xE9", uint64_t(int64_t(-23) - '0')}};
     for (const auto& [text, id] : ids)
         EXPECT_EQ(ParseId(text), id) << text;
 }
