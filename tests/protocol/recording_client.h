@@ -1,12 +1,20 @@
-// A CallServiceNotifications that records every notification as one line of text, for the protocol
-// tests and the interoperability tool.
+// Shared by the protocol tests and the interoperability tool: a CallServiceNotifications that
+// records every notification as one line of text, and one written document of every kind.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "protocol/authenticate.h"
+#include "protocol/call_control.h"
+#include "protocol/call_notifications.h"
+#include "protocol/call_offer.h"
 #include "protocol/call_service_notifications.h"
+#include "protocol/fault_response.h"
+#include "protocol/mail_arrived.h"
+#include "protocol/subscription.h"
 
 namespace voxtrel {
 
@@ -20,81 +28,151 @@ inline std::string Describe(const PartyAddress& a) {
 }
 
 class RecordingClient : public CallServiceNotifications {
+    using S = std::string;
+    using Id = uint64_t;
+    using P = PartyAddress;
+    using L = std::vector<PartyAddress>;
+
   public:
-    void OnAuthenticate(const std::string& u, const std::string& p) override {
-        Add("OnAuthenticate " + u + " " + p);
+    void OnAuthenticate(const S& u, const S& p) override { Add(__func__, u, p); }
+    void OnAuthenticateResponse(bool ok, const S& t) override { Add(__func__, ok, t); }
+    void OnIncomingCallHandling(const S& e, bool on) override { Add(__func__, e, on); }
+    void OnCallArrived(const Id& i, const P& f, const P& t, const Id& o) override {
+        Add(__func__, i, f, t, o);
     }
-    void OnAuthenticateResponse(bool ok, const std::string& text) override {
-        Add("OnAuthenticateResponse " + B(ok) + " " + text);
+    void OnCallAccepted(const Id& i, const S& c, const S& n) override { Add(__func__, i, c, n); }
+    void OnCallRedirected(const Id& i, const L& t, const S& c, const S& n) override {
+        Add(__func__, i, t, c, n);
     }
-    void OnIncomingCallHandling(const std::string& ext, bool on) override {
-        Add("OnIncomingCallHandling " + ext + " " + B(on));
+    void OnCallDeclined(const Id& i) override { Add(__func__, i); }
+    void OnCreateCall(const Id& i, const S& f, const P& t) override { Add(__func__, i, f, t); }
+    void OnCloseCall(const Id& i) override { Add(__func__, i); }
+    void OnTransferCall(const Id& i, const P& t) override { Add(__func__, i, t); }
+    void OnJoinCalls(const Id& i, const Id& o) override { Add(__func__, i, o); }
+    void OnUnjoinCalls(const Id& i, const Id& o) override { Add(__func__, i, o); }
+    void OnPlayMessage(const Id& i, const S& f, int32_t n) override { Add(__func__, i, f, n); }
+    void OnEnableDtmfDetection(const Id& i, bool on) override { Add(__func__, i, on); }
+    void OnCallStateChanged(const Id& i, int32_t s) override { Add(__func__, i, s); }
+    void OnMessagePlayed(const Id& i) override { Add(__func__, i); }
+    void OnDtmfDigitReceived(const Id& i, char d) override { Add(__func__, i, d); }
+    void OnSubscribe(const Id& i, const S& e) override { Add(__func__, i, e); }
+    void OnUnsubscribe(const Id& i) override { Add(__func__, i); }
+    void OnSubscriptionConfirmed(const Id& i, bool ok, int32_t c) override {
+        Add(__func__, i, ok, c);
     }
-    void OnCallArrived(const uint64_t& id, const PartyAddress& from, const PartyAddress& to,
-                       const uint64_t& orig) override {
-        Add("OnCallArrived " + N(id) + " " + Describe(from) + " " + Describe(to) + " " + N(orig));
+    void OnMailArrived(const Id& i, const P& f, const S& t, int32_t d, int32_t m) override {
+        Add(__func__, i, f, t, d, m);
     }
-    void OnCallAccepted(const uint64_t& id, const std::string& callerId,
-                        const std::string& name) override {
-        Add("OnCallAccepted " + N(id) + " " + callerId + " " + name);
-    }
-    void OnCallRedirected(const uint64_t& id, const std::vector<PartyAddress>& targets,
-                          const std::string& callerId, const std::string& name) override {
-        std::string line = "OnCallRedirected " + N(id);
-        for (const PartyAddress& t : targets)
-            line += " " + Describe(t);
-        Add(line + " " + callerId + " " + name);
-    }
-    void OnCallDeclined(const uint64_t& id) override { Add("OnCallDeclined " + N(id)); }
-    void OnCreateCall(const uint64_t& id, const std::string& from,
-                      const PartyAddress& to) override {
-        Add("OnCreateCall " + N(id) + " " + from + " " + Describe(to));
-    }
-    void OnCloseCall(const uint64_t& id) override { Add("OnCloseCall " + N(id)); }
-    void OnTransferCall(const uint64_t& id, const PartyAddress& to) override {
-        Add("OnTransferCall " + N(id) + " " + Describe(to));
-    }
-    void OnJoinCalls(const uint64_t& id, const uint64_t& other) override {
-        Add("OnJoinCalls " + N(id) + " " + N(other));
-    }
-    void OnUnjoinCalls(const uint64_t& id, const uint64_t& other) override {
-        Add("OnUnjoinCalls " + N(id) + " " + N(other));
-    }
-    void OnPlayMessage(const uint64_t& id, const std::string& file, int32_t count) override {
-        Add("OnPlayMessage " + N(id) + " " + file + " " + std::to_string(count));
-    }
-    void OnEnableDtmfDetection(const uint64_t& id, bool on) override {
-        Add("OnEnableDtmfDetection " + N(id) + " " + B(on));
-    }
-    void OnCallStateChanged(const uint64_t& id, int32_t state) override {
-        Add("OnCallStateChanged " + N(id) + " " + std::to_string(state));
-    }
-    void OnMessagePlayed(const uint64_t& id) override { Add("OnMessagePlayed " + N(id)); }
-    void OnDtmfDigitReceived(const uint64_t& id, char digit) override {
-        Add("OnDtmfDigitReceived " + N(id) + " " + std::string(1, digit));
-    }
-    void OnSubscribe(const uint64_t& id, const std::string& ext) override {
-        Add("OnSubscribe " + N(id) + " " + ext);
-    }
-    void OnUnsubscribe(const uint64_t& id) override { Add("OnUnsubscribe " + N(id)); }
-    void OnSubscriptionConfirmed(const uint64_t& id, bool ok, int32_t code) override {
-        Add("OnSubscriptionConfirmed " + N(id) + " " + B(ok) + " " + std::to_string(code));
-    }
-    void OnMailArrived(const uint64_t& id, const PartyAddress& from, const std::string& time,
-                       int32_t duration, int32_t mailId) override {
-        Add("OnMailArrived " + N(id) + " " + Describe(from) + " " + time + " " +
-            std::to_string(duration) + " " + std::to_string(mailId));
-    }
-    void OnRequestFailed(const uint64_t& id, int32_t code, const std::string& text) override {
-        Add("OnRequestFailed " + N(id) + " " + std::to_string(code) + " " + text);
-    }
+    void OnRequestFailed(const Id& i, int32_t c, const S& t) override { Add(__func__, i, c, t); }
 
     std::vector<std::string> calls;
 
   private:
-    static std::string N(uint64_t v) { return std::to_string(v); }
-    static std::string B(bool v) { return v ? "true" : "false"; }
-    void Add(std::string line) { calls.push_back(std::move(line)); }
+    static S Text(const S& s) { return s; }
+    static S Text(Id v) { return std::to_string(v); }
+    static S Text(int32_t v) { return std::to_string(v); }
+    static S Text(bool v) { return v ? "true" : "false"; }
+    static S Text(char c) { return S(1, c); }
+    static S Text(const P& a) { return Describe(a); }
+    static S Text(const L& list) {
+        S text;
+        for (const P& a : list)
+            text += (text.empty() ? "" : " ") + Describe(a);
+        return text;
+    }
+    template <typename... Part>
+    void Add(const char* name, const Part&... parts) {
+        S line = name;
+        ((line += " " + Text(parts)), ...);
+        calls.push_back(line);
+    }
 };
+
+// The request type a document is read as the answer to; kReadAsRequest reads it as a request.
+constexpr uint32_t kReadAsRequest = kMethodCount;
+
+// Reads a document and dispatches it: the notifications it made, one per line, or "unread".
+inline std::string ReadAndDispatch(uint32_t answerTo, std::string_view text) {
+    std::unique_ptr<XmlRpcMethod> read;
+    if (answerTo == kReadAsRequest) {
+        read = ParseRequest(text);
+    } else if (auto request = CreateRequest(MethodName(answerTo))) {
+        read = request->ParseResponse(text);
+    }
+    if (!read) return "unread";
+    RecordingClient client;
+    read->Dispatch(client);
+    std::string lines;
+    for (const std::string& call : client.calls)
+        lines += (lines.empty() ? "" : "\n") + call;
+    return lines;
+}
+
+inline PartyAddress Address(const char* text) {
+    PartyAddress a;
+    ResetPartyAddress(a);
+    ParsePartyAddress(text, a);
+    return a;
+}
+
+inline std::string Written(const XmlRpcMethod& message) {
+    std::string out;
+    return message.Write(out) ? out : "(not written)";
+}
+
+template <typename Method, typename... Arg>
+std::string Written(const Arg&... args) {
+    Method message;
+    message.SetParams(args...);
+    return Written(message);
+}
+
+struct Sample {
+    const char* name;
+    uint32_t answerTo;  // as for ReadAndDispatch
+    std::string document;
+};
+
+// One document of every kind this side writes; the mail notice's time is written in local time.
+inline std::vector<Sample> WrittenSamples() {
+    const uint32_t r = kReadAsRequest;
+    XmlRpcResponseMethod ack(kCallStateChanged);
+    ack.SetId(42);
+    CallArrivedResponseMethod accept, redirect, decline, plainDecline;
+    accept.BuildAccept(42, "100", "Desk");
+    redirect.BuildRedirect(42, {Address("Pbx:200")}, "", "");
+    decline.BuildDecline(42, "busy");
+    plainDecline.BuildDecline(42, "");
+    FaultResponseMethod fault(kCloseCall);
+    fault.SetParams(4, "T");
+    return {
+        {"createcall", r, Written<CreateCallMethod>(1234567890123u, "pbx:200", Address("PBX:100"))},
+        {"closecall", r, Written<CloseCallMethod>(42)},
+        {"transfercall", r, Written<TransferCallMethod>(42, Address("tel:555"))},
+        {"joincalls", r, Written<JoinCallsMethod>(42, 43)},
+        {"unjoincalls", r, Written<UnjoinCallsMethod>(42, 43)},
+        {"callstatechanged", r, Written<CallStateChangedMethod>(42, 3)},
+        {"playmessage", r, Written<PlayMessageMethod>(42, "hello.wav", -1)},
+        {"messageplayed", r, Written<MessagePlayedMethod>(42)},
+        {"enabledtmfdetection", r, Written<EnableDtmfDetectionMethod>(42, 1)},
+        {"dtmfdigitdetected", r, Written<DtmfDigitReceivedMethod>(42, '#')},
+        {"incomingcallhandling", r, Written<IncomingCallHandlingMethod>("100", 1)},
+        {"process", r, Written<CallArrivedMethod>(42, Address("sip:1@h"), Address("pbx:2"), 17)},
+        {"authenticate", r, Written<AuthenticateMethod>("user", "")},
+        {"subscribe", r, Written<SubscribeMethod>(77, "100")},
+        {"unsubscribe", r, Written<UnsubscribeMethod>(77)},
+        {"mailarrived", r,
+         Written<MailArrivedMethod>(5, Address("sip:alice@host"), 1146747721, 12, 7)},
+        {"ack", kCallStateChanged, Written(ack)},
+        {"authenticate answer", kAuthenticate,
+         Written<AuthenticateResponseMethod>(true, "welcome")},
+        {"subscribe answer", kSubscribe, Written<SubscribeResponseMethod>(77, true, 0)},
+        {"accept", kProcess, Written(accept)},
+        {"redirect", kProcess, Written(redirect)},
+        {"decline", kProcess, Written(decline)},
+        {"plain decline", kProcess, Written(plainDecline)},
+        {"fault", kCloseCall, Written(fault)},
+    };
+}
 
 }  // namespace voxtrel
