@@ -46,8 +46,8 @@ TEST(CApiMethods, RefusedWithoutAHandleAndBeforeConnectWithNullTexts) {
         EXPECT_EQ(voxtrel_forward_call(control, nullptr, nullptr, nullptr, nullptr), 0);
         EXPECT_EQ(voxtrel_unsubscribe(control, nullptr), 0);
     }
-    EXPECT_EQ(voxtrel_on_call_state_changed(nullptr, OnCallStateChanged, nullptr), 0);
-    EXPECT_EQ(voxtrel_on_disconnected(nullptr, OnDisconnected, nullptr), 0);
+    EXPECT_EQ(voxtrel_on_call_state_changed(nullptr, Record<kCallStateChanged>, nullptr), 0);
+    EXPECT_EQ(voxtrel_on_disconnected(nullptr, Record<kDisconnected>, nullptr), 0);
     EXPECT_EQ(voxtrel_pump(nullptr, 10), -1);
     EXPECT_EQ(voxtrel_event_descriptor(nullptr), -1);
     EXPECT_EQ(voxtrel_create_window(nullptr), 0);

@@ -28,23 +28,9 @@ struct Recorder {
         users.push_back(user);
         threads.push_back(std::this_thread::get_id());
         events.push_back(line);
-    }
-};
-
-inline Recorder* From(void* user) {
-    return static_cast<Recorder*>(user);
-}
-
-inline std::string Str(const char* text) {
-    return text == nullptr ? "(null)" : text;
-}
-
-inline void OnCallStateChanged(void* user, const char* callId, short state) {
-    Recorder* recorder = From(user);
-    recorder->Add(user, "CallStateChanged " + Str(callId) + " " + std::to_string(state));
-    if (recorder->destroyOnFirst != nullptr) {
-        voxtrel_control* control = recorder->destroyOnFirst;
-        recorder->destroyOnFirst = nullptr;
+        if (destroyOnFirst == nullptr) return;
+        voxtrel_control* control = destroyOnFirst;
+        destroyOnFirst = nullptr;
         // A nested pump leaving must not free the control that the outer one still uses.
         EXPECT_EQ(voxtrel_pump(control, 0), 0);
         voxtrel_destroy(control);
@@ -53,44 +39,39 @@ inline void OnCallStateChanged(void* user, const char* callId, short state) {
         EXPECT_EQ(voxtrel_close_call(control, "1"), 0);
         EXPECT_EQ(voxtrel_pump(control, 0), -1);
     }
+};
+
+inline std::string Text(const char* text) {
+    return text == nullptr ? "(null)" : text;
 }
-inline void OnMessagePlayed(void* user, const char* callId) {
-    From(user)->Add(user, "MessagePlayed " + Str(callId));
-}
-inline void OnDtmf(void* user, const char* callId, short digit) {
-    From(user)->Add(user, "DtmfDigitReceived " + Str(callId) + " " + std::to_string(digit));
-}
-inline void OnRequestFailed(void* user, const char* callId, int code, const char* text) {
-    From(user)->Add(user,
-                    "RequestFailed " + Str(callId) + " " + std::to_string(code) + " " + Str(text));
-}
-inline void OnDisconnected(void* user) {
-    From(user)->Add(user, "Disconnected");
-}
-inline void OnCallArrived(void* user, const char* callId, const char* caller, const char* callee,
-                          const char* origin) {
-    From(user)->Add(user, "CallArrived " + Str(callId) + " " + Str(caller) + " " + Str(callee) +
-                              " " + Str(origin));
-}
-inline void OnMailArrived(void* user, const char* subscrId, const char* caller, const char* time,
-                          int duration, int id) {
-    From(user)->Add(user, "MailArrived " + Str(subscrId) + " " + Str(caller) + " " + Str(time) +
-                              " " + std::to_string(duration) + " " + std::to_string(id));
-}
-inline void OnSubscriptionConfirmed(void* user, const char* subscrId, int confirmed, int code) {
-    From(user)->Add(user, "SubscriptionConfirmed " + Str(subscrId) + " " +
-                              std::to_string(confirmed) + " " + std::to_string(code));
+inline std::string Text(long long number) {
+    return std::to_string(number);
 }
 
+// One callback for every event: the event's name, then its arguments.
+template <const char* kName, typename... Args>
+void Record(void* user, Args... args) {
+    std::string line = kName;
+    ((line += " " + Text(args)), ...);
+    static_cast<Recorder*>(user)->Add(user, line);
+}
+
+inline constexpr char kCallStateChanged[] = "CallStateChanged", kMessagePlayed[] = "MessagePlayed",
+                      kDtmf[] = "DtmfDigitReceived", kRequestFailed[] = "RequestFailed",
+                      kDisconnected[] = "Disconnected", kCallArrived[] = "CallArrived",
+                      kMailArrived[] = "MailArrived",
+                      kSubscriptionConfirmed[] = "SubscriptionConfirmed";
+
 inline void SetAllCallbacks(voxtrel_control* control, Recorder* recorder) {
-    ASSERT_EQ(voxtrel_on_call_state_changed(control, OnCallStateChanged, recorder), 1);
-    ASSERT_EQ(voxtrel_on_message_played(control, OnMessagePlayed, recorder), 1);
-    ASSERT_EQ(voxtrel_on_dtmf_digit_received(control, OnDtmf, recorder), 1);
-    ASSERT_EQ(voxtrel_on_request_failed(control, OnRequestFailed, recorder), 1);
-    ASSERT_EQ(voxtrel_on_disconnected(control, OnDisconnected, recorder), 1);
-    ASSERT_EQ(voxtrel_on_call_arrived(control, OnCallArrived, recorder), 1);
-    ASSERT_EQ(voxtrel_on_mail_arrived(control, OnMailArrived, recorder), 1);
-    ASSERT_EQ(voxtrel_on_subscription_confirmed(control, OnSubscriptionConfirmed, recorder), 1);
+    ASSERT_EQ(voxtrel_on_call_state_changed(control, Record<kCallStateChanged>, recorder), 1);
+    ASSERT_EQ(voxtrel_on_message_played(control, Record<kMessagePlayed>, recorder), 1);
+    ASSERT_EQ(voxtrel_on_dtmf_digit_received(control, Record<kDtmf>, recorder), 1);
+    ASSERT_EQ(voxtrel_on_request_failed(control, Record<kRequestFailed>, recorder), 1);
+    ASSERT_EQ(voxtrel_on_disconnected(control, Record<kDisconnected>, recorder), 1);
+    ASSERT_EQ(voxtrel_on_call_arrived(control, Record<kCallArrived>, recorder), 1);
+    ASSERT_EQ(voxtrel_on_mail_arrived(control, Record<kMailArrived>, recorder), 1);
+    ASSERT_EQ(voxtrel_on_subscription_confirmed(control, Record<kSubscriptionConfirmed>, recorder),
+              1);
 }
 
 // Pumps until count events were recorded or seconds passed.

@@ -1,5 +1,5 @@
-// Test support of the control suites: the host's events recorded as lines, pumped on the
-// calling thread.
+// Test support of the control suites: the host's events recorded as lines ("CallStateChanged 42
+// 3"), pumped on the calling thread.
 #pragma once
 
 #include <chrono>
@@ -20,28 +20,16 @@ class RecordingEvents : public VoxtrelEvents {
         control_.SetEventSink(this);
     }
 
-    void CallStateChanged(const std::string& id, int16_t state) override {
-        Add("CallStateChanged " + id + " " + std::to_string(state));
-    }
-    void MessagePlayed(const std::string& id) override { Add("MessagePlayed " + id); }
-    void DtmfDigitReceived(const std::string& id, int16_t digit) override {
-        Add("DtmfDigitReceived " + id + " " + std::to_string(digit));
-    }
-    void RequestFailed(const std::string& id, int32_t code, const std::string& text) override {
-        Add("RequestFailed " + id + " " + std::to_string(code) + " " + text);
-    }
-    void Disconnected() override { Add("Disconnected"); }
-    void CallArrived(const std::string& id, const std::string& caller, const std::string& callee,
-                     const std::string& origin) override {
-        Add("CallArrived " + id + " " + caller + " " + callee + " " + origin);
-    }
-    void MailArrived(const std::string& id, const std::string& caller, const std::string& time,
-                     int32_t duration, int32_t mailId) override {
-        Add("MailArrived " + id + " " + caller + " " + time + " " + std::to_string(duration) + " " +
-            std::to_string(mailId));
-    }
-    void SubscriptionConfirmed(const std::string& id, bool confirmed, int32_t code) override {
-        Add("SubscriptionConfirmed " + id + " " + (confirmed ? "1 " : "0 ") + std::to_string(code));
+    // Every event as its name and its values; a BOOL is 1 or 0.
+    void OnEvent(const ControlMember& event, std::span<const ControlValue> values) override {
+        std::string line = event.name;
+        for (size_t i = 0; i < values.size(); ++i) {
+            line += " " + (event.params[i].type == ControlType::Text
+                               ? values[i].text
+                               : std::to_string(values[i].number));
+        }
+        events.push_back(line);
+        if (onEvent) onEvent(line);
     }
 
     // Pumps on this thread until count events arrived or seconds passed.
@@ -56,14 +44,8 @@ class RecordingEvents : public VoxtrelEvents {
 
     Events events;
     std::function<void(const std::string&)> onEvent;
-    std::thread::id seenOn;
 
   private:
-    void Add(const std::string& line) {
-        seenOn = std::this_thread::get_id();
-        events.push_back(line);
-        if (onEvent) onEvent(line);
-    }
     CVoxtrelCtrl& control_;
 };
 
