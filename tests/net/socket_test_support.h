@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include "net/bsd_socket.h"
 #include "net/socket_state.h"
@@ -39,7 +40,13 @@ class SocketLayerTest : public ::testing::Test {
 template <typename Call>
 auto Soon(Call call) {
     auto result = call();
-    auto status = [](auto r) { return SocketTransfer(r).status; };
+    auto status = [](auto r) {
+        if constexpr (std::is_same_v<decltype(r), SocketStatus>) {
+            return r;
+        } else {
+            return r.status;
+        }
+    };
     for (int i = 0; i < 500 && status(result) == SocketStatus::kWouldBlock; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         result = call();
