@@ -374,10 +374,11 @@ TEST(Reading, DocumentsBeyondTheBoundsAreDroppedOnAWorkerStack) {
         {kCloseCall, Response({"<value><array><data>" + wide})},
         {kCloseCall, Response({"<value><string>1</string>" + deep})},
     };
-    for (const auto& [answerTo, text] : documents) {
+    for (const auto& document : documents) {
         std::string read;
-        ASSERT_TRUE(test::RunOnSmallStack([&] { read = ReadAndDispatch(answerTo, text); }));
-        EXPECT_EQ(read, "unread") << text.substr(0, 160);
+        ASSERT_TRUE(test::RunOnSmallStack(
+            [&] { read = ReadAndDispatch(document.first, document.second); }));
+        EXPECT_EQ(read, "unread") << document.second.substr(0, 160);
     }
 }
 
