@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/bsd_socket.h"
 #include "net/socket_state.h"
@@ -44,6 +45,15 @@ auto Soon(Call call) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         result = call();
     }
+    return result;
+}
+
+// Sends without blocking until the connection has no room; gives the result that stopped it.
+inline SocketTransfer Fill(BsdSocket& socket) {
+    std::vector<char> chunk(65536, 'z');
+    SocketTransfer result;
+    for (int i = 0; i < 100000 && result.status == SocketStatus::kDone; ++i)
+        result = socket.Send(chunk.data(), 65536, 5, 0);
     return result;
 }
 

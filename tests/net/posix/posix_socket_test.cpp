@@ -1,10 +1,11 @@
-// What only POSIX can test: descriptors that sockets leave behind, time-out waits on descriptors
-// numbered above FD_SETSIZE, and the parsing of the kernel's routing table.
+// What only POSIX can test: descriptors that sockets leave behind, the platform error in reports,
+// time-out waits on descriptors numbered above FD_SETSIZE, and the kernel's routing table.
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "net/posix/kernel_routes.h"
@@ -16,22 +17,37 @@ namespace {
 
 using testing::Loopback;
 
-TEST(SocketDescriptors, NoneLeftAfterFailuresAcceptCloseAndDestruction) {
+TEST(SocketDescriptors, NoneLeftBehindAndReportsCarryThePlatformError) {
     int before = OpenDescriptors();
     {
-        BsdSocket server, taken, refused, blocking, client, connection, datagram;
+        BsdSocket server, client, connection, datagram, empty[6];
         SetShowSocketErrors(false);
-        ASSERT_TRUE(server.CreateTCP(true, Loopback()) && client.CreateTCP(true, Loopback()));
-        uint16_t closedPort = client.GetSelfPort();  // closed again: nothing listens there
-        ASSERT_TRUE(client.Close());
-        EXPECT_FALSE(taken.CreateTCP(true, Loopback(server.GetSelfPort())));  // bind fails
-        EXPECT_FALSE(refused.CreateTCP(false, Loopback(closedPort)));
-        ASSERT_TRUE(blocking.CreateSocketEx(kAddressFamilyInet, kSocketStream, kProtocolTcp));
-        EXPECT_FALSE(blocking.ConnectEx(Loopback(closedPort)));
-        EXPECT_FALSE(datagram.CreateUDP() && datagram.ListenEx(5));  // no listening for UDP
+        ASSERT_TRUE(server.CreateTCP(true, Loopback()));
         ASSERT_TRUE(client.CreateTCP(false, Loopback(server.GetSelfPort())));
         ASSERT_EQ(server.Accept(connection), SocketStatus::kDone);
+        EXPECT_FALSE(datagram.CreateUDP() && datagram.ListenEx(5));  // no listening for UDP
         EXPECT_EQ(OpenDescriptors(), before + 3);
+        // The error of the calling thread, not the socket's last one, goes into these reports.
+        char byte = 0;
+        SocketAddress peer;
+        bool on = false;
+        ASSERT_TRUE(client.SetBlocking(false) &&
+                    testing::Fill(client).status == SocketStatus::kWouldBlock);
+        ASSERT_TRUE(client.SetBlocking(true));
+        errno = EPIPE;
+        EXPECT_EQ(client.Send(&byte, 1, 3601, 0).status, SocketStatus::kTimedOut);
+        EXPECT_EQ(client.ErrorMessage(), "Send timeout error #" + std::to_string(EPIPE));
+        errno = EBADF;
+        EXPECT_EQ(client.Receive(&byte, 1, 3601, 0).status, SocketStatus::kTimedOut);
+        EXPECT_EQ(client.ErrorMessage(), "Receive timeout error #" + std::to_string(EBADF));
+        empty[0].Send(&byte, 1, 0, 0);
+        empty[1].GetPeerAddr(peer);
+        empty[2].GetOption(0, 0, &byte, 1);
+        empty[3].SetOption(0, 0, &byte, 1);
+        empty[4].SetKeepAlive(true);
+        empty[5].KeepAlive(on);
+        for (BsdSocket& socket : empty)
+            EXPECT_EQ(socket.ErrorMessage(), "Empty socket error #" + std::to_string(EBADF));
     }
     EXPECT_EQ(OpenDescriptors(), before);
 }
