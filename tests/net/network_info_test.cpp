@@ -64,8 +64,7 @@ using NetworkInfoRoutes = testing::SocketLayerTest;
 
 TEST_F(NetworkInfoRoutes, ListsRoutesNarrowestFirstWithoutRepeats) {
     FakeSource source;
-    // A direct route lists every record of its address; 172.16.0.0/16 leaves through the same
-    // interface with the same mask as 172.17.0.0/16 and gives no entry.
+    // A direct route lists each record of its address; 172.16/16 repeats 172.17/16: no entry.
     source.records.push_back(source.records[0]);
     source.records.back().name = "LAN alias";
     std::vector<RouteEntry> routes(2);
@@ -116,8 +115,7 @@ TEST_F(NetworkInfoRoutes, MissingRoutesAndUnreadableTables) {
     EXPECT_EQ(GetRoutingTable(source, routes, nullptr), 0);
     std::vector<InterfaceRecord> records(2);
     std::string host;
-    EXPECT_EQ(GetLocalHostEx(source, records, &host), 5);  // appends
-    EXPECT_FALSE(host.empty());
+    EXPECT_TRUE(GetLocalHostEx(source, records, &host) == 5 && !host.empty());  // appends
     source.routesReadable = false;
     EXPECT_EQ(GetRoutingTable(source, routes, &records), 0);
     EXPECT_TRUE(records.size() == 3u && NothingReported());
@@ -145,8 +143,7 @@ TEST(NetworkInfoRegistryCards, PairAddressesWithMasksAndRenameKnownRecords) {
     // The same address with another mask is another record.
     AddCardRecords(records, {{"10.0.0.1"}, {"255.255.0.0"}, "Lab", "", true, true}, hardware);
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(std::tuple(records[0].name, records[0].previousName),
-              std::tuple("Office"s, "Intel"s));
+    EXPECT_TRUE(records[0].name == "Office" && records[0].previousName == "Intel");
     EXPECT_EQ(Fields(records[1], records[1].mask),
               std::tuple("Office"s, ""s, Ipv4(10, 0, 0, 1), uint16_t{0}, kMask8,
                          Ipv4(192, 168, 5, 1), "AA-0B"s, true, false));

@@ -1,5 +1,5 @@
-// Helpers of the socket tests: bounded retries around non-blocking calls, filling a connection,
-// and the reporter's state around a test.
+// Helpers of the socket tests: bounded retries around non-blocking calls and the reporter's state
+// around a test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,10 +7,8 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "net/bsd_socket.h"
-#include "net/socket_state.h"
 
 namespace voxtrel::testing {
 
@@ -37,20 +35,10 @@ class SocketLayerTest : public ::testing::Test {
 template <typename Call>
 auto Soon(Call call) {
     auto result = call();
-    auto status = [](auto r) { return SocketTransfer(r).status; };
-    for (int i = 0; i < 500 && status(result) == SocketStatus::kWouldBlock; ++i) {
+    for (int i = 0; i < 500 && SocketTransfer(result).status == SocketStatus::kWouldBlock; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         result = call();
     }
-    return result;
-}
-
-// Sends without blocking until the connection has no room; gives the result that stopped it.
-inline SocketTransfer Fill(BsdSocket& socket) {
-    std::vector<char> chunk(65536, 'z');
-    SocketTransfer result;
-    for (int i = 0; i < 100000 && result.status == SocketStatus::kDone; ++i)
-        result = socket.Send(chunk.data(), 65536, 5, 0);
     return result;
 }
 

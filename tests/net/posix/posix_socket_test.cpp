@@ -1,5 +1,7 @@
 // What only POSIX can test: descriptors that sockets leave behind, the platform error in reports
 // (set here by hand), and the parsing of the kernel's routing table.
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <vector>
 
@@ -22,13 +24,24 @@ TEST(SocketDescriptors, NoneLeftBehindAndReportsCarryThePlatformError) {
         ASSERT_EQ(server.Accept(connection), SocketStatus::kDone);
         EXPECT_FALSE(datagram.CreateUDP() && datagram.ListenEx(5));  // no listening for UDP
         EXPECT_EQ(OpenDescriptors(), before + 3);
-        // The error of the calling thread, not the socket's last one, goes into these reports.
         char byte = 0;
+        int read = 0, off = 0;
+        bool on = true;
         SocketAddress peer;
-        bool on = false;
-        ASSERT_TRUE(client.SetBlocking(false) &&
-                    testing::Fill(client).status == SocketStatus::kWouldBlock);
+        EXPECT_TRUE(client.SetKeepAlive(true) &&
+                    client.GetOption(SOL_SOCKET, SO_KEEPALIVE, &read, sizeof read) && read == 1);
+        EXPECT_TRUE(client.SetOption(SOL_SOCKET, SO_KEEPALIVE, &off, sizeof off) &&
+                    client.KeepAlive(on) && !on);
+        // A full connection without blocking is no failure; with blocking, the send times out.
+        std::vector<char> chunk(65536, 'z');
+        SocketTransfer sent;
+        ASSERT_TRUE(client.SetBlocking(false));
+        for (int i = 0; i < 100000 && sent.status == SocketStatus::kDone; ++i)
+            sent = client.Send(chunk.data(), 65536, 5, 0);
+        EXPECT_TRUE(sent.status == SocketStatus::kWouldBlock && client.ErrorCode() != 0 &&
+                    client.ErrorMessage() == "No errors.");
         ASSERT_TRUE(client.SetBlocking(true));
+        // The error of the calling thread, not the socket's last one, goes into these reports.
         errno = EPIPE;
         EXPECT_EQ(client.Send(&byte, 1, 3601, 0).status, SocketStatus::kTimedOut);
         EXPECT_EQ(client.ErrorMessage(), "Send timeout error #" + std::to_string(EPIPE));
