@@ -1,5 +1,5 @@
-// BsdSocket over loopback (TCP in blocking and non-blocking use, datagrams, time-outs, closed,
-// reset and full connections, failures), the layer's reporter and the time-out conversion.
+// BsdSocket over loopback (TCP in blocking and non-blocking use, datagrams, time-outs, closed and
+// reset connections, failures), the layer's reporter and the time-out conversion.
 #include <tuple>
 #include <vector>
 
