@@ -1,5 +1,5 @@
-// Helpers of the socket tests: the socket options whose levels and values differ between
-// platforms, bounded retries around non-blocking calls, and the reporter's state around a test.
+// Helpers of the socket tests: bounded retries around non-blocking calls and the reporter's state
+// around a test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,12 +10,8 @@
 #include <type_traits>
 
 #include "net/bsd_socket.h"
-#include "net/socket_state.h"
 
 namespace voxtrel::testing {
-
-// SO_LINGER on with 0 seconds, read back: Close then resets the connection instead of closing it.
-bool SetAbortiveClose(BsdSocket& socket);
 
 inline SocketAddress Loopback(uint16_t port = 0) {
     return SocketAddress(Ipv4(127, 0, 0, 1), port);

@@ -4,10 +4,9 @@
 
 #include <dirent.h>
 
-// Not counted: ".", ".." and the descriptor that reads the list.
 inline int OpenDescriptors() {
     DIR* list = opendir("/proc/self/fd");
-    int count = -3;
+    int count = -3;  // not counted: ".", ".." and the descriptor that reads the list
     while (list != nullptr && readdir(list) != nullptr)
         ++count;
     if (list != nullptr) closedir(list);
