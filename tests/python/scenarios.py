@@ -13,88 +13,74 @@ import socket
 import socketserver
 import threading
 
-_METHOD = re.compile(rb"<methodName>Services\.CallProcessingService\.([^<]*)</methodName>")
-_STRING = re.compile(rb"<string>(.*?)</string>", re.DOTALL)
+
+def _value(v):
+    kind = {bool: "boolean", int: "int"}.get(type(v), "string")
+    return f"<value><{kind}>{v if kind == 'string' else int(v)}</{kind}></value>"
 
 
-def _document(root, body):
-    return f'<?xml version="1.0"?>\r\n<{root}>\r\n{body}</{root}>\r\n\r\n'.encode("latin-1")
-
-
-def _params(values):
-    kinds = [{bool: "boolean", int: "int"}.get(type(v), "string") for v in values]
-    return "<params>\r\n" + "".join(
-        f"<param>\r\n<value><{k}>{v if k == 'string' else int(v)}</{k}></value>\r\n</param>\r\n"
-        for k, v in zip(kinds, values)) + "</params>\r\n"
+def _document(root, body, values=None):
+    if values is not None:
+        body += "<params>" + "".join(f"<param>{_value(v)}</param>" for v in values) + "</params>"
+    return f'<?xml version="1.0"?>\r\n<{root}>{body}</{root}>\r\n\r\n'.encode("latin-1")
 
 
 def response(*values):
-    return _document("methodResponse", _params(values))
+    return _document("methodResponse", "", values)
 
 
 def notification(method, *values):
     return _document("methodCall", f"<methodName>Services.CallProcessingService.{method}"
-                     f"</methodName>\r\n" + _params(values))
+                     "</methodName>", values)
 
 
 def fault_answer(code, text):
-    return _document("methodResponse", "<fault>\r\n<value><struct>\r\n" + "".join(
-        f"<member>\r\n<name>{name}</name>\r\n<value><{kind}>{value}</{kind}></value>\r\n"
-        "</member>\r\n" for name, kind, value in (("faultCode", "int", code),
-                                                  ("faultString", "string", text))) +
-        "</struct></value>\r\n</fault>\r\n")
+    return _document("methodResponse", "<fault><value><struct>" + "".join(
+        f"<member><name>{name}</name>{_value(v)}</member>"
+        for name, v in (("faultCode", code), ("faultString", text))) + "</struct></value></fault>")
 
 
 def first_string(message):
-    found = _STRING.search(message)
-    return found.group(1) if found else b""
+    return (re.search(rb"<string>(.*?)</string>", message, re.DOTALL) or [b"", b""])[1]
 
 
 class FakeService(socketserver.ThreadingTCPServer):
     """Answers authenticate with accept; with answer_requests, subscribe with a confirmation and
-    other requests with their first text, a created call then getting a callstatechanged to
-    call_state if set. Answered requests go to requests and, one by one, to next_request."""
+    other requests with their first text, a created call then changing to state 3. Answered
+    requests go to requests and, one by one, to next_request."""
 
     daemon_threads = True
 
-    def __init__(self, accept=True, call_state=None, answer_requests=True):
+    def __init__(self, accept=True, answer_requests=True):
         super().__init__(("127.0.0.1", 0), self._serve)
-        self.accept, self.call_state, self.answer_requests = accept, call_state, answer_requests
+        self.accept, self.answer_requests = accept, answer_requests
         self.port, self.requests, self.unread = self.server_address[1], [], queue.Queue()
         self.connection, self.lock = None, threading.Lock()
         threading.Thread(target=self.serve_forever, args=(0.05,), daemon=True).start()
 
     def __exit__(self, *exc_info):
-        self.stop()
-
-    def stop(self):
         self.shutdown()
-        self.close_connection()
+        self.send(None)
         self.server_close()
 
     def send(self, data):
-        """False without a connection."""
+        """Sends data, or with None closes the connection; False without one."""
         with self.lock, contextlib.suppress(AttributeError, OSError):
-            self.connection.sendall(data)
+            self.connection.shutdown(socket.SHUT_RDWR) if data is None else \
+                self.connection.sendall(data)
             return True
         return False
 
-    def close_connection(self):
-        with self.lock, contextlib.suppress(AttributeError, OSError):
-            self.connection.shutdown(socket.SHUT_RDWR)
-
-    def next_request(self, method=None, timeout=5):
-        """The next answered (method, document), of method when given; None on time-out."""
+    def next_request(self, method, timeout=5):
+        """The next answered document of method; None on time-out."""
         with contextlib.suppress(queue.Empty):
-            while True:
-                request = self.unread.get(timeout=timeout)
-                if method in (None, request[0]):
-                    return request
+            while (request := self.unread.get(timeout=timeout))[0] != method:
+                pass
+            return request[1]
 
     def _serve(self, connection, address, server):
         with self.lock:
-            self.connection = connection
-        pending = b""
+            self.connection, pending = connection, b""
         with contextlib.suppress(OSError):  # a reset by the control ends the connection too
             while chunk := connection.recv(65536):
                 *messages, pending = (pending + chunk).split(b"\r\n\r\n")
@@ -104,15 +90,15 @@ class FakeService(socketserver.ThreadingTCPServer):
             self.connection = None
 
     def handle(self, message):
-        if not (found := _METHOD.search(message)):
+        if not (found := re.search(rb"CallProcessingService\.(\w+)</methodName>", message)):
             return  # the control's answer to a notification
-        method, id_text = found.group(1).decode(), first_string(message).decode("latin-1")
+        method, id_text = found[1].decode(), first_string(message).decode("latin-1")
         if method == "authenticate":
             self.send(response(self.accept, "hello"))
         elif self.answer_requests:
             self.send(response(id_text, True, 0) if method == "subscribe" else response(id_text))
-            if method == "createcall" and self.call_state is not None:
-                self.send(notification("callstatechanged", id_text, self.call_state))
+            if method == "createcall":
+                self.send(notification("callstatechanged", id_text, 3))
         # Listed once answered, so that what a reader of requests sends next follows the answer.
         self.requests.append((method, message))
         self.unread.put((method, message))
@@ -139,7 +125,7 @@ SCENARIOS = [
              [("Connect", True), ("CreateCall", "#call"), ("CallStateChanged", "#call", 3),
               ("SubscribeToVoiceMail", "#sub"), ("SubscriptionConfirmed", "#sub", True, 0),
               ("Connect", False), ("Disconnect", True)],
-             {"call_state": 3}, wire=[("authenticate", b"<string>u</string>")]),
+             wire=[("authenticate", b"<string>u</string>")]),
     # The event that answers the last request shows that every request reached the service.
     Scenario("arguments as the wire carries them",
              CONNECT + 'PlayMessage 1 f.wav 65535\nEnableDtmfDetection 1 2\nCloseCall ""\n'
@@ -185,9 +171,12 @@ def play(test, scenario, host):
     if any(b"<methodResponse>" in step for step in scenario.steps if isinstance(step, bytes)):
         test.assertIs(scenario.service.get("answer_requests"), False, "automatic answers race")
     with FakeService(**scenario.service) as service:
-        (steps := threading.Thread(target=_steps, args=(service, scenario.steps))).start()
+        def steps():
+            for step in scenario.steps:
+                service.next_request(step, 20) if isinstance(step, str) else service.send(step)
+        (thread := threading.Thread(target=steps)).start()
         records = host(scenario.script.format(port=service.port, port16=service.port - 65536))
-        steps.join(30)
+        thread.join(30)
     ids, expected = {}, []
     for record, want in zip(records, scenario.expected):
         expected.append(tuple(ids.setdefault(w, got) if str(w).startswith("#") else w
@@ -196,13 +185,3 @@ def play(test, scenario, host):
     test.assertTrue(all(i.isdigit() and i != "0" for i in ids.values()), ids)
     for method, part in scenario.wire:
         test.assertTrue(any(m == method and part in d for m, d in service.requests), method)
-
-
-def _steps(service, steps):
-    for step in steps:
-        if isinstance(step, str):
-            service.next_request(step, timeout=20)
-        elif step:
-            service.send(step)
-        else:
-            service.close_connection()

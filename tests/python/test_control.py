@@ -73,10 +73,8 @@ class Package(unittest.TestCase):
 
 class Connected(unittest.TestCase):
     def setUp(self):
-        self.service = FakeService()
-        self.addCleanup(self.service.stop)
-        self.control = voxtrel.Control()
-        self.addCleanup(self.control.close)
+        self.service = self.enterContext(FakeService())
+        self.control = self.enterContext(voxtrel.Control())
         self.events = []
         record_events(self.control, self.events)
         self.assertTrue(self.control.connect("127.0.0.1", self.service.port, 5, "u", "p"))
@@ -84,8 +82,7 @@ class Connected(unittest.TestCase):
     def test_bytes_pass_as_they_are_and_none_is_empty(self):
         for text, sent in [(b"raw\xff", b"raw\xff"), (None, b"")]:
             self.assertTrue(self.control.incoming_call_handling(text, 0))
-            request = self.service.next_request("incomingcallhandling")[1]
-            self.assertEqual(first_string(request), sent)
+            self.assertEqual(first_string(self.service.next_request("incomingcallhandling")), sent)
 
     def test_another_thread_is_refused(self):
         results = []
