@@ -112,11 +112,11 @@ REFUSED = ["Disconnect", "CreateCall pbx:1 pbx:2", "CloseCall 1", "TransferCall 
            "IncomingCallHandling 100 1", "AcceptCall 1 a b", "RejectCall 1",
            "ForwardCall 1 pbx:2 a b", "SubscribeToVoiceMail 100", "Unsubscribe 1"]
 SCENARIOS = [
-    Scenario("every method refuses before connect", "\n".join(REFUSED) + "\n",
-             [(m, "0" if m in ("CreateCall", "SubscribeToVoiceMail") else False)
-              for m in (line.split()[0] for line in REFUSED)]),
-    Scenario("refused credentials", "Connect 127.0.0.1 {port} 2 u bad\nCreateCall pbx:1 pbx:2\n",
-             [("Connect", False), ("CreateCall", "0")], {"accept": False}),
+    Scenario("every method refuses after refused credentials",
+             "Connect 127.0.0.1 {port} 2 u bad\n" + "\n".join(REFUSED) + "\n",
+             [("Connect", False)] + [(m, "0" if m in ("CreateCall", "SubscribeToVoiceMail") else
+                                      False) for m in (line.split()[0] for line in REFUSED)],
+             {"accept": False}),
     # The port is taken as 16 bits. The service echoes the ids that the requests carry.
     Scenario("a call and a subscription",
              "Connect 127.0.0.1 {port16} 5 u p\nCreateCall pbx:200 pbx:100\n"

@@ -1,18 +1,15 @@
 """The Python package: the shared scenarios (scenarios.py), then what only the package has."""
 
-import os
 import re
 import selectors
 import shlex
-import sys
 import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import scenarios  # noqa: E402
-import voxtrel  # noqa: E402
-from scenarios import FakeService, first_string, notification  # noqa: E402
+import scenarios
+import voxtrel
+from scenarios import FakeService, first_string, notification
 
 INTEGERS = {"Connect": (1, 2), "PlayMessage": (2,), "EnableDtmfDetection": (1,),
             "IncomingCallHandling": (1,)}
@@ -40,8 +37,8 @@ def host(script):
         record_events(control, records)
         for word, *rest in map(shlex.split, script.splitlines()):
             if word == "wait":
-                if not pump_for(control, float(rest[1]), records, rest[0]):
-                    records.append(("timedOut", rest[0]))
+                pump_for(control, float(rest[1]), records, rest[0]) or records.append(
+                    ("timedOut", rest[0]))
             elif word in ("pump", "sleep"):
                 pump_for(control, float(rest[0])) if word == "pump" else time.sleep(float(rest[0]))
             elif word == "window":
@@ -50,28 +47,11 @@ def host(script):
                 method = getattr(control, re.sub(r"(?<!^)([A-Z])", r"_\1", word).lower())
                 records.append((word, method(*[int(a) if i in INTEGERS.get(word, ()) else a
                                                for i, a in enumerate(rest)])))
+    assert control.closed, "the with block closes the control"
     return records
 
 
 class Package(unittest.TestCase):
-    def test_scenarios(self):
-        for scenario in scenarios.SCENARIOS:
-            with self.subTest(scenario.name):
-                scenarios.play(self, scenario, host)
-
-    def test_loading_and_argument_checks(self):
-        self.assertEqual(voxtrel.version(), "1.0.0.1")
-        with voxtrel.Control() as c:
-            for error, call in [(TypeError, lambda: c.close_call(42)),
-                                (UnicodeEncodeError, lambda: c.close_call("\u20ac")),
-                                (ValueError, lambda: c.connect("127.0.0.1", 65536, 1, "u", "p")),
-                                (ValueError, lambda: c.play_message("1", "f", -40000)),
-                                (TypeError, lambda: c.enable_dtmf_detection("1", "yes"))]:
-                self.assertRaises(error, call)
-        self.assertTrue(c.closed)
-
-
-class Connected(unittest.TestCase):
     def setUp(self):
         self.service = self.enterContext(FakeService())
         self.control = self.enterContext(voxtrel.Control())
@@ -79,16 +59,27 @@ class Connected(unittest.TestCase):
         record_events(self.control, self.events)
         self.assertTrue(self.control.connect("127.0.0.1", self.service.port, 5, "u", "p"))
 
-    def test_bytes_pass_as_they_are_and_none_is_empty(self):
-        for text, sent in [(b"raw\xff", b"raw\xff"), (None, b"")]:
-            self.assertTrue(self.control.incoming_call_handling(text, 0))
-            self.assertEqual(first_string(self.service.next_request("incomingcallhandling")), sent)
+    def test_scenarios(self):
+        for scenario in scenarios.SCENARIOS:
+            with self.subTest(scenario.name):
+                scenarios.play(self, scenario, host)
 
-    def test_another_thread_is_refused(self):
+    def test_argument_checks_texts_and_another_thread(self):
+        self.assertEqual(voxtrel.version(), "1.0.0.1")
+        c = self.control
+        for error, call in [(TypeError, lambda: c.close_call(42)),
+                            (UnicodeEncodeError, lambda: c.close_call("\u20ac")),
+                            (ValueError, lambda: c.connect("127.0.0.1", 65536, 1, "u", "p")),
+                            (ValueError, lambda: c.play_message("1", "f", -40000)),
+                            (TypeError, lambda: c.enable_dtmf_detection("1", "yes"))]:
+            self.assertRaises(error, call)
+        for text, sent in [(b"raw\xff", b"raw\xff"), (None, b"")]:
+            self.assertTrue(c.incoming_call_handling(text, 0))
+            self.assertEqual(first_string(self.service.next_request("incomingcallhandling")), sent)
         results = []
         (worker := threading.Thread(target=lambda: results.extend([
-            self.control.close_call("1"), self.control.create_call("pbx:1", "pbx:2"),
-            self.assertRaises(RuntimeError, self.control.pump, 0)]))).start()
+            c.close_call("1"), c.create_call("pbx:1", "pbx:2"),
+            self.assertRaises(RuntimeError, c.pump, 0)]))).start()
         worker.join()
         self.assertEqual(results, [False, "0", None])
 
@@ -110,32 +101,28 @@ class Connected(unittest.TestCase):
         pump_for(self.control, 5, self.events, "CallStateChanged")
         self.assertEqual(self.events, [("MessagePlayed", "5"), ("CallStateChanged", "6", 2)])
 
-    def test_window_and_closing_inside_a_handler(self):
-        self.control.destroy_window()
-        self.assertFalse(self.control.has_window())
-        self.assertRaises(ValueError, self.control.fileno)
-        self.assertEqual((self.control.create_window(), self.control.create_window()),
-                         (True, False))
-        self.control.on_message_played = lambda call_id: self.events.append(
-            ("played", call_id, self.control.close_call(call_id), self.control.close()))
-        self.service.send(notification("messageplayed", "9") +
-                          notification("messageplayed", "10"))
-        pump_for(self.control, 5, self.events, "played")
-        self.assertEqual((self.control.closed, self.control.pump(0.1)), (True, 0))
+    def test_window_closing_inside_a_handler_and_a_dropped_control(self):
+        c = self.control
+        c.destroy_window()
+        self.assertFalse(c.has_window())
+        self.assertRaises(ValueError, c.fileno)
+        self.assertEqual((c.create_window(), c.create_window()), (True, False))
+        c.on_message_played = lambda call_id: self.events.append(
+            ("played", call_id, c.close_call(call_id), c.close()))
+        self.service.send(notification("messageplayed", "9") + notification("messageplayed", "10"))
+        pump_for(c, 5, self.events, "played")
+        self.assertEqual((c.closed, c.pump(0.1), c.close_call("1")), (True, 0, False))
         self.assertEqual(self.events, [("played", "9", True, None)])
-
-    def test_closed_or_dropped_control_ends_its_connection(self):
-        self.control.close()
-        self.assertEqual((self.control.close_call("1"), self.control.pump(0)), (False, 0))
-        self.assertRaises(ValueError, self.control.fileno)
-        for drop in (False, True):
-            if drop:
-                self.assertTrue(voxtrel.Control().connect("127.0.0.1", self.service.port, 5,
-                                                          "u", "p"))
+        self.assertRaises(ValueError, c.fileno)
+        # A closed control, and one that nothing holds, ends its connection.
+        for dropped in (False, True):
+            if dropped:
+                self.assertTrue(voxtrel.Control().connect("127.0.0.1", self.service.port, 5, "u",
+                                                          "p"))
             deadline = time.monotonic() + 5
             while self.service.send(b"") and time.monotonic() < deadline:
                 time.sleep(0.02)
-            self.assertFalse(self.service.send(b""), drop)
+            self.assertFalse(self.service.send(b""), dropped)
 
 
 if __name__ == "__main__":
