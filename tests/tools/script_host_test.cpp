@@ -7,9 +7,10 @@
 
 namespace voxtrel {
 
-// Records every call as a line, texts in brackets, and answers TRUE or "1234".
-class FakeTarget : public ScriptTarget {
-  public:
+// Runs scripts against itself: records every call as a line, texts in brackets, and answers TRUE
+// or "1234".
+struct Script : ScriptTarget {
+    explicit Script(bool json = true) : host(*this, out, json) {}
     ControlValue Invoke(const ControlMember& method, std::span<const ControlValue> args) override {
         std::string line = method.name;
         for (size_t i = 0; i < args.size(); ++i) {
@@ -25,14 +26,6 @@ class FakeTarget : public ScriptTarget {
     }
     bool CreateControlWindow(std::string&) override { return true; }
     bool DestroyControlWindow(std::string& error) override { return (error = "no window").empty(); }
-
-    std::vector<std::string> calls;
-    std::function<void(size_t)> onPump;
-    std::vector<bool> doneAfterPump;
-};
-
-struct Script {
-    explicit Script(bool json = true) : host(target, out, json) {}
     std::string Run(const std::string& text) {
         std::istringstream in(text);
         host.Run(in);
@@ -42,7 +35,9 @@ struct Script {
         host.OnEvent(kControlEvents[static_cast<int>(id) - 1], values);
     }
 
-    FakeTarget target;
+    std::vector<std::string> calls;
+    std::function<void(size_t)> onPump;
+    std::vector<bool> doneAfterPump;
     std::ostringstream out;
     ScriptHost host;
 };
@@ -69,16 +64,16 @@ TEST(ScriptMethods, ArgumentsConvertAsTheControlsTypesAndBadLinesGiveErrors) {
               "error: Connect: argument 2 is no integer: x\nerror: unterminated quote\n"
               "error: unknown event: Nothing\nerror: window destroy: no window\n"
               "error: pump takes seconds\n");
-    EXPECT_EQ(s.target.calls, (std::vector<std::string>{
-                                  "Connect [127.0.0.1] -1 1 [demo] [demo]", "CloseCall []",
-                                  "PlayMessage [42] [hello world.wav] -1",
-                                  "IncomingCallHandling [7] 2", "SubscribeToVoiceMail [100]"}));
+    EXPECT_EQ(s.calls, (std::vector<std::string>{
+                           "Connect [127.0.0.1] -1 1 [demo] [demo]", "CloseCall []",
+                           "PlayMessage [42] [hello world.wav] -1", "IncomingCallHandling [7] 2",
+                           "SubscribeToVoiceMail [100]"}));
 }
 
 // A wait ends with its event, telling the target to stop there; a pump never stops early.
 TEST(ScriptDirectives, WaitEndsAtItsEventOrTimesOut) {
     Script s;
-    s.target.onPump = [&](size_t pump) {
+    s.onPump = [&](size_t pump) {
         if (pump == 3) s.Fire(ControlEventId::MessagePlayed, {"9"});
         if (pump == 4) s.Fire(ControlEventId::CallStateChanged, {"9", -2});
     };
@@ -86,15 +81,16 @@ TEST(ScriptDirectives, WaitEndsAtItsEventOrTimesOut) {
               "{\"event\":\"MessagePlayed\",\"callID\":\"9\"}\n"
               "{\"event\":\"CallStateChanged\",\"callID\":\"9\",\"callState\":-2}\n"
               "{\"wait\":\"Disconnected\",\"timedOut\":true}\n");
-    std::vector<bool>& done = s.target.doneAfterPump;
+    std::vector<bool>& done = s.doneAfterPump;
     EXPECT_EQ(std::vector<bool>(done.begin(), done.begin() + 4), (std::vector<bool>{0, 0, 0, 1}));
     done.clear();
     s.Run("pump 0.06\n");
     EXPECT_EQ(done, std::vector<bool>(std::max<size_t>(done.size(), 1), false));
 }
 
-// Fields by their parameters' names and types; only free texts are quoted.
-TEST(ScriptEvents, ReadableFields) {
+// Fields by their parameters' names and types, only free texts quoted; the typed handlers get
+// their own types.
+TEST(ScriptEvents, ReadableFieldsAndTypedDelivery) {
     Script s(false);
     s.Fire(ControlEventId::RequestFailed, {"1", 4, "busy"});
     s.Fire(ControlEventId::MailArrived, {"3", "tel:5", "a b", 12, 7});
@@ -103,9 +99,6 @@ TEST(ScriptEvents, ReadableFields) {
               "event RequestFailed callID=1 failureCode=4 failureString=\"busy\"\n"
               "event MailArrived subscrID=3 caller=tel:5 time=\"a b\" duration=12 id=7\n"
               "event SubscriptionConfirmed subscrID=3 confirmed=FALSE errorCode=-1\n");
-}
-
-TEST(ScriptEvents, DefaultDeliveryConvertsToTheTypedHandlersTypes) {
     struct Typed : VoxtrelEvents {
         void SubscriptionConfirmed(const std::string& id, bool on, int32_t code) override {
             seen += id + (on ? "+" : "-") + std::to_string(code);
