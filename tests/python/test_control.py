@@ -1,5 +1,9 @@
-"""The Python package: the shared scenarios (scenarios.py), then what only the package has."""
+"""The Python package: the shared scenarios (scenarios.py), what only the package has, and its
+methods, events and C prototypes against the control's one list of them."""
 
+import ctypes
+import inspect
+import os
 import re
 import selectors
 import shlex
@@ -10,6 +14,19 @@ import unittest
 import scenarios
 import voxtrel
 from scenarios import FakeService, first_string, notification
+from voxtrel import _native
+from voxtrel.control import _WIRING, _decode, _flag, _same
+
+
+def _members(macro):
+    """Each row of one list as its words (dispid, Name, c_name, a method's result) and its
+    parameters' types."""
+    with open(os.path.join(os.path.dirname(__file__), "../../src/control/control_api_list.h"),
+              encoding="utf-8") as header:
+        rows = re.search(rf"#define {macro}\(\w, P\)(.*)", header.read().replace("\\\n", " "))[1]
+    return [(words, [words[i + 1] for i, w in enumerate(words) if w == "P"])
+            for words in (re.findall(r"\w+", row) for row in re.split(r"\b[ME]\(", rows)[1:])]
+
 
 INTEGERS = {"Connect": (1, 2), "PlayMessage": (2,), "EnableDtmfDetection": (1,),
             "IncomingCallHandling": (1,)}
@@ -123,6 +140,28 @@ class Package(unittest.TestCase):
             while self.service.send(b"") and time.monotonic() < deadline:
                 time.sleep(0.02)
             self.assertFalse(self.service.send(b""), dropped)
+
+
+    def test_methods_and_events_follow_the_list(self):
+        c_types = {"Text": ctypes.c_char_p, "Short": ctypes.c_short, "Long": ctypes.c_int,
+                   "Bool": ctypes.c_int}
+        methods, events = _members("VOXTREL_METHODS"), _members("VOXTREL_EVENTS")
+        self.assertEqual((len(methods), [row[1] for row, _ in events]), (15, list(voxtrel.EVENTS)))
+        for (_, name, c_name, result, *_), params in methods:
+            with self.subTest(name):
+                signature = inspect.signature(getattr(voxtrel.Control, c_name))
+                self.assertEqual(len(signature.parameters), len(params) + 1)
+                buffer = [ctypes.c_char_p, ctypes.c_size_t] if result == "Text" else []
+                self.assertEqual(_native._FUNCTIONS["voxtrel_" + c_name], (ctypes.c_int, [
+                    ctypes.c_void_p] + [c_types[p] for p in params] + buffer))
+        for (_, name, c_name, *_), params in events:
+            with self.subTest(name):
+                kind, setter, conversions = _WIRING[name]
+                self.assertEqual((voxtrel.EVENTS[name], setter, conversions), (
+                    "on_" + c_name, "voxtrel_on_" + c_name, tuple(
+                        {"Text": _decode, "Bool": _flag}.get(p, _same) for p in params)))
+                self.assertEqual((kind._argtypes_, _native._FUNCTIONS[setter][1][1]), (
+                    (ctypes.c_void_p,) + tuple(c_types[p] for p in params), kind))
 
 
 if __name__ == "__main__":
