@@ -42,24 +42,17 @@ struct Script : ScriptTarget {
     ScriptHost host;
 };
 
-TEST(ScriptSyntax, WordsQuotesEscapesAndJson) {
-    std::vector<std::string> words;
-    std::string error;
-    ASSERT_TRUE(SplitScriptLine(" a\t\"b c\" \"\" \"q\\\"x\\\\y\" d\"e f\"", words, error));
-    EXPECT_EQ(words, (std::vector<std::string>{"a", "b c", "", "q\"x\\y", "de f"}));
-    EXPECT_EQ(JsonString("a\"b\\c\n\t\x01-caf\xE9" + std::string("\0x", 2)),
-              "\"a\\\"b\\\\c\\n\\t\\u0001-caf\\u00e9\\u0000x\"");
-}
-
-// Methods by any letter case; texts as they are, integers cut to their type's 16 or 32 bits.
+// Methods by any letter case; words split at blanks, grouped by quotes with \" and \\ inside;
+// texts as they are, integers cut to their type's 16 or 32 bits.
 TEST(ScriptMethods, ArgumentsConvertAsTheControlsTypesAndBadLinesGiveErrors) {
     Script s(false);
     EXPECT_EQ(s.Run("# a comment\n\nconnect 127.0.0.1 -1 4294967297 \"demo\" demo\nCloseCall \"\"\n"
                     "PlayMessage 42 \"hello world.wav\" 65535\nIncomingCallHandling 7 -4294967294\n"
-                    "SubscribeToVoiceMail 100\nHold 1\nCloseCall\nConnect h x 1 u p\n"
-                    "CloseCall \"open\nwait Nothing\nwindow destroy\npump -1\n"),
+                    "SubscribeToVoiceMail 100\nUnjoinCalls\t\"q\\\"x\\\\y\" d\"e f\"\nHold 1\n"
+                    "CloseCall\nConnect h x 1 u p\nCloseCall \"open\nwait Nothing\nwindow destroy\n"
+                    "pump -1\n"),
               "Connect -> TRUE\nCloseCall -> TRUE\nPlayMessage -> TRUE\n"
-              "IncomingCallHandling -> TRUE\nSubscribeToVoiceMail -> 1234\n"
+              "IncomingCallHandling -> TRUE\nSubscribeToVoiceMail -> 1234\nUnjoinCalls -> TRUE\n"
               "error: unknown word: Hold\nerror: CloseCall takes 1 arguments, not 0\n"
               "error: Connect: argument 2 is no integer: x\nerror: unterminated quote\n"
               "error: unknown event: Nothing\nerror: window destroy: no window\n"
@@ -67,17 +60,22 @@ TEST(ScriptMethods, ArgumentsConvertAsTheControlsTypesAndBadLinesGiveErrors) {
     EXPECT_EQ(s.calls, (std::vector<std::string>{
                            "Connect [127.0.0.1] -1 1 [demo] [demo]", "CloseCall []",
                            "PlayMessage [42] [hello world.wav] -1", "IncomingCallHandling [7] 2",
-                           "SubscribeToVoiceMail [100]"}));
+                           "SubscribeToVoiceMail [100]", "UnjoinCalls [q\"x\\y] [de f]"}));
 }
 
-// A wait ends with its event, telling the target to stop there; a pump never stops early.
+// A wait ends with its event, telling the target to stop there; a pump never stops early. JSON
+// texts escape quotes, backslashes and control characters, and bytes from 0x80 are code points.
 TEST(ScriptDirectives, WaitEndsAtItsEventOrTimesOut) {
     Script s;
     s.onPump = [&](size_t pump) {
+        if (pump == 1)
+            s.Fire(ControlEventId::RequestFailed, {"1", 4, std::string("\"\\\n\t\x01\xE9\0x", 8)});
         if (pump == 3) s.Fire(ControlEventId::MessagePlayed, {"9"});
         if (pump == 4) s.Fire(ControlEventId::CallStateChanged, {"9", -2});
     };
     EXPECT_EQ(s.Run("wait CallStateChanged 5\nwait Disconnected 0.05\n"),
+              "{\"event\":\"RequestFailed\",\"callID\":\"1\",\"failureCode\":4,"
+              "\"failureString\":\"\\\"\\\\\\n\\t\\u0001\\u00e9\\u0000x\"}\n"
               "{\"event\":\"MessagePlayed\",\"callID\":\"9\"}\n"
               "{\"event\":\"CallStateChanged\",\"callID\":\"9\",\"callState\":-2}\n"
               "{\"wait\":\"Disconnected\",\"timedOut\":true}\n");
