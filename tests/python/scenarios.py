@@ -1,9 +1,7 @@
-"""What the black-box suites of `voxtrel run` (tests/tools/run_test.py) and of the Python package
-(test_control.py) both play: a scripted call-processing service on a loopback port, and the
-scenarios. A scenario is a script for `voxtrel run`, the service's steps (a method name waits for
-that request, bytes are sent, None closes the connection) and the host's records: ("CreateCall",
-"1234"), ("CallStateChanged", "42", 3), ("timedOut", NAME) for a wait that ran out. An expected
-"#..." text is an id: non-zero decimal, the same wherever the same "#..." text stands."""
+"""What the suites of `voxtrel run` and of the Python package both play: a scripted service on a
+loopback port, and scenarios: a script for `voxtrel run`, the service's steps (a method name waits
+for that request, bytes are sent, None closes the connection) and the host's records such as
+("CallStateChanged", "42", 3) or ("timedOut", NAME). "#..." stands for the same non-zero id."""
 
 import collections
 import contextlib
@@ -19,25 +17,18 @@ def _value(v):
     return f"<value><{kind}>{v if kind == 'string' else int(v)}</{kind}></value>"
 
 
-def _document(root, body, values=None):
-    if values is not None:
+def message(method, *values, fault=False):
+    """A notification of method, or with method None a response: of values, or of a fault's code
+    and text."""
+    root, body = ("methodCall", f"<methodName>Services.CallProcessingService.{method}"
+                  "</methodName>") if method else ("methodResponse", "")
+    if fault:
+        body += "<fault><value><struct>" + "".join(
+            f"<member><name>{name}</name>{_value(v)}</member>"
+            for name, v in zip(("faultCode", "faultString"), values)) + "</struct></value></fault>"
+    else:
         body += "<params>" + "".join(f"<param>{_value(v)}</param>" for v in values) + "</params>"
     return f'<?xml version="1.0"?>\r\n<{root}>{body}</{root}>\r\n\r\n'.encode("latin-1")
-
-
-def response(*values):
-    return _document("methodResponse", "", values)
-
-
-def notification(method, *values):
-    return _document("methodCall", f"<methodName>Services.CallProcessingService.{method}"
-                     "</methodName>", values)
-
-
-def fault_answer(code, text):
-    return _document("methodResponse", "<fault><value><struct>" + "".join(
-        f"<member><name>{name}</name>{_value(v)}</member>"
-        for name, v in (("faultCode", code), ("faultString", text))) + "</struct></value></fault>")
 
 
 def first_string(message):
@@ -64,7 +55,6 @@ class FakeService(socketserver.ThreadingTCPServer):
         self.server_close()
 
     def send(self, data):
-        """Sends data, or with None closes the connection; False without one."""
         with self.lock, contextlib.suppress(AttributeError, OSError):
             self.connection.shutdown(socket.SHUT_RDWR) if data is None else \
                 self.connection.sendall(data)
@@ -72,7 +62,6 @@ class FakeService(socketserver.ThreadingTCPServer):
         return False
 
     def next_request(self, method, timeout=5):
-        """The next answered document of method; None on time-out."""
         with contextlib.suppress(queue.Empty):
             while (request := self.unread.get(timeout=timeout))[0] != method:
                 pass
@@ -83,25 +72,25 @@ class FakeService(socketserver.ThreadingTCPServer):
             self.connection, pending = connection, b""
         with contextlib.suppress(OSError):  # a reset by the control ends the connection too
             while chunk := connection.recv(65536):
-                *messages, pending = (pending + chunk).split(b"\r\n\r\n")
-                for message in messages:
-                    self.handle(message)
+                *requests, pending = (pending + chunk).split(b"\r\n\r\n")
+                for request in requests:
+                    self.handle(request)
         with self.lock:
             self.connection = None
 
-    def handle(self, message):
-        if not (found := re.search(rb"CallProcessingService\.(\w+)</methodName>", message)):
+    def handle(self, request):
+        if not (found := re.search(rb"CallProcessingService\.(\w+)</methodName>", request)):
             return  # the control's answer to a notification
-        method, id_text = found[1].decode(), first_string(message).decode("latin-1")
+        method, id_text = found[1].decode(), first_string(request).decode("latin-1")
         if method == "authenticate":
-            self.send(response(self.accept, "hello"))
+            self.send(message(None, self.accept, "hello"))
         elif self.answer_requests:
-            self.send(response(id_text, True, 0) if method == "subscribe" else response(id_text))
+            self.send(message(None, *[id_text] + [True, 0] * (method == "subscribe")))
             if method == "createcall":
-                self.send(notification("callstatechanged", id_text, 3))
+                self.send(message("callstatechanged", id_text, 3))
         # Listed once answered, so that what a reader of requests sends next follows the answer.
-        self.requests.append((method, message))
-        self.unread.put((method, message))
+        self.requests.append((method, request))
+        self.unread.put((method, request))
 
 
 Scenario = collections.namedtuple("Scenario", "name script expected service steps wire",
@@ -134,7 +123,7 @@ SCENARIOS = [
              [("Connect", True), ("PlayMessage", True), ("EnableDtmfDetection", True),
               ("CloseCall", True), ("CreateCall", "0"), ("JoinCalls", True), ("UnjoinCalls", True),
               ("TransferCall", True), ("IncomingCallHandling", True), ("MessagePlayed", "1")],
-             steps=["incomingcallhandling", notification("messageplayed", "1")],
+             steps=["incomingcallhandling", message("messageplayed", "1")],
              wire=[("playmessage", b"<int>-1<"), ("enabledtmfdetection", b"<boolean>0<"),
                    ("closecall", b"<string>0<"), ("joincalls", b"7"), ("unjoincalls", b"7"),
                    ("transfercall", b"pbx:3"), ("incomingcallhandling", b'caf\xe9 "x"<')]),
@@ -143,9 +132,9 @@ SCENARIOS = [
              CONNECT + "wait CallStateChanged 5\nwait MessagePlayed 5\n",
              [("Connect", True), ("CallStateChanged", "42", 1), ("DtmfDigitReceived", "42", -23),
               ("MessagePlayed", "42")],
-             steps=["authenticate", notification("callstatechanged", "42", 65537) +
-                    notification("dtmfdigitdetected", "42", 0xE9) +
-                    notification("messageplayed", "42")]),
+             steps=["authenticate", message("callstatechanged", "42", 65537) +
+                    message("dtmfdigitdetected", "42", 0xE9) +
+                    message("messageplayed", "42")]),
     # The fault must be the only answer to its request (an automatic one could reach the
     # control first), so this service answers nothing by itself.
     Scenario("a fault, then the lost connection",
@@ -153,8 +142,8 @@ SCENARIOS = [
              [("Connect", True), ("CloseCall", True), ("RequestFailed", "7", 4, "caf\u00e9"),
               ("CloseCall", True), ("RequestFailed", "8", 102, "Connection closed remotely"),
               ("Disconnected",)],
-             {"answer_requests": False}, ["closecall", fault_answer(4, "caf\u00e9"), "closecall",
-                                          None]),
+             {"answer_requests": False},
+             ["closecall", message(None, 4, "caf\u00e9", fault=True), "closecall", None]),
     # Events that arrive without a window are dropped, and so are those still waiting at
     # Disconnect (sleep does not pump).
     Scenario("no events without a window nor after disconnect",
@@ -162,26 +151,26 @@ SCENARIOS = [
              "wait MessagePlayed 5\nCloseCall 6\nsleep 1\nDisconnect\npump 0.3\n",
              [("Connect", True), ("CloseCall", True), ("CloseCall", True), ("MessagePlayed", "2"),
               ("CloseCall", True), ("Disconnect", True)],
-             steps=[s for i in "123" for s in ("closecall", notification("messageplayed", i))]),
+             steps=[s for i in "123" for s in ("closecall", message("messageplayed", i))]),
 ]
 
 
-def play(test, scenario, host):
-    """Plays scenario against a fresh service; host(script) runs the script and gives records."""
-    if any(b"<methodResponse>" in step for step in scenario.steps if isinstance(step, bytes)):
-        test.assertIs(scenario.service.get("answer_requests"), False, "automatic answers race")
-    with FakeService(**scenario.service) as service:
-        def steps():
-            for step in scenario.steps:
+def play(test, host):
+    """Plays every scenario against a fresh service; host(script) runs a script, giving records."""
+    for scenario in SCENARIOS:
+        with test.subTest(scenario.name), FakeService(**scenario.service) as service:
+            if any(b"<methodResponse>" in step for step in scenario.steps if type(step) is bytes):
+                test.assertIs(scenario.service.get("answer_requests"), False, "automatic answers")
+            (steps := threading.Thread(target=lambda: [
                 service.next_request(step, 20) if isinstance(step, str) else service.send(step)
-        (thread := threading.Thread(target=steps)).start()
-        records = host(scenario.script.format(port=service.port, port16=service.port - 65536))
-        thread.join(30)
-    ids, expected = {}, []
-    for record, want in zip(records, scenario.expected):
-        expected.append(tuple(ids.setdefault(w, got) if str(w).startswith("#") else w
-                              for got, w in zip(record, want)) + want[len(record):])
-    test.assertEqual(records, expected + scenario.expected[len(records):])
-    test.assertTrue(all(i.isdigit() and i != "0" for i in ids.values()), ids)
-    for method, part in scenario.wire:
-        test.assertTrue(any(m == method and part in d for m, d in service.requests), method)
+                for step in scenario.steps])).start()
+            records = host(scenario.script.format(port=service.port, port16=service.port - 65536))
+            steps.join(30)
+            ids, expected = {}, []
+            for record, want in zip(records, scenario.expected):
+                expected.append(tuple(ids.setdefault(w, got) if str(w).startswith("#") else w
+                                      for got, w in zip(record, want)) + want[len(record):])
+            test.assertEqual(records, expected + scenario.expected[len(records):])
+            test.assertTrue(all(i.isdigit() and i != "0" for i in ids.values()), ids)
+            for method, part in scenario.wire:
+                test.assertTrue(any(m == method and part in d for m, d in service.requests), method)

@@ -40,9 +40,7 @@ def host(script):
 
 class Command(unittest.TestCase):
     def test_scenarios(self):
-        for scenario in scenarios.SCENARIOS:
-            with self.subTest(scenario.name):
-                scenarios.play(self, scenario, host)
+        scenarios.play(self, host)
 
     def test_line_rules_usage_and_script_file(self):
         code, records, _ = run_script("# comment\n\n  \t# indented\nFrobnicate\nCloseCall\n"
