@@ -3,7 +3,6 @@ example built against it with find_package (shared and static) and with pkg-conf
 Python package loading the installed library."""
 
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,8 +24,7 @@ def run(command, **changes):
 
 class InstalledTree(unittest.TestCase):
     def test_installed_tree(self):
-        scratch = tempfile.mkdtemp(prefix="voxtrel-install-")
-        self.addCleanup(shutil.rmtree, scratch, ignore_errors=True)
+        scratch = self.enterContext(tempfile.TemporaryDirectory(prefix="voxtrel-install-"))
         run([CMAKE, "--install", BUILD, "--prefix", "/opt/voxtrel"],
             DESTDIR=os.path.join(scratch, "stage"))
         root = os.path.join(scratch, "stage", "opt", "voxtrel")
@@ -49,10 +47,9 @@ class InstalledTree(unittest.TestCase):
              os.path.join(EXAMPLE, "host.c"), "-o", host, "-Wl,-rpath," + lib] + flags)
         self.assertIn("usage", run([host, "--help"]))
         self.assertIn("libvoxtrel.so.1", run(["ldd", host]))
-        loaded = run([sys.executable, "-c", "import voxtrel; print(voxtrel.library_path()); "
-                      "print(voxtrel.version())"],
-                     PYTHONPATH=os.path.join(root, "lib", "python3", "dist-packages"))
-        path, version = loaded.split()
+        path, version = run([sys.executable, "-c", "import voxtrel; print(voxtrel.library_path(), "
+                             "voxtrel.version())"],
+                            PYTHONPATH=os.path.join(root, "lib", "python3", "dist-packages")).split()
         self.assertTrue(os.path.samefile(path, os.path.join(lib, "libvoxtrel.so.1")))
         self.assertEqual(version, "1.0.0.1")
 
