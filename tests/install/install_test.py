@@ -48,8 +48,8 @@ class InstalledTree(unittest.TestCase):
         self.assertIn("usage", run([host, "--help"]))
         self.assertIn("libvoxtrel.so.1", run(["ldd", host]))
         path, version = run([sys.executable, "-c", "import voxtrel; print(voxtrel.library_path(), "
-                             "voxtrel.version())"],
-                            PYTHONPATH=os.path.join(root, "lib", "python3", "dist-packages")).split()
+                             "voxtrel.version())"], PYTHONPATH=os.path.join(
+                                 root, "lib", "python3", "dist-packages")).split()
         self.assertTrue(os.path.samefile(path, os.path.join(lib, "libvoxtrel.so.1")))
         self.assertEqual(version, "1.0.0.1")
 
