@@ -46,7 +46,7 @@ class FakeService(socketserver.ThreadingTCPServer):
         super().__init__(("127.0.0.1", 0), self._serve)
         self.accept, self.answer_requests = accept, answer_requests
         self.port, self.requests, self.unread = self.server_address[1], [], queue.Queue()
-        self.connection, self.lock = None, threading.Lock()
+        self.connection, self.lock, self.ended = None, threading.Lock(), threading.Event()
         threading.Thread(target=self.serve_forever, args=(0.05,), daemon=True).start()
 
     def __exit__(self, *exc_info):
@@ -77,6 +77,7 @@ class FakeService(socketserver.ThreadingTCPServer):
                     self.handle(request)
         with self.lock:
             self.connection = None
+            self.ended.set()
 
     def handle(self, request):
         if not (found := re.search(rb"CallProcessingService\.(\w+)</methodName>", request)):
