@@ -21,20 +21,19 @@ RUN = shlex.split(OTHER_HOST) if OTHER_HOST else [VOXTREL, "run"]
 
 
 def run_script(script, *args):
-    """Exit code, records, standard output."""
     result = subprocess.run(RUN + ["--json", *args], input=script.encode("latin-1"),
                             capture_output=True, timeout=60)
-    fields = [json.loads(line) for line in result.stdout.decode("latin-1").splitlines()
-              if line.startswith("{")]
-    return result.returncode, [("error",) if "error" in f else ("timedOut", f["wait"])
-                               if "wait" in f else tuple(f.values()) for f in fields], result.stdout
+    assert result.returncode == 0, result.returncode
+    return result.stdout
 
 
 def host(script):
-    code, records, _ = run_script(script)
+    """The records of a script's run."""
+    lines = run_script(script).decode("latin-1").splitlines()
+    records = [("error",) if "error" in f else ("timedOut", f["wait"]) if "wait" in f else
+               tuple(f.values()) for f in map(json.loads, filter(lambda l: l[:1] == "{", lines))]
     if OTHER_HOST and "window" in script and ("error",) in records:
         raise unittest.SkipTest("this host has no window directive")
-    assert code == 0, code
     return records
 
 
@@ -43,16 +42,15 @@ class Command(unittest.TestCase):
         scenarios.play(self, host)
 
     def test_line_rules_usage_and_script_file(self):
-        code, records, _ = run_script("# comment\n\n  \t# indented\nFrobnicate\nCloseCall\n"
-                                      "closecall 1 2\nwait Nothing 1\nwait Disconnected 0.2\n"
-                                      "quit\nCloseCall 1\n")
-        self.assertEqual((code, records), (0, [("error",)] * 4 + [("timedOut", "Disconnected")]))
+        self.assertEqual(host("# comment\n\n  \t# indented\nFrobnicate\nCloseCall\nclosecall 1 2\n"
+                              "wait Nothing 1\nwait Disconnected 0.2\nquit\nCloseCall 1\n"),
+                         [("error",)] * 4 + [("timedOut", "Disconnected")])
         for args in (["--bogus"], ["/nonexistent/script"]):
             self.assertEqual(subprocess.run(RUN + args, capture_output=True).returncode, 2, args)
         with tempfile.NamedTemporaryFile("w", delete=False) as script:
             script.write("cLOSEcALL 1\n")
         self.addCleanup(os.unlink, script.name)
-        self.assertEqual(run_script("", script.name)[2], b'{"method":"CloseCall","result":false}\n')
+        self.assertEqual(run_script("", script.name), b'{"method":"CloseCall","result":false}\n')
 
     def test_netinfo_routes_as_the_kernel_chooses_them_and_a_bad_address(self):
         cases = [("127.0.0.1", 0, r"^Host name: .+\n[\s\S]*\n  127\.0\.0\.0/8  from 127\.0\.0\.1  "
