@@ -31,15 +31,10 @@ def message(method, *values, fault=False):
     return f'<?xml version="1.0"?>\r\n<{root}>{body}</{root}>\r\n\r\n'.encode("latin-1")
 
 
-def first_string(message):
-    return (re.search(rb"<string>(.*?)</string>", message, re.DOTALL) or [b"", b""])[1]
-
-
 class FakeService(socketserver.ThreadingTCPServer):
     """Answers authenticate with accept; with answer_requests, subscribe with a confirmation and
     other requests with their first text, a created call then changing to state 3. Answered
     requests go to requests and, one by one, to next_request."""
-
     daemon_threads = True
 
     def __init__(self, accept=True, answer_requests=True):
@@ -82,7 +77,8 @@ class FakeService(socketserver.ThreadingTCPServer):
     def handle(self, request):
         if not (found := re.search(rb"CallProcessingService\.(\w+)</methodName>", request)):
             return  # the control's answer to a notification
-        method, id_text = found[1].decode(), first_string(request).decode("latin-1")
+        method = found[1].decode()
+        id_text = re.search(rb"<string>(.*?)</string>", request)[1].decode("latin-1")
         if method == "authenticate":
             self.send(message(None, self.accept, "hello"))
         elif self.answer_requests:
