@@ -11,6 +11,8 @@ import socket
 import socketserver
 import threading
 
+_METHOD = re.compile(rb"CallProcessingService\.(\w+)</methodName>")
+
 
 def _value(v):
     kind = {bool: "boolean", int: "int"}.get(type(v), "string")
@@ -32,9 +34,8 @@ def message(method, *values, fault=False):
 
 
 class FakeService(socketserver.ThreadingTCPServer):
-    """Answers authenticate with accept; with answer_requests, subscribe with a confirmation and
-    other requests with their first text, a created call then changing to state 3. Answered
-    requests go to requests and, one by one, to next_request."""
+    """Answers authenticate with accept; with answer_requests, the rest by their first text (a
+    created call then goes to state 3). Answered requests go to requests and to next_request."""
     daemon_threads = True
 
     def __init__(self, accept=True, answer_requests=True):
@@ -69,25 +70,22 @@ class FakeService(socketserver.ThreadingTCPServer):
             while chunk := connection.recv(65536):
                 *requests, pending = (pending + chunk).split(b"\r\n\r\n")
                 for request in requests:
-                    self.handle(request)
+                    if not (found := _METHOD.search(request)):
+                        continue  # the control's answer to a notification
+                    method = found[1].decode()
+                    id_text = re.search(rb"<string>(.*?)</string>", request)[1].decode("latin-1")
+                    if method == "authenticate":
+                        self.send(message(None, self.accept, "hello"))
+                    elif self.answer_requests:
+                        self.send(message(None, *[id_text] + [True, 0] * (method == "subscribe")))
+                        if method == "createcall":
+                            self.send(message("callstatechanged", id_text, 3))
+                    # Listed once answered, so that what a reader sends next follows the answer.
+                    self.requests.append((method, request))
+                    self.unread.put((method, request))
         with self.lock:
             self.connection = None
             self.ended.set()
-
-    def handle(self, request):
-        if not (found := re.search(rb"CallProcessingService\.(\w+)</methodName>", request)):
-            return  # the control's answer to a notification
-        method = found[1].decode()
-        id_text = re.search(rb"<string>(.*?)</string>", request)[1].decode("latin-1")
-        if method == "authenticate":
-            self.send(message(None, self.accept, "hello"))
-        elif self.answer_requests:
-            self.send(message(None, *[id_text] + [True, 0] * (method == "subscribe")))
-            if method == "createcall":
-                self.send(message("callstatechanged", id_text, 3))
-        # Listed once answered, so that what a reader of requests sends next follows the answer.
-        self.requests.append((method, request))
-        self.unread.put((method, request))
 
 
 Scenario = collections.namedtuple("Scenario", "name script expected service steps wire",

@@ -131,8 +131,7 @@ class Package(unittest.TestCase):
         self.assertTrue(self.service.ended.wait(5))
 
     def test_methods_and_events_follow_the_list(self):
-        c_types = {"Text": ctypes.c_char_p, "Short": ctypes.c_short, "Long": ctypes.c_int,
-                   "Bool": ctypes.c_int}
+        c_type = {"Text": ctypes.c_char_p, "Short": ctypes.c_short}.get  # Long and Bool: int
         self.assertEqual((len(METHODS), [row[1] for row, _ in EVENTS]), (15, list(voxtrel.EVENTS)))
         for (_, name, c_name, result, *_), params in METHODS:
             with self.subTest(name):
@@ -140,7 +139,7 @@ class Package(unittest.TestCase):
                 self.assertEqual(len(signature.parameters), len(params) + 1)
                 buffer = [ctypes.c_char_p, ctypes.c_size_t] if result == "Text" else []
                 self.assertEqual(_native._FUNCTIONS["voxtrel_" + c_name], (ctypes.c_int, [
-                    ctypes.c_void_p] + [c_types[p] for p in params] + buffer))
+                    ctypes.c_void_p] + [c_type(p, ctypes.c_int) for p in params] + buffer))
         for (_, name, c_name, *_), params in EVENTS:
             with self.subTest(name):
                 kind, setter, conversions = _WIRING[name]
@@ -148,7 +147,7 @@ class Package(unittest.TestCase):
                     "on_" + c_name, "voxtrel_on_" + c_name, tuple(
                         {"Text": _decode, "Bool": _flag}.get(p, _same) for p in params)))
                 self.assertEqual((kind._argtypes_, _native._FUNCTIONS[setter][1][1]), (
-                    (ctypes.c_void_p,) + tuple(c_types[p] for p in params), kind))
+                    (ctypes.c_void_p,) + tuple(c_type(p, ctypes.c_int) for p in params), kind))
 
 
 if __name__ == "__main__":

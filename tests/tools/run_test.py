@@ -1,6 +1,5 @@
-"""Black-box tests of the voxtrel command: `voxtrel run` (or, VOXTREL_RUN being set, that whole
-command line: another host with its contract, such as the ActiveX control's under Wine) plays
-tests/python/scenarios.py and keeps its line and usage rules; `voxtrel netinfo` routes."""
+"""`voxtrel run` (or the command line in VOXTREL_RUN, another host with that contract such as the
+ActiveX control's under Wine) plays tests/python/scenarios.py and keeps its rules; netinfo."""
 
 import contextlib
 import json

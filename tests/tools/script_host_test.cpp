@@ -7,8 +7,7 @@
 
 namespace voxtrel {
 
-// Runs scripts against itself: writes each call before the host's line on it, texts in brackets,
-// and answers TRUE or "1234".
+// Runs scripts against itself: writes each call, texts in brackets, and answers TRUE or "1234".
 struct Script : ScriptTarget {
     explicit Script(bool json = true) : host(*this, out, json) {}
     ControlValue Invoke(const ControlMember& method, std::span<const ControlValue> args) override {
@@ -41,8 +40,7 @@ struct Script : ScriptTarget {
     ScriptHost host;
 };
 
-// Methods by any letter case; words split at blanks, grouped by quotes with \" and \\ inside;
-// texts as they are, integers cut to their type's 16 or 32 bits.
+// Words split at blanks, grouped by quotes; texts as they are, integers cut to 16 or 32 bits.
 TEST(ScriptMethods, ArgumentsConvertAsTheControlsTypesAndBadLinesGiveErrors) {
     Script s(false);
     EXPECT_EQ(
@@ -85,8 +83,7 @@ TEST(ScriptDirectives, WaitEndsAtItsEventOrTimesOut) {
     EXPECT_EQ(done, std::vector<bool>(std::max<size_t>(done.size(), 1), false));
 }
 
-// Fields by their parameters' names and types, only free texts quoted; the typed handlers get
-// their own types.
+// Fields by their parameters' names, only free texts quoted; typed handlers get their types.
 TEST(ScriptEvents, ReadableFieldsAndTypedDelivery) {
     Script s(false);
     s.Fire(ControlEventId::RequestFailed, {"1", 4, "busy"});
