@@ -34,8 +34,8 @@ def message(method, *values, fault=False):
 
 
 class FakeService(socketserver.ThreadingTCPServer):
-    """Answers authenticate with accept; with answer_requests, the rest by their first text (a
-    created call then goes to state 3). Answered requests go to requests and to next_request."""
+    """Answers authenticate with accept; with answer_requests, the rest with their first text (and
+    a confirmation for subscribe, state 3 for createcall). Requests go to requests, next_request."""
     daemon_threads = True
 
     def __init__(self, accept=True, answer_requests=True):
@@ -54,8 +54,6 @@ class FakeService(socketserver.ThreadingTCPServer):
         with self.lock, contextlib.suppress(AttributeError, OSError):
             self.connection.shutdown(socket.SHUT_RDWR) if data is None else \
                 self.connection.sendall(data)
-            return True
-        return False
 
     def next_request(self, method, timeout=5):
         with contextlib.suppress(queue.Empty):
