@@ -1,9 +1,7 @@
-"""What the black-box suites of `voxtrel run` (tests/tools/run_test.py) and of the Python package
-(test_control.py) both play: a scripted call-processing service on a loopback port, and the
-scenarios. A scenario is a script for `voxtrel run`, the service's steps (a method name waits for
-that request, bytes are sent, None closes the connection) and the host's records: ("CreateCall",
-"1234"), ("CallStateChanged", "42", 3), ("timedOut", NAME) for a wait that ran out. An expected
-"#..." text is an id: non-zero decimal, the same wherever the same "#..." text stands."""
+"""What the suites of `voxtrel run` and of the Python package both play: a scripted service on a
+loopback port, and scenarios: a script for `voxtrel run`, the service's steps (a method name waits
+for that request, bytes are sent, None closes the connection) and the host's records such as
+("CallStateChanged", "42", 3) or ("timedOut", NAME). "#..." stands for the same non-zero id."""
 
 import collections
 import contextlib
@@ -13,109 +11,79 @@ import socket
 import socketserver
 import threading
 
-_METHOD = re.compile(rb"<methodName>Services\.CallProcessingService\.([^<]*)</methodName>")
-_STRING = re.compile(rb"<string>(.*?)</string>", re.DOTALL)
+_METHOD = re.compile(rb"CallProcessingService\.(\w+)</methodName>")
 
 
-def _document(root, body):
-    return f'<?xml version="1.0"?>\r\n<{root}>\r\n{body}</{root}>\r\n\r\n'.encode("latin-1")
+def _value(v):
+    kind = {bool: "boolean", int: "int"}.get(type(v), "string")
+    return f"<value><{kind}>{v if kind == 'string' else int(v)}</{kind}></value>"
 
 
-def _params(values):
-    kinds = [{bool: "boolean", int: "int"}.get(type(v), "string") for v in values]
-    return "<params>\r\n" + "".join(
-        f"<param>\r\n<value><{k}>{v if k == 'string' else int(v)}</{k}></value>\r\n</param>\r\n"
-        for k, v in zip(kinds, values)) + "</params>\r\n"
-
-
-def response(*values):
-    return _document("methodResponse", _params(values))
-
-
-def notification(method, *values):
-    return _document("methodCall", f"<methodName>Services.CallProcessingService.{method}"
-                     f"</methodName>\r\n" + _params(values))
-
-
-def fault_answer(code, text):
-    return _document("methodResponse", "<fault>\r\n<value><struct>\r\n" + "".join(
-        f"<member>\r\n<name>{name}</name>\r\n<value><{kind}>{value}</{kind}></value>\r\n"
-        "</member>\r\n" for name, kind, value in (("faultCode", "int", code),
-                                                  ("faultString", "string", text))) +
-        "</struct></value>\r\n</fault>\r\n")
-
-
-def first_string(message):
-    found = _STRING.search(message)
-    return found.group(1) if found else b""
+def message(method, *values, fault=False):
+    """A notification of method, or with method None a response: of values, or of a fault's code
+    and text."""
+    root, body = ("methodCall", f"<methodName>Services.CallProcessingService.{method}"
+                  "</methodName>") if method else ("methodResponse", "")
+    if fault:
+        body += "<fault><value><struct>" + "".join(
+            f"<member><name>{name}</name>{_value(v)}</member>"
+            for name, v in zip(("faultCode", "faultString"), values)) + "</struct></value></fault>"
+    else:
+        body += "<params>" + "".join(f"<param>{_value(v)}</param>" for v in values) + "</params>"
+    return f'<?xml version="1.0"?>\r\n<{root}>{body}</{root}>\r\n\r\n'.encode("latin-1")
 
 
 class FakeService(socketserver.ThreadingTCPServer):
-    """Answers authenticate with accept; with answer_requests, subscribe with a confirmation and
-    other requests with their first text, a created call then getting a callstatechanged to
-    call_state if set. Answered requests go to requests and, one by one, to next_request."""
-
+    """Answers authenticate with accept; with answer_requests, the rest with their first text (and
+    a confirmation for subscribe, state 3 for createcall). Requests go to requests, next_request."""
     daemon_threads = True
 
-    def __init__(self, accept=True, call_state=None, answer_requests=True):
+    def __init__(self, accept=True, answer_requests=True):
         super().__init__(("127.0.0.1", 0), self._serve)
-        self.accept, self.call_state, self.answer_requests = accept, call_state, answer_requests
+        self.accept, self.answer_requests = accept, answer_requests
         self.port, self.requests, self.unread = self.server_address[1], [], queue.Queue()
-        self.connection, self.lock = None, threading.Lock()
+        self.connection, self.lock, self.ended = None, threading.Lock(), threading.Event()
         threading.Thread(target=self.serve_forever, args=(0.05,), daemon=True).start()
 
     def __exit__(self, *exc_info):
-        self.stop()
-
-    def stop(self):
         self.shutdown()
-        self.close_connection()
+        self.send(None)
         self.server_close()
 
     def send(self, data):
-        """False without a connection."""
         with self.lock, contextlib.suppress(AttributeError, OSError):
-            self.connection.sendall(data)
-            return True
-        return False
+            self.connection.shutdown(socket.SHUT_RDWR) if data is None else \
+                self.connection.sendall(data)
 
-    def close_connection(self):
-        with self.lock, contextlib.suppress(AttributeError, OSError):
-            self.connection.shutdown(socket.SHUT_RDWR)
-
-    def next_request(self, method=None, timeout=5):
-        """The next answered (method, document), of method when given; None on time-out."""
+    def next_request(self, method, timeout=5):
         with contextlib.suppress(queue.Empty):
-            while True:
-                request = self.unread.get(timeout=timeout)
-                if method in (None, request[0]):
-                    return request
+            while (request := self.unread.get(timeout=timeout))[0] != method:
+                pass
+            return request[1]
 
     def _serve(self, connection, address, server):
         with self.lock:
-            self.connection = connection
-        pending = b""
+            self.connection, pending = connection, b""
         with contextlib.suppress(OSError):  # a reset by the control ends the connection too
             while chunk := connection.recv(65536):
-                *messages, pending = (pending + chunk).split(b"\r\n\r\n")
-                for message in messages:
-                    self.handle(message)
+                *requests, pending = (pending + chunk).split(b"\r\n\r\n")
+                for request in requests:
+                    if not (found := _METHOD.search(request)):
+                        continue  # the control's answer to a notification
+                    method = found[1].decode()
+                    id_text = re.search(rb"<string>(.*?)</string>", request)[1].decode("latin-1")
+                    if method == "authenticate":
+                        self.send(message(None, self.accept, "hello"))
+                    elif self.answer_requests:
+                        self.send(message(None, *[id_text] + [True, 0] * (method == "subscribe")))
+                        if method == "createcall":
+                            self.send(message("callstatechanged", id_text, 3))
+                    # Listed once answered, so that what a reader sends next follows the answer.
+                    self.requests.append((method, request))
+                    self.unread.put((method, request))
         with self.lock:
             self.connection = None
-
-    def handle(self, message):
-        if not (found := _METHOD.search(message)):
-            return  # the control's answer to a notification
-        method, id_text = found.group(1).decode(), first_string(message).decode("latin-1")
-        if method == "authenticate":
-            self.send(response(self.accept, "hello"))
-        elif self.answer_requests:
-            self.send(response(id_text, True, 0) if method == "subscribe" else response(id_text))
-            if method == "createcall" and self.call_state is not None:
-                self.send(notification("callstatechanged", id_text, self.call_state))
-        # Listed once answered, so that what a reader of requests sends next follows the answer.
-        self.requests.append((method, message))
-        self.unread.put((method, message))
+            self.ended.set()
 
 
 Scenario = collections.namedtuple("Scenario", "name script expected service steps wire",
@@ -126,11 +94,11 @@ REFUSED = ["Disconnect", "CreateCall pbx:1 pbx:2", "CloseCall 1", "TransferCall 
            "IncomingCallHandling 100 1", "AcceptCall 1 a b", "RejectCall 1",
            "ForwardCall 1 pbx:2 a b", "SubscribeToVoiceMail 100", "Unsubscribe 1"]
 SCENARIOS = [
-    Scenario("every method refuses before connect", "\n".join(REFUSED) + "\n",
-             [(m, "0" if m in ("CreateCall", "SubscribeToVoiceMail") else False)
-              for m in (line.split()[0] for line in REFUSED)]),
-    Scenario("refused credentials", "Connect 127.0.0.1 {port} 2 u bad\nCreateCall pbx:1 pbx:2\n",
-             [("Connect", False), ("CreateCall", "0")], {"accept": False}),
+    Scenario("every method refuses after refused credentials",
+             "Connect 127.0.0.1 {port} 2 u bad\n" + "\n".join(REFUSED) + "\n",
+             [("Connect", False)] + [(m, "0" if m in ("CreateCall", "SubscribeToVoiceMail") else
+                                      False) for m in (line.split()[0] for line in REFUSED)],
+             {"accept": False}),
     # The port is taken as 16 bits. The service echoes the ids that the requests carry.
     Scenario("a call and a subscription",
              "Connect 127.0.0.1 {port16} 5 u p\nCreateCall pbx:200 pbx:100\n"
@@ -139,7 +107,7 @@ SCENARIOS = [
              [("Connect", True), ("CreateCall", "#call"), ("CallStateChanged", "#call", 3),
               ("SubscribeToVoiceMail", "#sub"), ("SubscriptionConfirmed", "#sub", True, 0),
               ("Connect", False), ("Disconnect", True)],
-             {"call_state": 3}, wire=[("authenticate", b"<string>u</string>")]),
+             wire=[("authenticate", b"<string>u</string>")]),
     # The event that answers the last request shows that every request reached the service.
     Scenario("arguments as the wire carries them",
              CONNECT + 'PlayMessage 1 f.wav 65535\nEnableDtmfDetection 1 2\nCloseCall ""\n'
@@ -148,7 +116,7 @@ SCENARIOS = [
              [("Connect", True), ("PlayMessage", True), ("EnableDtmfDetection", True),
               ("CloseCall", True), ("CreateCall", "0"), ("JoinCalls", True), ("UnjoinCalls", True),
               ("TransferCall", True), ("IncomingCallHandling", True), ("MessagePlayed", "1")],
-             steps=["incomingcallhandling", notification("messageplayed", "1")],
+             steps=["incomingcallhandling", message("messageplayed", "1")],
              wire=[("playmessage", b"<int>-1<"), ("enabledtmfdetection", b"<boolean>0<"),
                    ("closecall", b"<string>0<"), ("joincalls", b"7"), ("unjoincalls", b"7"),
                    ("transfercall", b"pbx:3"), ("incomingcallhandling", b'caf\xe9 "x"<')]),
@@ -157,9 +125,9 @@ SCENARIOS = [
              CONNECT + "wait CallStateChanged 5\nwait MessagePlayed 5\n",
              [("Connect", True), ("CallStateChanged", "42", 1), ("DtmfDigitReceived", "42", -23),
               ("MessagePlayed", "42")],
-             steps=["authenticate", notification("callstatechanged", "42", 65537) +
-                    notification("dtmfdigitdetected", "42", 0xE9) +
-                    notification("messageplayed", "42")]),
+             steps=["authenticate", message("callstatechanged", "42", 65537) +
+                    message("dtmfdigitdetected", "42", 0xE9) +
+                    message("messageplayed", "42")]),
     # The fault must be the only answer to its request (an automatic one could reach the
     # control first), so this service answers nothing by itself.
     Scenario("a fault, then the lost connection",
@@ -167,8 +135,8 @@ SCENARIOS = [
              [("Connect", True), ("CloseCall", True), ("RequestFailed", "7", 4, "caf\u00e9"),
               ("CloseCall", True), ("RequestFailed", "8", 102, "Connection closed remotely"),
               ("Disconnected",)],
-             {"answer_requests": False}, ["closecall", fault_answer(4, "caf\u00e9"), "closecall",
-                                          None]),
+             {"answer_requests": False},
+             ["closecall", message(None, 4, "caf\u00e9", fault=True), "closecall", None]),
     # Events that arrive without a window are dropped, and so are those still waiting at
     # Disconnect (sleep does not pump).
     Scenario("no events without a window nor after disconnect",
@@ -176,33 +144,26 @@ SCENARIOS = [
              "wait MessagePlayed 5\nCloseCall 6\nsleep 1\nDisconnect\npump 0.3\n",
              [("Connect", True), ("CloseCall", True), ("CloseCall", True), ("MessagePlayed", "2"),
               ("CloseCall", True), ("Disconnect", True)],
-             steps=[s for i in "123" for s in ("closecall", notification("messageplayed", i))]),
+             steps=[s for i in "123" for s in ("closecall", message("messageplayed", i))]),
 ]
 
 
-def play(test, scenario, host):
-    """Plays scenario against a fresh service; host(script) runs the script and gives records."""
-    if any(b"<methodResponse>" in step for step in scenario.steps if isinstance(step, bytes)):
-        test.assertIs(scenario.service.get("answer_requests"), False, "automatic answers race")
-    with FakeService(**scenario.service) as service:
-        (steps := threading.Thread(target=_steps, args=(service, scenario.steps))).start()
-        records = host(scenario.script.format(port=service.port, port16=service.port - 65536))
-        steps.join(30)
-    ids, expected = {}, []
-    for record, want in zip(records, scenario.expected):
-        expected.append(tuple(ids.setdefault(w, got) if str(w).startswith("#") else w
-                              for got, w in zip(record, want)) + want[len(record):])
-    test.assertEqual(records, expected + scenario.expected[len(records):])
-    test.assertTrue(all(i.isdigit() and i != "0" for i in ids.values()), ids)
-    for method, part in scenario.wire:
-        test.assertTrue(any(m == method and part in d for m, d in service.requests), method)
-
-
-def _steps(service, steps):
-    for step in steps:
-        if isinstance(step, str):
-            service.next_request(step, timeout=20)
-        elif step:
-            service.send(step)
-        else:
-            service.close_connection()
+def play(test, host):
+    """Plays every scenario against a fresh service; host(script) runs a script, giving records."""
+    for scenario in SCENARIOS:
+        with test.subTest(scenario.name), FakeService(**scenario.service) as service:
+            if any(b"<methodResponse>" in step for step in scenario.steps if type(step) is bytes):
+                test.assertIs(scenario.service.get("answer_requests"), False, "automatic answers")
+            (steps := threading.Thread(target=lambda: [
+                service.next_request(step, 20) if isinstance(step, str) else service.send(step)
+                for step in scenario.steps])).start()
+            records = host(scenario.script.format(port=service.port, port16=service.port - 65536))
+            steps.join(30)
+            ids, expected = {}, []
+            for record, want in zip(records, scenario.expected):
+                expected.append(tuple(ids.setdefault(w, got) if str(w).startswith("#") else w
+                                      for got, w in zip(record, want)) + want[len(record):])
+            test.assertEqual(records, expected + scenario.expected[len(records):])
+            test.assertTrue(all(i.isdigit() and i != "0" for i in ids.values()), ids)
+            for method, part in scenario.wire:
+                test.assertTrue(any(m == method and part in d for m, d in service.requests), method)

@@ -1,9 +1,10 @@
-"""Black-box tests of the voxtrel command: `voxtrel run` (or, VOXTREL_RUN being set, that whole
-command line: another host with its contract, such as the ActiveX control's under Wine) plays
-tests/python/scenarios.py and keeps its line and usage rules; `voxtrel netinfo` routes."""
+"""`voxtrel run` (or the command line in VOXTREL_RUN, another host with that contract such as the
+ActiveX control's under Wine) plays tests/python/scenarios.py and keeps its rules; netinfo."""
 
+import contextlib
 import json
 import os
+import re
 import shlex
 import socket
 import subprocess
@@ -19,66 +20,50 @@ RUN = shlex.split(OTHER_HOST) if OTHER_HOST else [VOXTREL, "run"]
 
 
 def run_script(script, *args):
-    """Exit code, records, standard output."""
     result = subprocess.run(RUN + ["--json", *args], input=script.encode("latin-1"),
                             capture_output=True, timeout=60)
-    fields = [json.loads(line) for line in result.stdout.decode("latin-1").splitlines()
-              if line.startswith("{")]
-    return result.returncode, [("error",) if "error" in f else ("timedOut", f["wait"])
-                               if "wait" in f else tuple(f.values()) for f in fields], result.stdout
+    assert result.returncode == 0, result.returncode
+    return result.stdout
 
 
 def host(script):
-    code, records, _ = run_script(script)
+    """The records of a script's run."""
+    lines = run_script(script).decode("latin-1").splitlines()
+    records = [("error",) if "error" in f else ("timedOut", f["wait"]) if "wait" in f else
+               tuple(f.values()) for f in map(json.loads, filter(lambda l: l[:1] == "{", lines))]
     if OTHER_HOST and "window" in script and ("error",) in records:
         raise unittest.SkipTest("this host has no window directive")
-    assert code == 0, code
     return records
 
 
-class Run(unittest.TestCase):
+class Command(unittest.TestCase):
     def test_scenarios(self):
-        for scenario in scenarios.SCENARIOS:
-            with self.subTest(scenario.name):
-                scenarios.play(self, scenario, host)
+        scenarios.play(self, host)
 
-    def test_lines_that_cannot_run(self):
-        code, records, _ = run_script("# comment\n\n  \t# indented\nFrobnicate\nCloseCall\n"
-                                      "closecall 1 2\nwait Nothing 1\nwait Disconnected 0.2\n"
-                                      "quit\nCloseCall 1\n")
-        self.assertEqual((code, records), (0, [("error",)] * 4 + [("timedOut", "Disconnected")]))
-
-    def test_usage_and_script_file(self):
+    def test_line_rules_usage_and_script_file(self):
+        self.assertEqual(host("# comment\n\n  \t# indented\nFrobnicate\nCloseCall\nclosecall 1 2\n"
+                              "wait Nothing 1\nwait Disconnected 0.2\nquit\nCloseCall 1\n"),
+                         [("error",)] * 4 + [("timedOut", "Disconnected")])
         for args in (["--bogus"], ["/nonexistent/script"]):
             self.assertEqual(subprocess.run(RUN + args, capture_output=True).returncode, 2, args)
         with tempfile.NamedTemporaryFile("w", delete=False) as script:
             script.write("cLOSEcALL 1\n")
         self.addCleanup(os.unlink, script.name)
-        self.assertEqual(run_script("", script.name)[2], b'{"method":"CloseCall","result":false}\n')
+        self.assertEqual(run_script("", script.name), b'{"method":"CloseCall","result":false}\n')
 
-
-class Netinfo(unittest.TestCase):
-    def netinfo(self, address):
-        done = subprocess.run([VOXTREL, "netinfo", address], capture_output=True, text=True)
-        return done.returncode, done.stdout, done.stderr
-
-    def test_routes_as_the_kernel_chooses_them_and_a_bad_address(self):
-        code, out, _ = self.netinfo("127.0.0.1")
-        self.assertEqual(code, 0)
-        self.assertRegex(out, r"^Host name: .+\n[\s\S]*\n  127\.0\.0\.0/8  from 127\.0\.0\.1  "
-                              r"[\s\S]*\nRoute to 127\.0\.0\.1 \(127\.0\.0\.1\): local address "
-                              r"127\.0\.0\.1, interface \w+\n$")
+    def test_netinfo_routes_as_the_kernel_chooses_them_and_a_bad_address(self):
+        cases = [("127.0.0.1", 0, r"^Host name: .+\n[\s\S]*\n  127\.0\.0\.0/8  from 127\.0\.0\.1  "
+                  r"[\s\S]*\nRoute to 127\.0\.0\.1 \(127\.0\.0\.1\): local address 127\.0\.0\.1, "
+                  r"interface \w+\n$"), ("300.1.2.3", 2, r'^.*"300\.1\.2\.3" is not an IPv4 ')]
         # Through the default route: the address that the kernel binds a socket to.
-        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        try:
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe, \
+                contextlib.suppress(OSError):  # no default route here
             probe.connect(("198.51.100.7", 9))
-            self.assertIn(f": local address {probe.getsockname()[0]}, ",
-                          self.netinfo("198.51.100.7")[1])
-        except OSError:
-            pass  # no default route here
-        probe.close()
-        self.assertEqual(self.netinfo("300.1.2.3")[:2], (2, ""))
-        self.assertRegex(self.netinfo("300.1.2.3")[2], r'"300\.1\.2\.3" is not an IPv4 address')
+            cases.append(("198.51.100.7", 0, re.escape(f"address {probe.getsockname()[0]}, ")))
+        for address, code, pattern in cases:
+            done = subprocess.run([VOXTREL, "netinfo", address], capture_output=True, text=True)
+            self.assertEqual(done.returncode, code, address)
+            self.assertRegex(done.stdout + done.stderr, pattern)
 
 
 if __name__ == "__main__":

@@ -7,16 +7,16 @@
 
 namespace voxtrel {
 
-// Records every call as a line, texts in brackets, and answers TRUE or "1234".
-class FakeTarget : public ScriptTarget {
-  public:
+// Runs scripts against itself: writes each call, texts in brackets, and answers TRUE or "1234".
+struct Script : ScriptTarget {
+    explicit Script(bool json = true) : host(*this, out, json) {}
     ControlValue Invoke(const ControlMember& method, std::span<const ControlValue> args) override {
         std::string line = method.name;
         for (size_t i = 0; i < args.size(); ++i) {
             bool text = method.params[i].type == ControlType::Text;
             line += text ? " [" + args[i].text + "]" : " " + std::to_string(args[i].number);
         }
-        calls.push_back(line);
+        out << line << "; ";
         return method.result == ControlType::Text ? ControlValue("1234") : ControlValue(1);
     }
     void Pump(int, const std::function<bool()>& done) override {
@@ -25,14 +25,6 @@ class FakeTarget : public ScriptTarget {
     }
     bool CreateControlWindow(std::string&) override { return true; }
     bool DestroyControlWindow(std::string& error) override { return (error = "no window").empty(); }
-
-    std::vector<std::string> calls;
-    std::function<void(size_t)> onPump;
-    std::vector<bool> doneAfterPump;
-};
-
-struct Script {
-    explicit Script(bool json = true) : host(target, out, json) {}
     std::string Run(const std::string& text) {
         std::istringstream in(text);
         host.Run(in);
@@ -42,59 +34,57 @@ struct Script {
         host.OnEvent(kControlEvents[static_cast<int>(id) - 1], values);
     }
 
-    FakeTarget target;
+    std::function<void(size_t)> onPump;
+    std::vector<bool> doneAfterPump;
     std::ostringstream out;
     ScriptHost host;
 };
 
-TEST(ScriptSyntax, WordsQuotesEscapesAndJson) {
-    std::vector<std::string> words;
-    std::string error;
-    ASSERT_TRUE(SplitScriptLine(" a\t\"b c\" \"\" \"q\\\"x\\\\y\" d\"e f\"", words, error));
-    EXPECT_EQ(words, (std::vector<std::string>{"a", "b c", "", "q\"x\\y", "de f"}));
-    EXPECT_EQ(JsonString("a\"b\\c\n\t\x01-caf\xE9" + std::string("\0x", 2)),
-              "\"a\\\"b\\\\c\\n\\t\\u0001-caf\\u00e9\\u0000x\"");
-}
-
-// Methods by any letter case; texts as they are, integers cut to their type's 16 or 32 bits.
+// Words split at blanks, grouped by quotes; texts as they are, integers cut to 16 or 32 bits.
 TEST(ScriptMethods, ArgumentsConvertAsTheControlsTypesAndBadLinesGiveErrors) {
     Script s(false);
-    EXPECT_EQ(s.Run("# a comment\n\nconnect 127.0.0.1 -1 4294967297 \"demo\" demo\nCloseCall \"\"\n"
-                    "PlayMessage 42 \"hello world.wav\" 65535\nIncomingCallHandling 7 -4294967294\n"
-                    "SubscribeToVoiceMail 100\nHold 1\nCloseCall\nConnect h x 1 u p\n"
-                    "CloseCall \"open\nwait Nothing\nwindow destroy\npump -1\n"),
-              "Connect -> TRUE\nCloseCall -> TRUE\nPlayMessage -> TRUE\n"
-              "IncomingCallHandling -> TRUE\nSubscribeToVoiceMail -> 1234\n"
-              "error: unknown word: Hold\nerror: CloseCall takes 1 arguments, not 0\n"
-              "error: Connect: argument 2 is no integer: x\nerror: unterminated quote\n"
-              "error: unknown event: Nothing\nerror: window destroy: no window\n"
-              "error: pump takes seconds\n");
-    EXPECT_EQ(s.target.calls, (std::vector<std::string>{
-                                  "Connect [127.0.0.1] -1 1 [demo] [demo]", "CloseCall []",
-                                  "PlayMessage [42] [hello world.wav] -1",
-                                  "IncomingCallHandling [7] 2", "SubscribeToVoiceMail [100]"}));
+    EXPECT_EQ(
+        s.Run("# a comment\n\nconnect 127.0.0.1 -1 4294967297 \"demo\" demo\nCloseCall \"\"\n"
+              "PlayMessage 42 \"hello world.wav\" 65535\nIncomingCallHandling 7 -4294967294\n"
+              "SubscribeToVoiceMail 100\nUnjoinCalls\t\"q\\\"x\\\\y\" d\"e f\"\nHold 1\n"
+              "CloseCall\nConnect h x 1 u p\nCloseCall \"open\nwait Nothing\nwindow destroy\n"
+              "pump -1\n"),
+        "Connect [127.0.0.1] -1 1 [demo] [demo]; Connect -> TRUE\nCloseCall []; CloseCall -> TRUE\n"
+        "PlayMessage [42] [hello world.wav] -1; PlayMessage -> TRUE\n"
+        "IncomingCallHandling [7] 2; IncomingCallHandling -> TRUE\n"
+        "SubscribeToVoiceMail [100]; SubscribeToVoiceMail -> 1234\n"
+        "UnjoinCalls [q\"x\\y] [de f]; UnjoinCalls -> TRUE\n"
+        "error: unknown word: Hold\nerror: CloseCall takes 1 arguments, not 0\n"
+        "error: Connect: argument 2 is no integer: x\nerror: unterminated quote\n"
+        "error: unknown event: Nothing\nerror: window destroy: no window\n"
+        "error: pump takes seconds\n");
 }
 
-// A wait ends with its event, telling the target to stop there; a pump never stops early.
+// A wait ends with its event, telling the target to stop there; a pump never stops early. JSON
+// texts escape quotes, backslashes and control characters, and bytes from 0x80 are code points.
 TEST(ScriptDirectives, WaitEndsAtItsEventOrTimesOut) {
     Script s;
-    s.target.onPump = [&](size_t pump) {
+    s.onPump = [&](size_t pump) {
+        if (pump == 1)
+            s.Fire(ControlEventId::RequestFailed, {"1", 4, std::string("\"\\\n\t\x01\xE9\0x", 8)});
         if (pump == 3) s.Fire(ControlEventId::MessagePlayed, {"9"});
         if (pump == 4) s.Fire(ControlEventId::CallStateChanged, {"9", -2});
     };
     EXPECT_EQ(s.Run("wait CallStateChanged 5\nwait Disconnected 0.05\n"),
+              "{\"event\":\"RequestFailed\",\"callID\":\"1\",\"failureCode\":4,"
+              "\"failureString\":\"\\\"\\\\\\n\\t\\u0001\\u00e9\\u0000x\"}\n"
               "{\"event\":\"MessagePlayed\",\"callID\":\"9\"}\n"
               "{\"event\":\"CallStateChanged\",\"callID\":\"9\",\"callState\":-2}\n"
               "{\"wait\":\"Disconnected\",\"timedOut\":true}\n");
-    std::vector<bool>& done = s.target.doneAfterPump;
+    std::vector<bool>& done = s.doneAfterPump;
     EXPECT_EQ(std::vector<bool>(done.begin(), done.begin() + 4), (std::vector<bool>{0, 0, 0, 1}));
     done.clear();
     s.Run("pump 0.06\n");
     EXPECT_EQ(done, std::vector<bool>(std::max<size_t>(done.size(), 1), false));
 }
 
-// Fields by their parameters' names and types; only free texts are quoted.
-TEST(ScriptEvents, ReadableFields) {
+// Fields by their parameters' names, only free texts quoted; typed handlers get their types.
+TEST(ScriptEvents, ReadableFieldsAndTypedDelivery) {
     Script s(false);
     s.Fire(ControlEventId::RequestFailed, {"1", 4, "busy"});
     s.Fire(ControlEventId::MailArrived, {"3", "tel:5", "a b", 12, 7});
@@ -103,9 +93,6 @@ TEST(ScriptEvents, ReadableFields) {
               "event RequestFailed callID=1 failureCode=4 failureString=\"busy\"\n"
               "event MailArrived subscrID=3 caller=tel:5 time=\"a b\" duration=12 id=7\n"
               "event SubscriptionConfirmed subscrID=3 confirmed=FALSE errorCode=-1\n");
-}
-
-TEST(ScriptEvents, DefaultDeliveryConvertsToTheTypedHandlersTypes) {
     struct Typed : VoxtrelEvents {
         void SubscriptionConfirmed(const std::string& id, bool on, int32_t code) override {
             seen += id + (on ? "+" : "-") + std::to_string(code);
