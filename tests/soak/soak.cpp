@@ -137,7 +137,8 @@ class Host : public VoxtrelEvents, public SessionAccounting {
         control_.reset();
         figures_["messages taken"] += accepted_;
         if (doubleEnds_ + open_.size() > 0) {
-            Fail("messages ended twice or never", doubleEnds_, " twice, ", open_.size(), " never");
+            Fail("messages ended twice or never", "of the messages taken, ", doubleEnds_,
+                 " ended twice, ", open_.size(), " never");
         }
         std::lock_guard<std::mutex> guard(totalsLock);
         for (auto& [name, value] : figures_) {
@@ -183,8 +184,7 @@ class Host : public VoxtrelEvents, public SessionAccounting {
         return control_->Connect(pbx_.Host(), int16_t(port ? port : pbx_.Port()), timeout, "demo",
                                  password);
     }
-    // Pumps until the simulator has received so many more requests and accepted answers, 2 s at
-    // most.
+    // Pumps until the simulator has had so many more requests and accepted answers (2 s at most).
     bool Arrived(Figures before, long requests, long accepted) {
         return PumpUntil(*control_, seconds(2), [&] {
             Figures now = Counts(pbx_);
