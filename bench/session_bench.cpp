@@ -50,9 +50,9 @@ class CountingSession : public CallServiceClient {
     void OnAuthenticateResponse(bool ok, const std::string&) override {
         ChangeState(kConnected, ok ? kAuthenticated : kClosing);
     }
-    void OnCallStateChanged(const uint64_t&, int32_t) override { Bump(); }
-    void OnSubscriptionConfirmed(const uint64_t&, bool, int32_t) override { Bump(); }
-    void OnRequestFailed(const uint64_t&, int32_t, const std::string&) override { Bump(); }
+    void OnCallStateChanged(uint64_t, int32_t) override { Bump(); }
+    void OnSubscriptionConfirmed(uint64_t, bool, int32_t) override { Bump(); }
+    void OnRequestFailed(uint64_t, int32_t, const std::string&) override { Bump(); }
 
     // Waits until the count reaches target; false after ten seconds.
     bool WaitFor(long target) {

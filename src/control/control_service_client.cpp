@@ -19,8 +19,8 @@ void ControlServiceClient::OnAuthenticateResponse(bool success, const std::strin
     ChangeState(kConnected, success ? kAuthenticated : kClosing);
 }
 
-void ControlServiceClient::OnCallArrived(const uint64_t& callId, const PartyAddress& caller,
-                                         const PartyAddress& callee, const uint64_t& origCallId) {
+void ControlServiceClient::OnCallArrived(uint64_t callId, const PartyAddress& caller,
+                                         const PartyAddress& callee, uint64_t origCallId) {
     ControlMessage message;
     message.message = WM_CALLARRIVED;
     if (!FormatPartyAddress(caller, message.callArrived.caller) ||
@@ -32,7 +32,7 @@ void ControlServiceClient::OnCallArrived(const uint64_t& callId, const PartyAddr
     Forward(std::move(message));
 }
 
-void ControlServiceClient::OnCallStateChanged(const uint64_t& callId, int32_t state) {
+void ControlServiceClient::OnCallStateChanged(uint64_t callId, int32_t state) {
     ControlMessage message;
     message.message = WM_CALLSTATECHANGED;
     message.id = FormatId(callId);
@@ -40,14 +40,14 @@ void ControlServiceClient::OnCallStateChanged(const uint64_t& callId, int32_t st
     Forward(std::move(message));
 }
 
-void ControlServiceClient::OnMessagePlayed(const uint64_t& callId) {
+void ControlServiceClient::OnMessagePlayed(uint64_t callId) {
     ControlMessage message;
     message.message = WM_MESSAGEPLAYED;
     message.id = FormatId(callId);
     Forward(std::move(message));
 }
 
-void ControlServiceClient::OnDtmfDigitReceived(const uint64_t& callId, char digit) {
+void ControlServiceClient::OnDtmfDigitReceived(uint64_t callId, char digit) {
     ControlMessage message;
     message.message = WM_DTMFDIGITRECEIVED;
     message.id = FormatId(callId);
@@ -55,7 +55,7 @@ void ControlServiceClient::OnDtmfDigitReceived(const uint64_t& callId, char digi
     Forward(std::move(message));
 }
 
-void ControlServiceClient::OnSubscriptionConfirmed(const uint64_t& subscriptionId, bool confirmed,
+void ControlServiceClient::OnSubscriptionConfirmed(uint64_t subscriptionId, bool confirmed,
                                                    int32_t errorCode) {
     ControlMessage message;
     message.message = WM_SUBSCRIPTIONCONFIRMED;
@@ -65,7 +65,7 @@ void ControlServiceClient::OnSubscriptionConfirmed(const uint64_t& subscriptionI
     Forward(std::move(message));
 }
 
-void ControlServiceClient::OnMailArrived(const uint64_t& subscriptionId, const PartyAddress& from,
+void ControlServiceClient::OnMailArrived(uint64_t subscriptionId, const PartyAddress& from,
                                          const std::string& time, int32_t duration,
                                          int32_t mailId) {
     ControlMessage message;
@@ -78,8 +78,7 @@ void ControlServiceClient::OnMailArrived(const uint64_t& subscriptionId, const P
     Forward(std::move(message));
 }
 
-void ControlServiceClient::OnRequestFailed(const uint64_t& callId, int32_t code,
-                                           const std::string& text) {
+void ControlServiceClient::OnRequestFailed(uint64_t callId, int32_t code, const std::string& text) {
     ControlMessage message;
     message.message = WM_REQUESTFAILED;
     message.id = FormatId(callId);

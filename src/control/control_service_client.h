@@ -15,16 +15,16 @@ class ControlServiceClient : public CallServiceClient {
     virtual ~ControlServiceClient();
 
     void OnAuthenticateResponse(bool success, const std::string& statusText) override;
-    void OnCallArrived(const uint64_t& callId, const PartyAddress& caller,
-                       const PartyAddress& callee, const uint64_t& origCallId) override;
-    void OnCallStateChanged(const uint64_t& callId, int32_t state) override;
-    void OnMessagePlayed(const uint64_t& callId) override;
-    void OnDtmfDigitReceived(const uint64_t& callId, char digit) override;
-    void OnSubscriptionConfirmed(const uint64_t& subscriptionId, bool confirmed,
+    void OnCallArrived(uint64_t callId, const PartyAddress& caller, const PartyAddress& callee,
+                       uint64_t origCallId) override;
+    void OnCallStateChanged(uint64_t callId, int32_t state) override;
+    void OnMessagePlayed(uint64_t callId) override;
+    void OnDtmfDigitReceived(uint64_t callId, char digit) override;
+    void OnSubscriptionConfirmed(uint64_t subscriptionId, bool confirmed,
                                  int32_t errorCode) override;
-    void OnMailArrived(const uint64_t& subscriptionId, const PartyAddress& from,
-                       const std::string& time, int32_t duration, int32_t mailId) override;
-    void OnRequestFailed(const uint64_t& callId, int32_t code, const std::string& text) override;
+    void OnMailArrived(uint64_t subscriptionId, const PartyAddress& from, const std::string& time,
+                       int32_t duration, int32_t mailId) override;
+    void OnRequestFailed(uint64_t callId, int32_t code, const std::string& text) override;
 
   protected:
     void NotifyDisconnected() override;

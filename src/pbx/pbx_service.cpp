@@ -128,28 +128,28 @@ class PbxService::Inbound : public CallServiceNotifications {
         }
         Plain();
     }
-    void OnCreateCall(const uint64_t& callId, const std::string&, const PartyAddress& to) override {
+    void OnCreateCall(uint64_t callId, const std::string&, const PartyAddress& to) override {
         Result(service_.model_.CreateCall(connection_.id, callId, to, service_.now_));
     }
-    void OnCloseCall(const uint64_t& callId) override {
+    void OnCloseCall(uint64_t callId) override {
         Result(service_.model_.CloseCall(connection_.id, callId));
     }
-    void OnTransferCall(const uint64_t& callId, const PartyAddress& to) override {
+    void OnTransferCall(uint64_t callId, const PartyAddress& to) override {
         Result(service_.model_.TransferCall(connection_.id, callId, to, service_.now_));
     }
-    void OnJoinCalls(const uint64_t& callId, const uint64_t& other) override {
+    void OnJoinCalls(uint64_t callId, uint64_t other) override {
         Result(service_.model_.JoinCalls(connection_.id, callId, other));
     }
-    void OnUnjoinCalls(const uint64_t& callId, const uint64_t& other) override {
+    void OnUnjoinCalls(uint64_t callId, uint64_t other) override {
         Result(service_.model_.UnjoinCalls(connection_.id, callId, other));
     }
-    void OnPlayMessage(const uint64_t& callId, const std::string&, int32_t playCount) override {
+    void OnPlayMessage(uint64_t callId, const std::string&, int32_t playCount) override {
         Result(service_.model_.PlayMessage(connection_.id, callId, playCount, service_.now_));
     }
-    void OnEnableDtmfDetection(const uint64_t& callId, bool on) override {
+    void OnEnableDtmfDetection(uint64_t callId, bool on) override {
         Result(service_.model_.EnableDtmfDetection(connection_.id, callId, on));
     }
-    void OnSubscribe(const uint64_t& subscriptionId, const std::string&) override {
+    void OnSubscribe(uint64_t subscriptionId, const std::string&) override {
         auto& subscriptions = connection_.subscriptions;
         if (subscriptions.count(subscriptionId) == 0 && subscriptions.size() >= kMaxSubscriptions) {
             Fault(kFaultLimit, "Too many subscriptions");
@@ -161,7 +161,7 @@ class PbxService::Inbound : public CallServiceNotifications {
         answer.SetParams(subscriptionId, true, 0);
         Send(answer);
     }
-    void OnUnsubscribe(const uint64_t& subscriptionId) override {
+    void OnUnsubscribe(uint64_t subscriptionId) override {
         if (connection_.subscriptions.erase(subscriptionId) == 0) {
             Fault(kFaultUnknownSubscription, "Unknown subscription " + FormatId(subscriptionId));
             return;
@@ -170,32 +170,31 @@ class PbxService::Inbound : public CallServiceNotifications {
     }
 
     // The control's answers to offers.
-    void OnCallAccepted(const uint64_t& callId, const std::string&, const std::string&) override {
+    void OnCallAccepted(uint64_t callId, const std::string&, const std::string&) override {
         Offer("accepted", callId, service_.model_.AcceptOffer(connection_.id, callId));
     }
-    void OnCallRedirected(const uint64_t& callId, const std::vector<PartyAddress>& targets,
+    void OnCallRedirected(uint64_t callId, const std::vector<PartyAddress>& targets,
                           const std::string&, const std::string&) override {
         Offer("redirected", callId, service_.model_.RedirectOffer(connection_.id, callId, targets));
     }
-    void OnCallDeclined(const uint64_t& callId) override {
+    void OnCallDeclined(uint64_t callId) override {
         Offer("declined", callId, service_.model_.DeclineOffer(connection_.id, callId));
     }
 
     // What the service sends itself is no request that it serves.
     void OnAuthenticateResponse(bool, const std::string&) override { NotServed(); }
-    void OnCallArrived(const uint64_t&, const PartyAddress&, const PartyAddress&,
-                       const uint64_t&) override {
+    void OnCallArrived(uint64_t, const PartyAddress&, const PartyAddress&, uint64_t) override {
         NotServed();
     }
-    void OnCallStateChanged(const uint64_t&, int32_t) override { NotServed(); }
-    void OnMessagePlayed(const uint64_t&) override { NotServed(); }
-    void OnDtmfDigitReceived(const uint64_t&, char) override { NotServed(); }
-    void OnSubscriptionConfirmed(const uint64_t&, bool, int32_t) override { NotServed(); }
-    void OnMailArrived(const uint64_t&, const PartyAddress&, const std::string&, int32_t,
+    void OnCallStateChanged(uint64_t, int32_t) override { NotServed(); }
+    void OnMessagePlayed(uint64_t) override { NotServed(); }
+    void OnDtmfDigitReceived(uint64_t, char) override { NotServed(); }
+    void OnSubscriptionConfirmed(uint64_t, bool, int32_t) override { NotServed(); }
+    void OnMailArrived(uint64_t, const PartyAddress&, const std::string&, int32_t,
                        int32_t) override {
         NotServed();
     }
-    void OnRequestFailed(const uint64_t&, int32_t, const std::string&) override { NotServed(); }
+    void OnRequestFailed(uint64_t, int32_t, const std::string&) override { NotServed(); }
 
   private:
     void Send(const XmlRpcResponseMethod& answer) {

@@ -17,38 +17,36 @@ class CallServiceNotifications {
     virtual void OnAuthenticate(const std::string& /*userName*/, const std::string& /*password*/) {}
     virtual void OnAuthenticateResponse(bool /*success*/, const std::string& /*statusText*/) {}
     virtual void OnIncomingCallHandling(const std::string& /*extensionName*/, bool /*enable*/) {}
-    virtual void OnCallArrived(const uint64_t& /*callId*/, const PartyAddress& /*caller*/,
-                               const PartyAddress& /*callee*/, const uint64_t& /*origCallId*/) {}
-    virtual void OnCallAccepted(const uint64_t& /*callId*/, const std::string& /*callerId*/,
+    virtual void OnCallArrived(uint64_t /*callId*/, const PartyAddress& /*caller*/,
+                               const PartyAddress& /*callee*/, uint64_t /*origCallId*/) {}
+    virtual void OnCallAccepted(uint64_t /*callId*/, const std::string& /*callerId*/,
                                 const std::string& /*displayName*/) {}
-    virtual void OnCallRedirected(const uint64_t& /*callId*/,
-                                  const std::vector<PartyAddress>& /*targets*/,
+    virtual void OnCallRedirected(uint64_t /*callId*/, const std::vector<PartyAddress>& /*targets*/,
                                   const std::string& /*callerId*/,
                                   const std::string& /*displayName*/) {}
-    virtual void OnCallDeclined(const uint64_t& /*callId*/) {}
-    virtual void OnCreateCall(const uint64_t& /*callId*/, const std::string& /*from*/,
+    virtual void OnCallDeclined(uint64_t /*callId*/) {}
+    virtual void OnCreateCall(uint64_t /*callId*/, const std::string& /*from*/,
                               const PartyAddress& /*to*/) {}
-    virtual void OnCloseCall(const uint64_t& /*callId*/) {}
-    virtual void OnTransferCall(const uint64_t& /*callId*/, const PartyAddress& /*to*/) {}
-    virtual void OnJoinCalls(const uint64_t& /*callId*/, const uint64_t& /*callIdToJoin*/) {}
-    virtual void OnUnjoinCalls(const uint64_t& /*callId*/, const uint64_t& /*callIdToUnjoin*/) {}
+    virtual void OnCloseCall(uint64_t /*callId*/) {}
+    virtual void OnTransferCall(uint64_t /*callId*/, const PartyAddress& /*to*/) {}
+    virtual void OnJoinCalls(uint64_t /*callId*/, uint64_t /*callIdToJoin*/) {}
+    virtual void OnUnjoinCalls(uint64_t /*callId*/, uint64_t /*callIdToUnjoin*/) {}
     // playCount is -1 when the request carried none.
-    virtual void OnPlayMessage(const uint64_t& /*callId*/, const std::string& /*fileName*/,
+    virtual void OnPlayMessage(uint64_t /*callId*/, const std::string& /*fileName*/,
                                int32_t /*playCount*/) {}
-    virtual void OnEnableDtmfDetection(const uint64_t& /*callId*/, bool /*on*/) {}
-    virtual void OnCallStateChanged(const uint64_t& /*callId*/, int32_t /*state*/) {}
-    virtual void OnMessagePlayed(const uint64_t& /*callId*/) {}
-    virtual void OnDtmfDigitReceived(const uint64_t& /*callId*/, char /*digit*/) {}
-    virtual void OnSubscribe(const uint64_t& /*subscriptionId*/,
-                             const std::string& /*extensionName*/) {}
-    virtual void OnUnsubscribe(const uint64_t& /*subscriptionId*/) {}
-    virtual void OnSubscriptionConfirmed(const uint64_t& /*subscriptionId*/, bool /*confirmed*/,
+    virtual void OnEnableDtmfDetection(uint64_t /*callId*/, bool /*on*/) {}
+    virtual void OnCallStateChanged(uint64_t /*callId*/, int32_t /*state*/) {}
+    virtual void OnMessagePlayed(uint64_t /*callId*/) {}
+    virtual void OnDtmfDigitReceived(uint64_t /*callId*/, char /*digit*/) {}
+    virtual void OnSubscribe(uint64_t /*subscriptionId*/, const std::string& /*extensionName*/) {}
+    virtual void OnUnsubscribe(uint64_t /*subscriptionId*/) {}
+    virtual void OnSubscriptionConfirmed(uint64_t /*subscriptionId*/, bool /*confirmed*/,
                                          int32_t /*errorCode*/) {}
-    virtual void OnMailArrived(const uint64_t& /*subscriptionId*/, const PartyAddress& /*from*/,
+    virtual void OnMailArrived(uint64_t /*subscriptionId*/, const PartyAddress& /*from*/,
                                const std::string& /*time*/, int32_t /*duration*/,
                                int32_t /*mailId*/) {}
     // A fault answer, or a request that the session gave up on itself.
-    virtual void OnRequestFailed(const uint64_t& /*callId*/, int32_t /*code*/,
+    virtual void OnRequestFailed(uint64_t /*callId*/, int32_t /*code*/,
                                  const std::string& /*text*/) {}
 
   protected:

@@ -37,33 +37,29 @@ class RecordingClient : public CallServiceNotifications {
     void OnAuthenticate(const S& u, const S& p) override { Add(__func__, u, p); }
     void OnAuthenticateResponse(bool ok, const S& t) override { Add(__func__, ok, t); }
     void OnIncomingCallHandling(const S& e, bool on) override { Add(__func__, e, on); }
-    void OnCallArrived(const Id& i, const P& f, const P& t, const Id& o) override {
-        Add(__func__, i, f, t, o);
-    }
-    void OnCallAccepted(const Id& i, const S& c, const S& n) override { Add(__func__, i, c, n); }
-    void OnCallRedirected(const Id& i, const L& t, const S& c, const S& n) override {
+    void OnCallArrived(Id i, const P& f, const P& t, Id o) override { Add(__func__, i, f, t, o); }
+    void OnCallAccepted(Id i, const S& c, const S& n) override { Add(__func__, i, c, n); }
+    void OnCallRedirected(Id i, const L& t, const S& c, const S& n) override {
         Add(__func__, i, t, c, n);
     }
-    void OnCallDeclined(const Id& i) override { Add(__func__, i); }
-    void OnCreateCall(const Id& i, const S& f, const P& t) override { Add(__func__, i, f, t); }
-    void OnCloseCall(const Id& i) override { Add(__func__, i); }
-    void OnTransferCall(const Id& i, const P& t) override { Add(__func__, i, t); }
-    void OnJoinCalls(const Id& i, const Id& o) override { Add(__func__, i, o); }
-    void OnUnjoinCalls(const Id& i, const Id& o) override { Add(__func__, i, o); }
-    void OnPlayMessage(const Id& i, const S& f, int32_t n) override { Add(__func__, i, f, n); }
-    void OnEnableDtmfDetection(const Id& i, bool on) override { Add(__func__, i, on); }
-    void OnCallStateChanged(const Id& i, int32_t s) override { Add(__func__, i, s); }
-    void OnMessagePlayed(const Id& i) override { Add(__func__, i); }
-    void OnDtmfDigitReceived(const Id& i, char d) override { Add(__func__, i, d); }
-    void OnSubscribe(const Id& i, const S& e) override { Add(__func__, i, e); }
-    void OnUnsubscribe(const Id& i) override { Add(__func__, i); }
-    void OnSubscriptionConfirmed(const Id& i, bool ok, int32_t c) override {
-        Add(__func__, i, ok, c);
-    }
-    void OnMailArrived(const Id& i, const P& f, const S& t, int32_t d, int32_t m) override {
+    void OnCallDeclined(Id i) override { Add(__func__, i); }
+    void OnCreateCall(Id i, const S& f, const P& t) override { Add(__func__, i, f, t); }
+    void OnCloseCall(Id i) override { Add(__func__, i); }
+    void OnTransferCall(Id i, const P& t) override { Add(__func__, i, t); }
+    void OnJoinCalls(Id i, Id o) override { Add(__func__, i, o); }
+    void OnUnjoinCalls(Id i, Id o) override { Add(__func__, i, o); }
+    void OnPlayMessage(Id i, const S& f, int32_t n) override { Add(__func__, i, f, n); }
+    void OnEnableDtmfDetection(Id i, bool on) override { Add(__func__, i, on); }
+    void OnCallStateChanged(Id i, int32_t s) override { Add(__func__, i, s); }
+    void OnMessagePlayed(Id i) override { Add(__func__, i); }
+    void OnDtmfDigitReceived(Id i, char d) override { Add(__func__, i, d); }
+    void OnSubscribe(Id i, const S& e) override { Add(__func__, i, e); }
+    void OnUnsubscribe(Id i) override { Add(__func__, i); }
+    void OnSubscriptionConfirmed(Id i, bool ok, int32_t c) override { Add(__func__, i, ok, c); }
+    void OnMailArrived(Id i, const P& f, const S& t, int32_t d, int32_t m) override {
         Add(__func__, i, f, t, d, m);
     }
-    void OnRequestFailed(const Id& i, int32_t c, const S& t) override { Add(__func__, i, c, t); }
+    void OnRequestFailed(Id i, int32_t c, const S& t) override { Add(__func__, i, c, t); }
 
     std::vector<std::string> calls;
 

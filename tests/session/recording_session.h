@@ -44,19 +44,18 @@ class RecordingSession : public CallServiceClient {
     void OnAuthenticateResponse(bool success, const std::string&) override {
         ChangeState(kConnected, success ? kAuthenticated : kClosing);
     }
-    void OnCallArrived(const uint64_t& id, const PartyAddress&, const PartyAddress&,
-                       const uint64_t&) override {
+    void OnCallArrived(uint64_t id, const PartyAddress&, const PartyAddress&, uint64_t) override {
         Add("arrived " + std::to_string(id));
     }
-    void OnCallStateChanged(const uint64_t& id, int32_t state) override {
+    void OnCallStateChanged(uint64_t id, int32_t state) override {
         Add("state " + std::to_string(id) + " " + std::to_string(state));
     }
-    void OnMessagePlayed(const uint64_t& id) override { Add("played " + std::to_string(id)); }
-    void OnSubscriptionConfirmed(const uint64_t& id, bool confirmed, int32_t code) override {
+    void OnMessagePlayed(uint64_t id) override { Add("played " + std::to_string(id)); }
+    void OnSubscriptionConfirmed(uint64_t id, bool confirmed, int32_t code) override {
         Add("confirmed " + std::to_string(id) + " " + (confirmed ? "1 " : "0 ") +
             std::to_string(code));
     }
-    void OnRequestFailed(const uint64_t& id, int32_t code, const std::string& text) override {
+    void OnRequestFailed(uint64_t id, int32_t code, const std::string& text) override {
         Add("failed " + std::to_string(id) + " " + std::to_string(code) + " " + text);
     }
     void NotifyDisconnected() override { Add("disconnected"); }
