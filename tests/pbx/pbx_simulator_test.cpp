@@ -5,13 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "pbx_test_client.h"
-#include "protocol/authenticate.h"
 #include "protocol/call_notifications.h"
 #include "protocol/call_offer.h"
-#include "protocol/subscription.h"
 
 namespace voxtrel::pbx {
 namespace {
@@ -21,133 +17,125 @@ using namespace testing;
 TEST_F(PbxSimulatorTest, EveryRequestIsAnsweredInItsTurnWithItsIdOrItsFault) {
     options.timings.ring = std::chrono::seconds(60);
     Start();
-    auto client = Authenticated();
+    auto client = Connect();
     // Each connection authenticates on its own.
-    auto stranger = Connect();
-    EXPECT_FALSE(stranger->Authenticate("demo", "wrong"));
-    EXPECT_TRUE(Fault(stranger->Call(*CreateCall(11, "pbx:1")), kFaultNotAuthenticated));
+    EXPECT_EQ(Connect(false)->Call(*CreateCall(11, "pbx:1")).brief, "fault 7");
     auto refused = Make<SubscribeMethod>(9, "100");
     refused->subscriptionType->value = 2;
     auto invalid = CreateCall(5, "pbx:1");
     SetString(invalid->to, "nowhere");
     struct Case {
         std::unique_ptr<XmlRpcRequestMethod> request;
-        int32_t fault;
-        uint64_t id;
+        std::string reply;
     } cases[] = {
-        {CreateCall(11, "pbx:100"), 0, 11},
-        {Make<EnableDtmfDetectionMethod>(11, 1), 0, 11},
-        {Make<IncomingCallHandlingMethod>("100", 1), 0, 0},
-        {Make<IncomingCallHandlingMethod>(std::string(257, '1'), 1), kFaultLimit, 0},
-        {Make<SubscribeMethod>(77, "100"), 0, 77},
-        {std::move(refused), 0, 9},
-        {Make<UnsubscribeMethod>(77), 0, 77},
-        {Make<UnsubscribeMethod>(77), kFaultUnknownSubscription, 0},
-        {std::move(invalid), kFaultInvalidAddress, 0},
-        {Make<CallStateChangedMethod>(5, 3), kFaultUnknownMethod, 0},
-        {Make<JoinCallsMethod>(11, 12), kFaultUnknownCall, 0},
-        {Make<UnjoinCallsMethod>(11, 11), kFaultNotJoined, 0},
-        {Make<TransferCallMethod>(11, Address("pbx:300")), kFaultWrongState, 0},
-        {Make<CloseCallMethod>(11), 0, 11},
-        {Make<CloseCallMethod>(11), kFaultUnknownCall, 0},
+        {CreateCall(11, "pbx:100"), "answer 11"},
+        {Make<EnableDtmfDetectionMethod>(11, 1), "answer 11"},
+        {Make<IncomingCallHandlingMethod>("100", 1), "answer 0"},
+        {Make<IncomingCallHandlingMethod>(std::string(257, '1'), 1), "fault 9"},
+        {Make<SubscribeMethod>(77, "100"), "answer 77"},
+        {std::move(refused), "answer 9"},
+        {Make<UnsubscribeMethod>(77), "answer 77"},
+        {Make<UnsubscribeMethod>(77), "fault 6"},
+        {std::move(invalid), "fault 2"},
+        {Make<CallStateChangedMethod>(5, 3), "fault 8"},
+        {Make<JoinCallsMethod>(11, 12), "fault 1"},
+        {Make<UnjoinCallsMethod>(11, 11), "fault 4"},
+        {Make<TransferCallMethod>(11, Address("pbx:300")), "fault 3"},
+        {Make<CloseCallMethod>(11), "answer 11"},
+        {Make<CloseCallMethod>(11), "fault 1"},
+        {Make<SubscribeMethod>(88, "100"), "answer 88"},
     };
     std::string all;
     for (const Case& c : cases)
-        ASSERT_TRUE(c.request->Write(all));
+        all += Doc(*c.request);
     // An unknown method is still a request, answered in its turn.
-    all += "<methodCall><methodName>hold</methodName></methodCall>\r\n\r\n";
-    ASSERT_TRUE(client->SendText(all));
+    ASSERT_TRUE(
+        client->Send(all + "<methodCall><methodName>hold</methodName></methodCall>\r\n\r\n"));
     for (const Case& c : cases) {
-        Reply reply = client->ReadReply(*c.request);
-        EXPECT_TRUE(c.fault ? Fault(reply, c.fault) : Plain(reply, c.id)) << Describe(*c.request);
+        Reply reply = client->Answer(*c.request);
+        EXPECT_EQ(reply.brief, c.reply) << Doc(*c.request);
         if (auto* subscribed = dynamic_cast<SubscribeResponseMethod*>(reply.answer.get())) {
-            EXPECT_EQ(subscribed->confirmed->value, c.id == 77);
-            EXPECT_EQ(subscribed->errorCode->value, c.id == 77 ? 0 : 1);
+            EXPECT_EQ(subscribed->confirmed->value, c.reply != "answer 9");
+            EXPECT_EQ(subscribed->errorCode->value, c.reply == "answer 9" ? 1 : 0);
         }
     }
-    EXPECT_TRUE(Fault(client->ReadReply(*cases[0].request), kFaultUnknownMethod));
+    EXPECT_EQ(client->Answer(*cases[0].request).brief, "fault 8");
     // A call's first notification follows the answer that created it.
     EXPECT_EQ(client->transcript[1], "answer");
     EXPECT_EQ(client->transcript[2], "callstatechanged 11 1");
-    EXPECT_EQ(client->NextNotice(), "callstatechanged 11 1");
-    EXPECT_EQ(client->NextNotice(), "callstatechanged 11 6");
+    EXPECT_EQ(client->Notice(), "callstatechanged 11 1");
+    EXPECT_EQ(client->Notice(), "callstatechanged 11 6");
     ASSERT_TRUE(client->Sync());
     EXPECT_EQ(Command("counts"), "requests 20 accepted 0 declined 0 redirected 0 acknowledged 2");
+
+    // Mail reaches the subscriber only.
+    auto bystander = Connect();
+    EXPECT_EQ(Command("mail 88 pbx:300 35 12"), "ok");
+    EXPECT_EQ(client->Notice(), "mailarrived 88");
+    EXPECT_EQ(Command("mail 89 pbx:300 35 12"), "error: unknown subscription 89");
+    EXPECT_EQ(Command("mail 88 nobody 35 12"), "error: nobody is not a party address");
+    EXPECT_EQ(bystander->Notice(kQuietWait), "nothing");
+    // A fault queued for a muted method waits until it answers again; muted requests do nothing.
+    EXPECT_EQ(client->Call(*CreateCall(72, "pbx:noanswer")).brief, "answer 72");
+    EXPECT_EQ(Command("mute closecall"), "ok");
+    EXPECT_EQ(Command("fault Services.CallProcessingService.CLOSECALL 9"), "ok");
+    ASSERT_TRUE(client->Send(Doc(*Make<CloseCallMethod>(72))) && client->Sync());
+    EXPECT_EQ(Command("unmute closecall"), "ok");
+    EXPECT_EQ(client->Call(*Make<CloseCallMethod>(72)).brief, "fault 9");
+    EXPECT_EQ(client->Call(*Make<CloseCallMethod>(72)).brief, "answer 72");
 }
 
 TEST_F(PbxSimulatorTest, OfferAnswersAreMatchedByContentAmongAcknowledgements) {
     Start();
-    auto first = Authenticated();
-    auto second = Authenticated();
-    auto third = Authenticated();
+    auto first = Connect();
+    auto second = Connect();
+    auto third = Connect();
     for (auto* client : {first.get(), second.get(), third.get()}) {
-        EXPECT_TRUE(Plain(client->Call(*Make<IncomingCallHandlingMethod>(
-                              client == third.get() ? "200" : "100", 1)),
-                          0));
+        auto handle = Make<IncomingCallHandlingMethod>(client == third.get() ? "200" : "100", 1);
+        EXPECT_EQ(client->Call(*handle).brief, "answer 0");
     }
+    EXPECT_EQ(Command("offers 0 100 sip:a@b"), "error: usage: offers COUNT EXT FROM");
+    EXPECT_EQ(Command("offers 5001 100 sip:a@b"), "error: at most 5000 offers at once");
+    EXPECT_EQ(Command("offers 3 300 sip:a@b"), "error: No connection has taken over extension 300");
     std::string id = Command("offer 100 pbx:555 42");
-    auto request = second->NextRequest();
-    auto* offer = dynamic_cast<CallArrivedMethod*>(request.get());
-    ASSERT_NE(offer, nullptr);
-    EXPECT_EQ(FormatId(offer->GetId()), id);
-    for (auto [name, value] :
-         {std::pair{"From", "tel:555"}, {"To", "tel:100"}, {"OrigCallID", "42"}})
-        EXPECT_EQ(GetMemberAs<XmlRpcValueString>(*offer->dataParam, name, kXmlRpcString)->value,
-                  value);
+    EXPECT_EQ(second->Notice(), "process " + id + " tel:555 tel:100 42");
 
     // While the offer waits, notifications of another call come and are acknowledged first.
-    first->autoAcknowledge = false;
-    EXPECT_TRUE(Plain(first->Call(*CreateCall(61, "pbx:noanswer")), 61));
-    auto offered = first->NextRequest();
-    auto dialing = first->NextRequest();
-    auto ringing = first->NextRequest();
-    ASSERT_TRUE(dialing && offered && ringing);
-    ASSERT_TRUE(first->Acknowledge(*dialing) && first->Acknowledge(*ringing));
+    EXPECT_EQ(first->Call(*CreateCall(61, "pbx:noanswer")).brief, "answer 61");
+    EXPECT_EQ(first->Notice(), "process " + id + " tel:555 tel:100 42");
+    EXPECT_EQ(first->Notice(), "callstatechanged 61 1");
+    EXPECT_EQ(first->Notice(), "callstatechanged 61 2");
     CallArrivedResponseMethod accept, late, decline, redirect, away;
     accept.BuildAccept(std::stoull(id), "100", "Desk");
-    ASSERT_TRUE(first->Send(accept));
-    EXPECT_EQ(first->NextNotice(), "callstatechanged " + id + " 3");
+    ASSERT_TRUE(first->Send(Doc(accept)));
+    EXPECT_EQ(first->Notice(), "callstatechanged " + id + " 3");
     // The late accept of the second connection finds the call taken.
     late.BuildAccept(std::stoull(id), "", "");
-    ASSERT_TRUE(second->Send(late) && second->Sync() && first->Sync());
+    ASSERT_TRUE(second->Send(Doc(late)) && second->Sync() && first->Sync());
     EXPECT_EQ(Command("status " + id),
               "call " + id + " state 3 connection 1 offered 0 joined 0 dtmf off");
-    EXPECT_EQ(Command("status"), "connections 3 authenticated 3 calls 2 unacknowledged 1");
+    EXPECT_EQ(Command("status"), "connections 3 authenticated 3 calls 2 unacknowledged 0");
 
     // One decline leaves the offer to the other; a redirect moves it to the target's handlers,
     // or out of the service.
     id = Command("offer 100 sip:555@pbx.example");
     decline.BuildDecline(std::stoull(id), "busy here");
-    ASSERT_TRUE(first->Send(decline) && first->Sync());
+    ASSERT_TRUE(first->Send(Doc(decline)) && first->Sync());
     EXPECT_EQ(Command("status " + id),
               "call " + id + " state 2 connection 0 offered 1 joined 0 dtmf off");
     redirect.BuildRedirect(std::stoull(id), {Address("pbx:200")}, "", "");
-    ASSERT_TRUE(second->Send(redirect));
-    EXPECT_EQ(third->NextNotice(), "process " + id);
+    ASSERT_TRUE(second->Send(Doc(redirect)));
+    EXPECT_EQ(third->Notice(), "process " + id + " sip:555@pbx.example tel:200 -");
     away.BuildRedirect(std::stoull(id), {Address("pstn:5551234")}, "", "");
-    ASSERT_TRUE(third->Send(away) && third->Sync());
+    ASSERT_TRUE(third->Send(Doc(away)) && third->Sync());
     EXPECT_EQ(Command("status " + id), "error: unknown call " + id);
-    EXPECT_EQ(Command("counts"), "requests 11 accepted 2 declined 1 redirected 2 acknowledged 2");
-}
-
-TEST_F(PbxSimulatorTest, ConsoleCommandsReachTheirConnectionsOnly) {
-    Start();
-    auto client = Authenticated();
-    auto bystander = Authenticated();
-    ASSERT_TRUE(client->Call(*Make<SubscribeMethod>(88, "100")).received);
-    EXPECT_EQ(Command("mail 88 pbx:300 35 12"), "ok");
-    EXPECT_EQ(client->NextNotice(), "mailarrived 88");
-    EXPECT_EQ(Command("mail 89 pbx:300 35 12"), "error: unknown subscription 89");
-    EXPECT_EQ(Command("mail 88 nobody 35 12"), "error: nobody is not a party address");
-    EXPECT_EQ(bystander->NextNotice(kQuietWait), "nothing");
-    // A fault queued for a muted method waits until it answers again; muted requests do nothing.
-    EXPECT_TRUE(Plain(client->Call(*CreateCall(72, "pbx:noanswer")), 72));
-    EXPECT_EQ(Command("mute closecall"), "ok");
-    EXPECT_EQ(Command("fault Services.CallProcessingService.CLOSECALL 9"), "ok");
-    ASSERT_TRUE(client->Send(*Make<CloseCallMethod>(72)) && client->Sync());
-    EXPECT_EQ(Command("unmute closecall"), "ok");
-    EXPECT_TRUE(Fault(client->Call(*Make<CloseCallMethod>(72)), 9));
-    EXPECT_TRUE(Plain(client->Call(*Make<CloseCallMethod>(72)), 72));
+    EXPECT_EQ(Command("counts"), "requests 11 accepted 2 declined 1 redirected 2 acknowledged 3");
+    // Many offers leave at once, in order, past the id in use.
+    EXPECT_EQ(Command("offers 300 200 sip:a@b"), "ok 300 offered from call 3");
+    for (int i = 3; i < 304; ++i) {
+        if (i == 61) continue;
+        ASSERT_EQ(third->Notice(), "process " + std::to_string(i) + " sip:a@b tel:200 -");
+    }
 }
 
 TEST_F(PbxSimulatorTest, PeersThatBreakTheProtocolOrLagLoseOnlyTheirConnection) {
@@ -155,26 +143,27 @@ TEST_F(PbxSimulatorTest, PeersThatBreakTheProtocolOrLagLoseOnlyTheirConnection) 
     options.maxOutputBytes = 64 * 1024;
     options.maxConnections = 5;
     Start();
-    auto good = Authenticated();
-    auto slow = Authenticated();
-    EXPECT_TRUE(Plain(good->Call(*CreateCall(81, "pbx:100")), 81));
-    EXPECT_TRUE(Plain(slow->Call(*CreateCall(91, "pbx:100")), 91));
-    EXPECT_TRUE(Plain(slow->Call(*Make<EnableDtmfDetectionMethod>(91, 1)), 91));
-    WaitForState(*slow, 91, kStateConnected);
-    auto garbage = Authenticated();
-    auto flood = Connect();
-    auto sloppy = Authenticated();
-    EXPECT_TRUE(Connect()->WaitClosed());
-    ASSERT_TRUE(garbage->SendText("hello there\r\n\r\n"));
+    auto good = Connect();
+    auto slow = Connect();
+    EXPECT_EQ(good->Call(*CreateCall(81, "pbx:noanswer")).brief, "answer 81");
+    EXPECT_EQ(slow->Call(*CreateCall(91, "pbx:100")).brief, "answer 91");
+    EXPECT_EQ(slow->Call(*Make<EnableDtmfDetectionMethod>(91, 1)).brief, "answer 91");
+    // A number argument of the console takes effect.
+    EXPECT_EQ(Command("state 91 3"), "ok");
+    auto garbage = Connect();
+    auto flood = Connect(false);
+    auto sloppy = Connect();
+    EXPECT_TRUE(Connect(false)->WaitClosed());
+    ASSERT_TRUE(garbage->Send("hello there\r\n\r\n"));
     for (int i = 0; i < 8; ++i)
-        flood->SendText(std::string(16 * 1024, '<'));
+        flood->Send(std::string(16 * 1024, '<'));
     // Blank messages, answers that match nothing and answers that do not read are dropped.
     XmlRpcResponseMethod stray(kCallStateChanged);
     stray.SetId(999);
     CallArrivedResponseMethod unknownOffer;
     unknownOffer.BuildAccept(999, "", "");
-    ASSERT_TRUE(sloppy->SendText("\r\n\r\n  \r\n\r\n<methodResponse></methodResponse>\r\n\r\n") &&
-                sloppy->Send(stray) && sloppy->Send(unknownOffer));
+    ASSERT_TRUE(sloppy->Send("\r\n\r\n  \r\n\r\n<methodResponse></methodResponse>\r\n\r\n" +
+                             Doc(stray) + Doc(unknownOffer)));
     EXPECT_TRUE(sloppy->Sync());
     EXPECT_TRUE(garbage->WaitClosed());
     EXPECT_TRUE(flood->WaitClosed());
@@ -185,8 +174,8 @@ TEST_F(PbxSimulatorTest, PeersThatBreakTheProtocolOrLagLoseOnlyTheirConnection) 
         dropped = Command("dtmf 91 " + std::string(1000, '5')) != "ok";
     EXPECT_TRUE(dropped);
     EXPECT_TRUE(slow->WaitClosed());
-    WaitForState(*good, 81, kStateConnected);
-    good->Disconnect();
+    EXPECT_TRUE(good->Sync());
+    good.reset();
     ASSERT_TRUE(sloppy->Sync());
     for (int i = 0; i < 200 && Command("status").rfind("connections 1 ", 0) != 0; ++i)
         std::this_thread::sleep_for(milliseconds(10));
@@ -233,12 +222,14 @@ TEST_F(PbxSimulatorTest, CommandsAreLookedUpAndStartStopsAndStartsAgain) {
     for (int i = 0; i < 1024; ++i)
         ASSERT_EQ(Command("fault closecall 1 " + std::string(i == 0 ? 1024 : 0, 'x')), "ok");
     EXPECT_EQ(Command("fault closecall 1"), "error: too many faults queued");
-    auto client = Authenticated();
+    auto client = Connect();
     simulator.Stop();
     EXPECT_FALSE(simulator.Running());
     EXPECT_TRUE(client->WaitClosed());
+    // The simulator's own thread closes the connections.
+    EXPECT_NE(log.find("\nconnection 1 closed: service stopped\n"), std::string::npos) << log;
     Start();
-    EXPECT_TRUE(Authenticated()->Sync());
+    EXPECT_TRUE(Connect()->Sync());
 }
 
 }  // namespace
