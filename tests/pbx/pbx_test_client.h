@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "net/bsd_socket.h"
 #include "pbx/method_behavior.h"
@@ -18,7 +15,6 @@
 #include "protocol/call_notifications.h"
 #include "protocol/call_offer.h"
 #include "protocol/fault_response.h"
-#include "protocol/message_framer.h"
 #include "protocol/subscription.h"
 
 namespace voxtrel::pbx::testing {
@@ -72,12 +68,14 @@ inline std::unique_ptr<CreateCallMethod> CreateCall(uint64_t id, const std::stri
     return Make<CreateCallMethod>(id, "pbx:200", Address(to));
 }
 
-// An answer as the request that it answers reads it.
-struct Reply {
-    std::string brief = "nothing";  // "answer ID", "fault CODE", "unreadable" or "nothing"
-    std::string faultText;
-    std::unique_ptr<XmlRpcResponseMethod> answer;
-};
+// "answer ID", "fault CODE" or "unreadable" for an answer.
+inline std::string DescribeAnswer(std::string_view text) {
+    FaultResponseMethod answer(0);
+    if (!answer.ReadDocument(text)) return "unreadable";
+    if (!answer.faultStruct) return "answer " + FormatId(answer.GetId());
+    auto* code = GetMemberAs<XmlRpcValueInt>(*answer.faultStruct, "faultCode", kXmlRpcInt);
+    return "fault " + (code ? std::to_string(code->value) : "?");
+}
 
 class PbxTestClient {
   public:
@@ -105,41 +103,17 @@ class PbxTestClient {
         }
         return true;
     }
-    // The answer to the request, reading past (and keeping) service requests.
-    Reply Answer(const XmlRpcRequestMethod& request, uint32_t wait = kWait) {
-        Reply reply;
-        if (!Read(answers_, wait)) return reply;
-        reply.answer = request.ParseResponse(answers_.front());
-        answers_.pop_front();
-        const auto* fault = dynamic_cast<const FaultResponseMethod*>(reply.answer.get());
-        if (fault == nullptr || !fault->faultStruct) {
-            reply.brief = reply.answer ? "answer " + FormatId(reply.answer->GetId()) : "unreadable";
-            return reply;
-        }
-        const XmlRpcValueStruct& data = *fault->faultStruct;
-        // A fault without a text has no faultString.
-        const auto* text = GetMemberAs<XmlRpcValueString>(data, "faultString", kXmlRpcString);
-        reply.brief =
-            "fault " +
-            std::to_string(GetMemberAs<XmlRpcValueInt>(data, "faultCode", kXmlRpcInt)->value);
-        reply.faultText = text ? text->value : "";
-        return reply;
-    }
-    Reply Call(const XmlRpcRequestMethod& request) {
-        return Send(Doc(request)) ? Answer(request) : Reply{};
-    }
-    // Describe of the next service request, or "nothing".
-    std::string Notice(uint32_t wait = kWait) {
-        if (!Read(requests_, wait)) return "nothing";
-        std::string notice = std::move(requests_.front());
-        requests_.pop_front();
-        return notice;
+    // Describe of the next answer, or of the next service request, reading past (and keeping)
+    // the other kind; "nothing" on time-out or close.
+    std::string Answer(uint32_t wait = kWait) { return Next(answers_, wait); }
+    std::string Notice(uint32_t wait = kWait) { return Next(requests_, wait); }
+    std::string Call(const XmlRpcRequestMethod& request) {
+        return Send(Doc(request)) ? Answer() : "nothing";
     }
     // A harmless request and its answer: everything sent before has been handled.
     bool Sync() {
         // An answer read before would be taken for the sync's own.
-        return answers_.empty() &&
-               Call(*Make<IncomingCallHandlingMethod>("sync", 0)).brief == "answer 0";
+        return answers_.empty() && Call(*Make<IncomingCallHandlingMethod>("sync", 0)) == "answer 0";
     }
     // Reads until the service closes the connection; false when it stays open.
     bool WaitClosed() {
@@ -149,27 +123,28 @@ class PbxTestClient {
         return closed_;
     }
 
-    // Every message received, in order: Describe of requests, "answer" for answers.
+    // Every message received, described, in order.
     std::vector<std::string> transcript;
     // Bytes received, and receives that ended inside a message.
     size_t receivedBytes = 0;
     size_t partialReceives = 0;
 
   private:
-    // Reads until the queue has a message; false on time-out or close.
-    bool Read(const std::deque<std::string>& queue, uint32_t wait) {
+    std::string Next(std::deque<std::string>& queue, uint32_t wait) {
         std::string message;
         while (queue.empty()) {
-            if (!Raw(message, wait)) return false;
+            if (!Raw(message, wait)) return "nothing";
             std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message);
-            transcript.push_back(request ? Describe(*request) : "answer");
-            (request ? requests_ : answers_).push_back(request ? transcript.back() : message);
+            transcript.push_back(request ? Describe(*request) : DescribeAnswer(message));
+            (request ? requests_ : answers_).push_back(transcript.back());
             if (!request || request->methodType == kProcess) continue;
             XmlRpcResponseMethod acknowledgement(request->methodType);
             acknowledgement.SetId(request->GetId());
             Send(Doc(acknowledgement));
         }
-        return true;
+        std::string next = std::move(queue.front());
+        queue.pop_front();
+        return next;
     }
 
     BsdSocket socket_{false};

@@ -86,12 +86,16 @@ class PbxCommandTest(unittest.TestCase):
         self.assertRegex(bob.call(request("closecall", s("42"))), r"33.*out: of order")
         bob.socket.sendall(request("unjoincalls", s("7"), s("8")))
         self.assertIn("<int>6</int>", bob.call(request("unsubscribe", s("7"))))
-        subscribe = request("subscribe", s("9"), "<value><int>1</int></value>", "<value><struct>"
-                            f"<member><name>extension</name>{s('100')}</member></struct></value>")
-        self.assertRegex(alice.call(subscribe), r"<string>9</string>.*<boolean>1</boolean>")
-        # A console command with numbers takes effect.
+        for kind, answer in ((2, "<boolean>0</boolean>.*<int>1</int>"),
+                             (1, "<string>9</string>.*<boolean>1</boolean>.*<int>0</int>")):
+            self.assertRegex(alice.call(request(
+                "subscribe", s("9"), f"<value><int>{kind}</int></value>", "<value><struct><member>"
+                f"<name>extension</name>{s('100')}</member></struct></value>")), answer)
+        # Console commands with numbers take effect; a queued fault goes before the rate.
         self.assertEqual(service.command("mail 9 pbx:300 35 12"), "ok")
         self.assertRegex(alice.message(), r"mailarrived.*<int>35</int>.*<int>12</int>")
+        self.assertEqual(service.command("fault closecall 34 not: now"), "ok")
+        self.assertRegex(alice.call(request("closecall", s("5"))), r"34.*not: now")
         self.assertEqual(service.command("close"), "ok 2 closed")
         self.assertEqual(alice.file.read() + bob.file.read(), b"")
         service.process.stdin.close()
