@@ -65,8 +65,6 @@ TEST_F(PbxSimulatorTest, EveryRequestIsAnsweredInItsTurnWithItsIdOrItsFault) {
     auto bystander = Connect();
     EXPECT_EQ(Command("mail 88 pbx:300 35 12"), "ok");
     EXPECT_EQ(client->Notice(), "mailarrived 88");
-    EXPECT_EQ(Command("mail 89 pbx:300 35 12"), "error: unknown subscription 89");
-    EXPECT_EQ(Command("mail 88 nobody 35 12"), "error: nobody is not a party address");
     EXPECT_EQ(bystander->Notice(kQuietWait), "nothing");
     // A fault queued for a muted method waits until it answers again; muted requests do nothing.
     EXPECT_EQ(client->Call(*CreateCall(72, "pbx:noanswer")), "answer 72");
@@ -87,9 +85,6 @@ TEST_F(PbxSimulatorTest, OfferAnswersAreMatchedByContentAmongAcknowledgements) {
         auto handle = Make<IncomingCallHandlingMethod>(client == third.get() ? "200" : "100", 1);
         EXPECT_EQ(client->Call(*handle), "answer 0");
     }
-    EXPECT_EQ(Command("offers 0 100 sip:a@b"), "error: usage: offers COUNT EXT FROM");
-    EXPECT_EQ(Command("offers 5001 100 sip:a@b"), "error: at most 5000 offers at once");
-    EXPECT_EQ(Command("offers 3 300 sip:a@b"), "error: No connection has taken over extension 300");
     std::string id = Command("offer 100 pbx:555 42");
     EXPECT_EQ(second->Notice(), "process " + id + " tel:555 tel:100 42");
 
@@ -206,7 +201,22 @@ TEST_F(PbxSimulatorTest, CommandsAreLookedUpAndStartStopsAndStartsAgain) {
              {"chaos split maybe",
               "error: usage: chaos [close PERCENT | split on|off | "
               "slow-read BYTES_PER_SECOND | seed N | off]"},
-             {"close", "ok 0 closed"}}) {
+             {"close", "ok 0 closed"},
+             {"garbage", "error: no connection"},
+             {"garbage 9", "error: no connection 9"},
+             {"mail 89 pbx:300 35 12", "error: unknown subscription 89"},
+             {"mail 88 nobody 35 12", "error: nobody is not a party address"},
+             {"offers 0 100 sip:a@b", "error: usage: offers COUNT EXT FROM"},
+             {"offers 5001 100 sip:a@b", "error: at most 5000 offers at once"},
+             {"offers 3 300 sip:a@b", "error: No connection has taken over extension 300"},
+             {"delay closecall -1", "error: a delay is 0 to 86400000 ms"},
+             {"delay closecall 86400001", "error: a delay is 0 to 86400000 ms"},
+             {"delay closecall 86400000", "ok"},
+             {"fault-rate closecall 101 3", "error: usage: fault-rate METHOD PERCENT CODE [TEXT]"},
+             {"nest 1 20001", "error: usage: nest [CONNECTION [DEPTH]], at most 20000"},
+             {"attributes 1 0", "error: usage: attributes [CONNECTION [COUNT]], at most 80000"},
+             {"cr-flood 1 1000001", "error: usage: cr-flood [CONNECTION [BYTES]], at most 1000000"},
+             {"crlfcr-flood 1 2 3", "error: usage: crlfcr-flood [CONNECTION [BYTES]]"}}) {
         EXPECT_EQ(Command(line), expected);
     }
     // Queued faults and their texts are bounded.
@@ -231,8 +241,6 @@ TEST_F(PbxSimulatorTest, FaultRatesAndLateAnswersUntilChaosOffEndsThem) {
                         "chaos slow-read 100000"};
     Start();
     EXPECT_EQ(Command("chaos"), "seed 42 close 0 split off slow-read 100000");
-    EXPECT_EQ(Command("fault-rate closecall 101 3"),
-              "error: usage: fault-rate METHOD PERCENT CODE [TEXT]");
     auto client = Connect();
     EXPECT_EQ(client->Call(*CreateCall(41, "pbx:100")), "fault 33");
     // A faulted request had no effect; a queued fault goes first and the rate goes on after it.
@@ -262,9 +270,6 @@ TEST_F(PbxSimulatorTest, FaultRatesAndLateAnswersUntilChaosOffEndsThem) {
     EXPECT_EQ(client->Call(*Make<UnsubscribeMethod>(0)), "fault 6");
 
     // Late answers keep their turn and hold back what follows.
-    EXPECT_EQ(Command("delay closecall -1"), "error: a delay is 0 to 86400000 ms");
-    EXPECT_EQ(Command("delay closecall 86400001"), "error: a delay is 0 to 86400000 ms");
-    ASSERT_EQ(Command("delay closecall 86400000"), "ok");
     ASSERT_EQ(Command("delay closecall 1000"), "ok");
     ASSERT_EQ(Command("delay createcall 300"), "ok");
     auto late = Make<CloseCallMethod>(5);
@@ -323,9 +328,7 @@ TEST_F(PbxSimulatorTest, SplitSlowAndRandomlyClosedStreams) {
 
 TEST_F(PbxSimulatorTest, GarbageFloodsAndHostileMessagesSpoilOneConnectionsStream) {
     Start();
-    EXPECT_EQ(Command("garbage"), "error: no connection");
     auto client = Connect();
-    EXPECT_EQ(Command("garbage 9"), "error: no connection 9");
     std::string reply = Command("garbage");
     ASSERT_EQ(reply.rfind("ok connection 1, 46 bytes of text, ", 0), 0u) << reply;
     size_t binary = std::stoull(reply.substr(35));
@@ -338,20 +341,15 @@ TEST_F(PbxSimulatorTest, GarbageFloodsAndHostileMessagesSpoilOneConnectionsStrea
     EXPECT_EQ(text.find("<?xml"), binary);
     EXPECT_GT(text.find('\r'), binary);
     struct Case {
-        std::string command, reply, start = "", end = "";
-        size_t size = 0;
+        std::string command, reply, start, end;
+        size_t size;
     } cases[] = {
         {"nest 1 3000", "ok connection 1, 129239 bytes", "<?xml", "</methodCall>", 129235},
         {"attributes 1 2000", "ok connection 1, 19141 bytes", "<?xml", "</methodCall>", 19137},
         {"cr-flood 1 20000", "ok connection 1, 20003 bytes", "\r\r", "\r\r", 19999},
-        {"nest 1 20001", "error: usage: nest [CONNECTION [DEPTH]], at most 20000"},
-        {"attributes 1 0", "error: usage: attributes [CONNECTION [COUNT]], at most 80000"},
-        {"cr-flood 1 1000001", "error: usage: cr-flood [CONNECTION [BYTES]], at most 1000000"},
-        {"crlfcr-flood 1 2 3", "error: usage: crlfcr-flood [CONNECTION [BYTES]]"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Command(c.command), c.reply);
-        if (c.size == 0) continue;
         ASSERT_TRUE(client->Raw(text));
         EXPECT_EQ(text.size(), c.size) << c.command;
         EXPECT_TRUE(text.starts_with(c.start) && text.ends_with(c.end)) << c.command;
