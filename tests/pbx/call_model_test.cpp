@@ -17,9 +17,10 @@ using std::chrono::milliseconds;
 using testing::Address;
 using Lines = std::vector<std::string>;
 
-// Records what the model tells connections, one line per event; plays the extensions' handlers.
-class RecordingEvents : public CallModelEvents {
-  public:
+// Records what the model tells connections, one line per event, and plays the extensions'
+// handlers.
+class CallModelTest : public ::testing::Test, public CallModelEvents {
+  protected:
     void CallStateChanged(ConnectionId to, uint64_t call, int32_t state) override {
         Add(to, "state " + to_string(call) + " " + to_string(state));
     }
@@ -41,12 +42,6 @@ class RecordingEvents : public CallModelEvents {
         lines.push_back(to_string(to) + ": " + text);
     }
 
-    std::map<std::string, std::vector<ConnectionId>> handlers;
-    Lines lines;
-};
-
-class CallModelTest : public ::testing::Test {
-  protected:
     // A call of connection 1 that has reached state 3 at now.
     void Connected(uint64_t callId) {
         ASSERT_TRUE(model.CreateCall(1, callId, Address("pbx:100"), now).Ok());
@@ -57,12 +52,13 @@ class CallModelTest : public ::testing::Test {
     // The events of the steps due ms after now, and of what was done since the last call.
     Lines At(int ms) {
         model.Advance(now + milliseconds(ms));
-        return std::exchange(events.lines, {});
+        return std::exchange(lines, {});
     }
 
-    RecordingEvents events;
+    std::map<std::string, std::vector<ConnectionId>> handlers;
+    Lines lines;
     CallModel model{
-        events, {milliseconds(200), milliseconds(800), milliseconds(400), milliseconds(500)}, 4};
+        *this, {milliseconds(200), milliseconds(800), milliseconds(400), milliseconds(500)}, 4};
     Clock::time_point now = Clock::time_point{} + std::chrono::hours(1);
 };
 
@@ -90,7 +86,7 @@ TEST_F(CallModelTest, RequestsActOnOwnCallsWithinTheLimitsAndTimersOnlyOnTheirCa
     EXPECT_EQ(model.CloseCall(2, 5).fault, kFaultUnknownCall);
     EXPECT_EQ(model.PlayMessage(2, 5, 1, now).fault, kFaultUnknownCall);
     EXPECT_EQ(model.EnableDtmfDetection(2, 5, true).fault, kFaultUnknownCall);
-    events.handlers["100"] = {1};
+    handlers["100"] = {1};
     for (uint64_t id = 1; id <= 3; ++id)
         ASSERT_TRUE(model.CreateCall(1, id, Address("pbx:1"), now).Ok());
     EXPECT_EQ(model.CreateCall(1, 6, Address("pbx:1"), now).fault, kFaultLimit);
@@ -129,7 +125,7 @@ TEST_F(CallModelTest, MessagesPlayInTurnWithinALimitAndTransfersEndTheCallUnless
     EXPECT_EQ(model.Find(8), nullptr);
 }
 
-TEST_F(CallModelTest, JoinedCallsSplitAgainAndAPartnerOutlivesItsCall) {
+TEST_F(CallModelTest, JoinedCallsSplitAgainAPartnerOutlivesItsCallAndDigitsNeedDetection) {
     Connected(1);
     Connected(2);
     ASSERT_TRUE(model.CreateCall(1, 3, Address("pbx:noanswer"), now).Ok());
@@ -151,25 +147,22 @@ TEST_F(CallModelTest, JoinedCallsSplitAgainAndAPartnerOutlivesItsCall) {
     // The partner returns to 3; the message of the closed call never reports.
     EXPECT_EQ(At(100000), (Lines{"1: state 1 6", "1: state 2 3"}));
     EXPECT_EQ(model.Find(2)->joinedWith, 0u);
-}
-
-TEST_F(CallModelTest, DigitsReachOnlyConnectedCallsWithDetectionOn) {
-    ASSERT_TRUE(model.CreateCall(1, 4, Address("pbx:100"), now).Ok());
-    ASSERT_TRUE(model.EnableDtmfDetection(1, 4, true).Ok());
-    EXPECT_EQ(model.SendDigits(4, "1").fault, kFaultWrongState);
-    At(1000);
-    EXPECT_TRUE(model.SendDigits(4, "09*#AD").Ok());
-    EXPECT_EQ(At(0), (Lines{"1: digit 4 0", "1: digit 4 9", "1: digit 4 *", "1: digit 4 #",
-                            "1: digit 4 A", "1: digit 4 D"}));
+    // Digits reach connected calls with detection on only.
+    ASSERT_TRUE(model.EnableDtmfDetection(1, 2, true).Ok());
+    ASSERT_TRUE(model.EnableDtmfDetection(1, 3, true).Ok());
+    EXPECT_EQ(model.SendDigits(3, "1").fault, kFaultWrongState);
+    EXPECT_TRUE(model.SendDigits(2, "09*#AD").Ok());
+    EXPECT_EQ(At(0), (Lines{"1: digit 2 0", "1: digit 2 9", "1: digit 2 *", "1: digit 2 #",
+                            "1: digit 2 A", "1: digit 2 D"}));
     for (const char* bad : {"12x", "", "E", "/", ":", "@"})
-        EXPECT_EQ(model.SendDigits(4, bad).fault, kFaultWrongState) << bad;
+        EXPECT_EQ(model.SendDigits(2, bad).fault, kFaultWrongState) << bad;
     EXPECT_EQ(model.SendDigits(99, "1").fault, kFaultUnknownCall);
-    ASSERT_TRUE(model.EnableDtmfDetection(1, 4, false).Ok());
-    EXPECT_FALSE(model.SendDigits(4, "1").Ok());
+    ASSERT_TRUE(model.EnableDtmfDetection(1, 2, false).Ok());
+    EXPECT_FALSE(model.SendDigits(2, "1").Ok());
 }
 
 TEST_F(CallModelTest, OffersGoToTheFirstAcceptEndWhenAllDeclineAndMoveWhenRedirected) {
-    events.handlers = {{"100", {1, 2}}, {"200", {3}}};
+    handlers = {{"100", {1, 2}}, {"200", {3}}};
     uint64_t id = 0;
     ASSERT_TRUE(model.OfferCall("100", Address("pbx:555"), 42, id).Ok());
     EXPECT_EQ(model.CloseCall(1, id).fault, kFaultUnknownCall);
@@ -186,7 +179,7 @@ TEST_F(CallModelTest, OffersGoToTheFirstAcceptEndWhenAllDeclineAndMoveWhenRedire
 }
 
 TEST_F(CallModelTest, AConnectionsCallsAndOffersEndWithItAndTheConsoleSetsAnyState) {
-    events.handlers["100"] = {2, 3};
+    handlers["100"] = {2, 3};
     Connected(1);
     uint64_t offered = 0;
     ASSERT_TRUE(model.OfferCall("100", Address("pbx:555"), 0, offered).Ok());
