@@ -95,7 +95,6 @@ TEST_F(PbxSimulatorTest, OfferAnswersAreMatchedByContentAmongAcknowledgements) {
     ASSERT_TRUE(second->Send(Doc(late)) && second->Sync() && first->Sync());
     EXPECT_EQ(Command("status " + id),
               "call " + id + " state 3 connection 1 offered 0 joined 0 dtmf off");
-    EXPECT_EQ(Command("status"), "connections 3 authenticated 3 calls 2 unacknowledged 0");
 
     // One decline leaves the offer to the other; a redirect moves it to the target's handlers,
     // or out of the service.
@@ -279,42 +278,7 @@ TEST_F(PbxSimulatorTest, FaultRatesAndLateAnswersUntilChaosOffEndsThem) {
     EXPECT_EQ(client->Call(*late), "fault 1");
 }
 
-TEST_F(PbxSimulatorTest, SplitSlowAndRandomlyClosedStreams) {
-    Start();
-    auto client = Connect();
-    ASSERT_EQ(Command("chaos split on"), "ok");
-    ASSERT_EQ(Command("chaos slow-read 2000"), "ok");
-    std::string all;
-    for (int i = 0; i < 16; ++i)
-        all += Doc(*Make<CloseCallMethod>(5));
-    ASSERT_TRUE(client->Send(all));
-    // A quarter of a second's worth at once and 2000 bytes a second after that: far from all
-    // the requests are read a third of a second later. The answers come in pieces.
-    std::this_thread::sleep_for(milliseconds(300));
-    size_t early = 0;
-    while (early < 16 && client->Answer(10'000) != "nothing")
-        ++early;
-    EXPECT_LT(early, 16u);
-    for (size_t i = early; i < 16; ++i)
-        EXPECT_EQ(client->Answer(), "fault 1") << i;
-    EXPECT_GT(client->partialReceives, 0u);
-
-    // A random close after a read: the answer never leaves. One while writing: a piece of the
-    // offer arrives, never a whole message.
-    ASSERT_EQ(client->Call(*Make<IncomingCallHandlingMethod>("100", 1)), "answer 0");
-    auto reader = Connect();
-    ASSERT_EQ(Command("chaos off"), "ok");
-    ASSERT_EQ(Command("chaos close 100"), "ok");
-    EXPECT_EQ(reader->Call(*Make<CloseCallMethod>(5)), "nothing");
-    size_t before = client->receivedBytes;
-    EXPECT_EQ(Command("offer 100 pbx:555"), "1");
-    EXPECT_TRUE(client->WaitClosed());
-    EXPECT_GT(client->receivedBytes, before);
-    EXPECT_EQ(client->Notice(kQuietWait), "nothing");
-    EXPECT_EQ(Command("status"), "connections 0 authenticated 0 calls 0 unacknowledged 0");
-}
-
-TEST_F(PbxSimulatorTest, GarbageFloodsAndHostileMessagesSpoilOneConnectionsStream) {
+TEST_F(PbxSimulatorTest, GarbageFloodsHostileMessagesAndChaosSpoilOneConnectionsStream) {
     Start();
     auto client = Connect();
     std::string reply = Command("garbage");
@@ -349,6 +313,39 @@ TEST_F(PbxSimulatorTest, GarbageFloodsAndHostileMessagesSpoilOneConnectionsStrea
     EXPECT_TRUE(flooded->WaitClosed());
     EXPECT_EQ(flooded->receivedBytes - before, PbxService::kFloodBytes);
     EXPECT_TRUE(client->Sync());
+
+    // Split writes and slow reading.
+    client->partialReceives = 0;
+    ASSERT_EQ(Command("chaos split on"), "ok");
+    ASSERT_EQ(Command("chaos slow-read 2000"), "ok");
+    std::string all;
+    for (int i = 0; i < 16; ++i)
+        all += Doc(*Make<CloseCallMethod>(5));
+    ASSERT_TRUE(client->Send(all));
+    // A quarter of a second's worth at once and 2000 bytes a second after that: far from all
+    // the requests are read a third of a second later. The answers come in pieces.
+    std::this_thread::sleep_for(milliseconds(300));
+    size_t early = 0;
+    while (early < 16 && client->Answer(10'000) != "nothing")
+        ++early;
+    EXPECT_LT(early, 16u);
+    for (size_t i = early; i < 16; ++i)
+        EXPECT_EQ(client->Answer(), "fault 1") << i;
+    EXPECT_GT(client->partialReceives, 0u);
+
+    // A random close after a read: the answer never leaves. One while writing: a piece of the
+    // offer arrives, never a whole message.
+    ASSERT_EQ(client->Call(*Make<IncomingCallHandlingMethod>("100", 1)), "answer 0");
+    auto reader = Connect();
+    ASSERT_EQ(Command("chaos off"), "ok");
+    ASSERT_EQ(Command("chaos close 100"), "ok");
+    EXPECT_EQ(reader->Call(*Make<CloseCallMethod>(5)), "nothing");
+    before = client->receivedBytes;
+    EXPECT_EQ(Command("offer 100 pbx:555"), "1");
+    EXPECT_TRUE(client->WaitClosed());
+    EXPECT_GT(client->receivedBytes, before);
+    EXPECT_EQ(client->Notice(kQuietWait), "nothing");
+    EXPECT_EQ(Command("status"), "connections 0 authenticated 0 calls 0 unacknowledged 0");
     simulator.Stop();
     for (const char* kind : {"garbage", "nest", "attributes", "cr-flood", "crlfcr-flood"})
         EXPECT_NE(log.find("\nconnection 1 -> " + std::string(kind) + "\n"), std::string::npos);

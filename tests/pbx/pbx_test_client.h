@@ -21,8 +21,7 @@ namespace voxtrel::pbx::testing {
 
 using std::chrono::milliseconds;
 
-// Every read waits at most this long (values above 3600 are microseconds); and the wait of a
-// check that nothing arrives.
+// The wait of every read (above 3600: microseconds), and of a check that nothing arrives.
 constexpr uint32_t kWait = 5'000'000;
 constexpr uint32_t kQuietWait = 300'000;
 
@@ -39,22 +38,26 @@ inline PartyAddress Address(std::string_view text) {
     return address;
 }
 
-// "callstatechanged 7 3", "dtmfdigitdetected 7 #", "process 1 tel:555 tel:100 42" (from, to,
-// original call id or -).
-inline std::string Describe(const XmlRpcRequestMethod& request) {
-    std::string text =
-        std::string(ShortMethodName(request.methodType)) + " " + FormatId(request.GetId());
-    if (const auto* state = dynamic_cast<const CallStateChangedMethod*>(&request))
+// A message in one line: "callstatechanged 7 3", "process 1 tel:555 tel:100 42" (from, to,
+// original call id or -), "mailarrived 9" for a request; "answer ID" or "fault CODE" for an answer.
+inline std::string Describe(const std::string& message) {
+    std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message);
+    FaultResponseMethod answer(0);
+    if (!request && !answer.ReadDocument(message)) return "unreadable";
+    const XmlRpcMethod& read = request ? static_cast<XmlRpcMethod&>(*request) : answer;
+    std::string text = std::string(request ? ShortMethodName(read.methodType) : "answer") + " " +
+                       FormatId(read.GetId());
+    if (const auto* state = dynamic_cast<const CallStateChangedMethod*>(&read))
         return text + " " + std::to_string(state->dataParam->value);
-    if (const auto* digit = dynamic_cast<const DtmfDigitReceivedMethod*>(&request))
-        return text + " " + static_cast<char>(digit->dataParam->value);
-    if (const auto* offer = dynamic_cast<const CallArrivedMethod*>(&request)) {
+    if (const auto* offer = dynamic_cast<const CallArrivedMethod*>(&read)) {
         for (const char* name : {"From", "To", "OrigCallID"}) {
             auto* value = GetMemberAs<XmlRpcValueString>(*offer->dataParam, name, kXmlRpcString);
             text += " " + (value ? value->value : "-");
         }
     }
-    return text;
+    if (!answer.faultStruct) return text;
+    auto* code = GetMemberAs<XmlRpcValueInt>(*answer.faultStruct, "faultCode", kXmlRpcInt);
+    return "fault " + (code ? std::to_string(code->value) : "?");
 }
 
 template <typename Request, typename... Args>
@@ -66,15 +69,6 @@ std::unique_ptr<Request> Make(Args&&... args) {
 
 inline std::unique_ptr<CreateCallMethod> CreateCall(uint64_t id, const std::string& to) {
     return Make<CreateCallMethod>(id, "pbx:200", Address(to));
-}
-
-// "answer ID", "fault CODE" or "unreadable" for an answer.
-inline std::string DescribeAnswer(std::string_view text) {
-    FaultResponseMethod answer(0);
-    if (!answer.ReadDocument(text)) return "unreadable";
-    if (!answer.faultStruct) return "answer " + FormatId(answer.GetId());
-    auto* code = GetMemberAs<XmlRpcValueInt>(*answer.faultStruct, "faultCode", kXmlRpcInt);
-    return "fault " + (code ? std::to_string(code->value) : "?");
 }
 
 class PbxTestClient {
@@ -135,7 +129,7 @@ class PbxTestClient {
         while (queue.empty()) {
             if (!Raw(message, wait)) return "nothing";
             std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message);
-            transcript.push_back(request ? Describe(*request) : DescribeAnswer(message));
+            transcript.push_back(Describe(message));
             (request ? requests_ : answers_).push_back(transcript.back());
             if (!request || request->methodType == kProcess) continue;
             XmlRpcResponseMethod acknowledgement(request->methodType);
