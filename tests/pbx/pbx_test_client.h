@@ -87,8 +87,7 @@ class PbxTestClient {
             if (closed_) return false;
             SocketTransfer result = socket_.Receive(buffer, sizeof buffer, wait, 0);
             if (result.status == SocketStatus::kTimedOut) return false;
-            closed_ = result.count <= 0;
-            if (closed_) return false;
+            if ((closed_ = result.count <= 0)) return false;
             std::string_view received(buffer, static_cast<size_t>(result.count));
             receivedBytes += received.size();
             // Whatever the framer's limit says: a flood is counted, not judged, here.
@@ -104,9 +103,9 @@ class PbxTestClient {
     std::string Call(const XmlRpcRequestMethod& request) {
         return Send(Doc(request)) ? Answer() : "nothing";
     }
-    // A harmless request and its answer: everything sent before has been handled.
+    // A harmless request and its answer: everything sent before has been handled. An answer
+    // read before would be taken for the sync's own.
     bool Sync() {
-        // An answer read before would be taken for the sync's own.
         return answers_.empty() && Call(*Make<IncomingCallHandlingMethod>("sync", 0)) == "answer 0";
     }
     // Reads until the service closes the connection; false when it stays open.
@@ -117,8 +116,6 @@ class PbxTestClient {
         return closed_;
     }
 
-    // Every message received, described, in order.
-    std::vector<std::string> transcript;
     // Bytes received, and receives that ended inside a message.
     size_t receivedBytes = 0;
     size_t partialReceives = 0;
@@ -129,8 +126,7 @@ class PbxTestClient {
         while (queue.empty()) {
             if (!Raw(message, wait)) return "nothing";
             std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message);
-            transcript.push_back(Describe(message));
-            (request ? requests_ : answers_).push_back(transcript.back());
+            (request ? requests_ : answers_).push_back(Describe(message));
             if (!request || request->methodType == kProcess) continue;
             XmlRpcResponseMethod acknowledgement(request->methodType);
             acknowledgement.SetId(request->GetId());
