@@ -178,8 +178,8 @@ TEST_F(CallModelTest, OffersEndWhenAllDeclineOrTheirConnectionsCloseAndTheConsol
     model.ConnectionClosed(3);
     EXPECT_EQ(model.Find(offered), nullptr);
     EXPECT_EQ(At(100000),
-              (Lines{"2: offer 2 555 100 42", "3: offer 2 555 100 42", "2: offer 2 555 100 0",
-                     "3: offer 2 555 100 0", "3: state 8 1", "3: state 8 42", "3: state 8 7"}));
+              (Lines{"2: offer 2 555 100 42", "3: offer 2 555 100 42", "2: offer 3 555 100 0",
+                     "3: offer 3 555 100 0", "3: state 8 1", "3: state 8 42", "3: state 8 7"}));
 }
 
 }  // namespace
