@@ -111,8 +111,7 @@ class PbxCommandTest(unittest.TestCase):
         result = subprocess.run([VOXTREL, "pbx", "--help"], capture_output=True, timeout=WAIT)
         self.assertEqual(result.returncode, 0)
         text = result.stdout.decode("latin-1")
-        for expected in ("--listen HOST:PORT", "offer EXT FROM", "unknown subscription",
-                         "2 ringing        the called party rings, 200 ms"):
+        for expected in ("--listen HOST", "offer EXT FROM", "unknown subscription", "8 failed"):
             self.assertIn(expected, text)
         for arguments in (["pbx", "--listen", "127.0.0.1"], ["pbx", "--user", "nopassword"],
                           ["frobnicate"], ["pbx", "--fault", "hold:3"], ["pbx", "--seed", "x"]):
