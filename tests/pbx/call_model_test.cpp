@@ -1,6 +1,5 @@
-// The call model on its own, with the time passed in: state progress and its timings, transfers,
-// joins, messages, digits, offers and their answers, limits, and calls that end with their
-// connection.
+// The call model on its own, with the time passed in: progress and its timings, transfers, joins,
+// messages, digits, offers, limits, and calls that end with their connection.
 #include "pbx/call_model.h"
 
 #include <gtest/gtest.h>
@@ -63,12 +62,10 @@ class CallModelTest : public ::testing::Test, public CallModelEvents {
 };
 
 TEST_F(CallModelTest, CreatedCallsProgressOnTimeToTheOutcomeTheirNumberChooses) {
-    for (auto [id, to] : {std::pair<uint64_t, const char*>{10, "pbx:100"},
-                          {1, "pbx:Busy"},
-                          {2, "sip:unreachable@pbx.example"},
-                          {3, "tel:noanswer"}}) {
-        ASSERT_TRUE(model.CreateCall(1, id, Address(to), now).Ok());
-    }
+    ASSERT_TRUE(model.CreateCall(1, 10, Address("pbx:100"), now).Ok() &&
+                model.CreateCall(1, 1, Address("pbx:Busy"), now).Ok() &&
+                model.CreateCall(1, 2, Address("sip:unreachable@pbx.example"), now).Ok() &&
+                model.CreateCall(1, 3, Address("tel:noanswer"), now).Ok());
     EXPECT_EQ(model.NextDue(), now + milliseconds(200));
     EXPECT_EQ(At(199), (Lines{"1: state 10 1", "1: state 1 1", "1: state 2 1", "1: state 3 1"}));
     // A late pass still counts the next step from when the ringing was due.

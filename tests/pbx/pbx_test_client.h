@@ -110,12 +110,10 @@ class PbxTestClient {
     }
     // Reads until the service closes the connection; false when it stays open.
     bool WaitClosed() {
-        std::string message;
-        while (Raw(message)) {
+        for (std::string message; Raw(message);) {
         }
         return closed_;
     }
-
     // Bytes received, and receives that ended inside a message.
     size_t receivedBytes = 0;
     size_t partialReceives = 0;
@@ -140,8 +138,7 @@ class PbxTestClient {
     BsdSocket socket_{false};
     MessageFramer framer_;
     bool closed_ = false;
-    std::deque<std::string> requests_;
-    std::deque<std::string> answers_;
+    std::deque<std::string> requests_, answers_;
 };
 
 class PbxSimulatorTest : public ::testing::Test {
