@@ -127,7 +127,6 @@ TEST_F(PbxSimulatorTest, PeersThatBreakTheProtocolOrLagLoseOnlyTheirConnection) 
     unknownOffer.BuildAccept(999, "", "");
     ASSERT_TRUE(sloppy->Send("\r\n\r\n  \r\n\r\n<methodResponse></methodResponse>\r\n\r\n" +
                              Doc(stray) + Doc(unknownOffer)));
-    EXPECT_TRUE(sloppy->Sync());
     EXPECT_TRUE(garbage->WaitClosed());
     EXPECT_TRUE(flood->WaitClosed());
     // The slow client reads no more; its digits pile up until its connection goes, and its
@@ -249,6 +248,7 @@ TEST_F(PbxSimulatorTest, FaultRatesAndLateAnswersUntilChaosOffEndsThem) {
 }
 
 TEST_F(PbxSimulatorTest, GarbageFloodsHostileMessagesAndChaosSpoilOneConnectionsStream) {
+    options.seed = 2;  // binary bytes that would hold a CR if the garbage let one in
     Start();
     auto client = Connect();
     std::string reply = Command("garbage");
