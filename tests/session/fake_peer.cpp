@@ -65,75 +65,78 @@ bool FakePeer::Authenticate(bool accept, std::chrono::milliseconds acceptLimit) 
 }
 
 namespace {
-const char kDeclaration[] = "<?xml version=\"1.0\"?>\r\n";
-
-std::string Response(const std::string& params) {
-    return std::string(kDeclaration) + "<methodResponse>\r\n<params>\r\n" + params +
-           "</params>\r\n</methodResponse>\r\n\r\n";
+std::string Value(const std::string& type, const std::string& text) {
+    return "<value><" + type + ">" + text + "</" + type + "></value>";
+}
+std::string Param(const std::string& value) {
+    return "<param>\r\n" + value + "\r\n</param>\r\n";
+}
+std::string Member(const std::string& name, const std::string& type, const std::string& text) {
+    return "<member><name>" + name + "</name>" + Value(type, text) + "</member>";
+}
+std::string Struct(const std::string& members) {
+    return "<value><struct>" + members + "</struct></value>";
+}
+std::string BoolParam(bool value) {
+    return Param(Value("boolean", value ? "1" : "0"));
+}
+std::string Response(const std::string& body) {
+    return "<?xml version=\"1.0\"?>\r\n<methodResponse>\r\n" + body + "</methodResponse>\r\n\r\n";
+}
+std::string Params(const std::string& params) {
+    return "<params>\r\n" + params + "</params>\r\n";
 }
 }  // namespace
 
 std::string StringParam(const std::string& text) {
-    return "<param>\r\n<value><string>" + text + "</string></value>\r\n</param>\r\n";
+    return Param(Value("string", text));
 }
 
 std::string IntParam(int32_t value) {
-    return "<param>\r\n<value><int>" + std::to_string(value) + "</int></value>\r\n</param>\r\n";
+    return Param(Value("int", std::to_string(value)));
 }
 
 std::string PlainAnswer(const std::string& id) {
-    return Response(StringParam(id));
+    return Response(Params(StringParam(id)));
 }
 
 std::string AuthenticateAnswer(bool accepted) {
-    return Response(std::string("<param>\r\n<value><boolean>") + (accepted ? "1" : "0") +
-                    "</boolean></value>\r\n</param>\r\n" + StringParam("hello"));
+    return Response(Params(BoolParam(accepted) + StringParam("hello")));
 }
 
 std::string FaultAnswer(int32_t code, const std::string& text) {
-    return std::string(kDeclaration) +
-           "<methodResponse>\r\n<fault>\r\n<value><struct>\r\n<member>\r\n<name>faultCode</name>"
-           "\r\n<value><int>" +
-           std::to_string(code) +
-           "</int></value>\r\n</member>\r\n<member>\r\n<name>faultString</name>\r\n"
-           "<value><string>" +
-           text +
-           "</string></value>\r\n</member>\r\n</struct></value>\r\n</fault>\r\n"
-           "</methodResponse>\r\n\r\n";
+    return Response("<fault>\r\n" +
+                    Struct(Member("faultCode", "int", std::to_string(code)) +
+                           Member("faultString", "string", text)) +
+                    "\r\n</fault>\r\n");
 }
 
 std::string Notification(const char* method, const std::string& params) {
-    return std::string(kDeclaration) +
-           "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
-           "</methodName>\r\n<params>\r\n" + params + "</params>\r\n</methodCall>\r\n\r\n";
+    return "<?xml "
+           "version=\"1.0\"?>\r\n<methodCall>\r\n<methodName>Services.CallProcessingService." +
+           std::string(method) + "</methodName>\r\n" + Params(params) + "</methodCall>\r\n\r\n";
 }
 
 std::string CallOffer(const std::string& caller, const std::string& callee,
                       const std::string& origCallId, const std::string& callId) {
     return Notification(
-        "process", "<param>\r\n<value><struct><member><name>From</name><value><string>" + caller +
-                       "</string></value></member><member><name>To</name><value><string>" + callee +
-                       "</string></value></member><member><name>OrigCallID</name><value><string>" +
-                       origCallId + "</string></value></member></struct></value>\r\n</param>\r\n" +
+        "process", Param(Struct(Member("From", "string", caller) + Member("To", "string", callee) +
+                                Member("OrigCallID", "string", origCallId))) +
                        StringParam(callId));
 }
 
 std::string MailNotice(const std::string& subscriptionId, const std::string& caller,
                        const std::string& time, int32_t duration, int32_t mailId) {
-    return Notification(
-        "mailarrived",
-        StringParam(subscriptionId) +
-            "<param>\r\n<value><struct><member><name>From</name><value><string>" + caller +
-            "</string></value></member><member><name>Time</name><value><dateTime.iso8601>" + time +
-            "</dateTime.iso8601></value></member><member><name>Duration</name><value><int>" +
-            std::to_string(duration) +
-            "</int></value></member><member><name>MailID</name><value><int>" +
-            std::to_string(mailId) + "</int></value></member></struct></value>\r\n</param>\r\n");
+    return Notification("mailarrived",
+                        StringParam(subscriptionId) +
+                            Param(Struct(Member("From", "string", caller) +
+                                         Member("Time", "dateTime.iso8601", time) +
+                                         Member("Duration", "int", std::to_string(duration)) +
+                                         Member("MailID", "int", std::to_string(mailId)))));
 }
 
 std::string SubscribeAnswer(const std::string& id, bool confirmed, int32_t errorCode) {
-    return Response(StringParam(id) + "<param>\r\n<value><boolean>" + (confirmed ? "1" : "0") +
-                    "</boolean></value>\r\n</param>\r\n" + IntParam(errorCode));
+    return Response(Params(StringParam(id) + BoolParam(confirmed) + IntParam(errorCode)));
 }
 
 std::string FirstString(const std::string& message) {
