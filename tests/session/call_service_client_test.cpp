@@ -319,23 +319,5 @@ TEST(SessionReentrancy, RequestsFromInsideNotifications) {
     c.session.onLine = nullptr;
 }
 
-TEST(SessionLifetime, DestroyedWhileConnectedAndWhileThePeerIsSilent) {
-    auto start = Clock::now();
-    {
-        Connected c;
-        ASSERT_TRUE(c.ok);
-        c.session.CreateCall("pbx:1", "pbx:2");
-    }
-    {
-        FakePeer peer;
-        RecordingSession session;
-        std::thread service([&] { peer.Accept(); });
-        std::thread host([&] { session.Connect("127.0.0.1", peer.Port(), 1, "u", "p"); });
-        host.join();
-        service.join();
-    }
-    EXPECT_LT(SecondsSince(start), 15.0);
-}
-
 }  // namespace
 }  // namespace voxtrel
