@@ -12,14 +12,14 @@ namespace {
 TEST(EveryByte, ThroughTheTextFields) {
     for (int byte = 1; byte < 256; ++byte) {
         const std::string text = std::string("a") + static_cast<char>(byte) + "z";
-        FaultResponseMethod fault(kCloseCall);
-        fault.SetParams(1, text);
         const std::pair<std::string, std::string> reads[] = {
-            {ReadAndDispatch(kReadAsRequest, Written<CreateCallMethod>(1, text, Address("pbx:1"))),
+            {ReadAndDispatch(kReadAsRequest,
+                             Written(CreateCallMethod(), 1, text, Address("pbx:1"))),
              "OnCreateCall 1 " + text + " {kind=0 number=1}"},
-            {ReadAndDispatch(kReadAsRequest, Written<SubscribeMethod>(1, text)),
+            {ReadAndDispatch(kReadAsRequest, Written(SubscribeMethod(), 1, text)),
              "OnSubscribe 1 " + text},
-            {ReadAndDispatch(kCloseCall, Written(fault)), "OnRequestFailed 0 1 " + text},
+            {ReadAndDispatch(kCloseCall, Written(FaultResponseMethod(kCloseCall), 1, text)),
+             "OnRequestFailed 0 1 " + text},
         };
         // A '<' cuts the text short or the document does not read; it is never read as sent.
         for (const auto& [read, sent] : reads)

@@ -1,5 +1,5 @@
 // Interoperability helper for the Python test: "write" prints every kind of document this side
-// writes, one line each: its name, the request type it answers (16 for a request) and its bytes
+// writes, one line each: the request type it answers (16 for a request) and its bytes
 // in hexadecimal; "read-request" and "read-response TYPE" read one document from standard input
 // and print what it read as, then the notifications its Dispatch made, one per line.
 #include <cstdio>
@@ -17,9 +17,9 @@ int main(int argc, char** argv) {
     if (mode == "write") {
         setenv("TZ", "UTC", 1);
         tzset();
-        for (const Sample& sample : WrittenSamples()) {
-            std::printf("%s\t%u\t", sample.name, sample.answerTo);
-            for (unsigned char byte : sample.document)
+        for (const auto& [answerTo, document] : WrittenSamples()) {
+            std::printf("%u\t", answerTo);
+            for (unsigned char byte : document)
                 std::printf("%02x", byte);
             std::printf("\n");
         }

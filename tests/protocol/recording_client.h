@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "protocol/authenticate.h"
@@ -27,6 +28,7 @@ inline std::string Describe(const PartyAddress& a) {
     return text + "}";
 }
 
+// Each notification as a line: its name and its arguments, in order.
 class RecordingClient : public CallServiceNotifications {
     using S = std::string;
     using Id = uint64_t;
@@ -65,7 +67,7 @@ class RecordingClient : public CallServiceNotifications {
     }
     void OnRequestFailed(const Id& i, int32_t c, const S& t) override { Add(__func__, i, c, t); }
 
-    std::vector<std::string> calls;
+    std::string lines;  // one line a notification, without a last line end
 
   private:
     static S Text(const S& s) { return s; }
@@ -82,9 +84,8 @@ class RecordingClient : public CallServiceNotifications {
     }
     template <typename... Part>
     void Add(const char* name, const Part&... parts) {
-        S line = name;
-        ((line += " " + Text(parts)), ...);
-        calls.push_back(line);
+        lines += (lines.empty() ? "" : "\n") + S(name);
+        ((lines += " " + Text(parts)), ...);
     }
 };
 
@@ -102,10 +103,7 @@ inline std::string ReadAndDispatch(uint32_t answerTo, std::string_view text) {
     if (!read) return "unread";
     RecordingClient client;
     read->Dispatch(client);
-    std::string lines;
-    for (const std::string& call : client.calls)
-        lines += (lines.empty() ? "" : "\n") + call;
-    return lines;
+    return client.lines;
 }
 
 inline PartyAddress Address(const char* text) {
@@ -115,63 +113,50 @@ inline PartyAddress Address(const char* text) {
     return a;
 }
 
-inline std::string Written(const XmlRpcMethod& message) {
+// The document a message writes after Set (SetParams unless named) with the arguments, if any.
+template <auto Set = nullptr, typename Method, typename... Arg>
+std::string Written(Method&& message, const Arg&... args) {
+    if constexpr (!std::is_null_pointer_v<decltype(Set)>) (message.*Set)(args...);
+    if constexpr (std::is_null_pointer_v<decltype(Set)> && sizeof...(args) > 0)
+        message.SetParams(args...);
     std::string out;
     return message.Write(out) ? out : "(not written)";
 }
 
-template <typename Method, typename... Arg>
-std::string Written(const Arg&... args) {
-    Method message;
-    message.SetParams(args...);
-    return Written(message);
-}
-
-struct Sample {
-    const char* name;
-    uint32_t answerTo;  // as for ReadAndDispatch
-    std::string document;
-};
+// A written document and the request type it reads as the answer to, as for ReadAndDispatch.
+using Sample = std::pair<uint32_t, std::string>;
 
 // One document of every kind this side writes; the mail notice's time is written in local time.
 inline std::vector<Sample> WrittenSamples() {
+    using Answer = CallArrivedResponseMethod;
     const uint32_t r = kReadAsRequest;
-    XmlRpcResponseMethod ack(kCallStateChanged);
-    ack.SetId(42);
-    CallArrivedResponseMethod accept, redirect, decline, plainDecline;
-    accept.BuildAccept(42, "100", "Desk");
-    redirect.BuildRedirect(42, {Address("Pbx:200")}, "", "");
-    decline.BuildDecline(42, "busy");
-    plainDecline.BuildDecline(42, "");
-    FaultResponseMethod fault(kCloseCall);
-    fault.SetParams(4, "T");
     return {
-        {"createcall", r, Written<CreateCallMethod>(1234567890123u, "pbx:200", Address("PBX:100"))},
-        {"closecall", r, Written<CloseCallMethod>(42)},
-        {"transfercall", r, Written<TransferCallMethod>(42, Address("tel:555"))},
-        {"joincalls", r, Written<JoinCallsMethod>(42, 43)},
-        {"unjoincalls", r, Written<UnjoinCallsMethod>(42, 43)},
-        {"callstatechanged", r, Written<CallStateChangedMethod>(42, 3)},
-        {"playmessage", r, Written<PlayMessageMethod>(42, "hello.wav", -1)},
-        {"messageplayed", r, Written<MessagePlayedMethod>(42)},
-        {"enabledtmfdetection", r, Written<EnableDtmfDetectionMethod>(42, 1)},
-        {"dtmfdigitdetected", r, Written<DtmfDigitReceivedMethod>(42, '#')},
-        {"incomingcallhandling", r, Written<IncomingCallHandlingMethod>("100", 1)},
-        {"process", r, Written<CallArrivedMethod>(42, Address("sip:1@h"), Address("pbx:2"), 17)},
-        {"authenticate", r, Written<AuthenticateMethod>("user", "")},
-        {"subscribe", r, Written<SubscribeMethod>(77, "100")},
-        {"unsubscribe", r, Written<UnsubscribeMethod>(77)},
-        {"mailarrived", r,
-         Written<MailArrivedMethod>(5, Address("sip:alice@host"), 1146747721, 12, 7)},
-        {"ack", kCallStateChanged, Written(ack)},
-        {"authenticate answer", kAuthenticate,
-         Written<AuthenticateResponseMethod>(true, "welcome")},
-        {"subscribe answer", kSubscribe, Written<SubscribeResponseMethod>(77, true, 0)},
-        {"accept", kProcess, Written(accept)},
-        {"redirect", kProcess, Written(redirect)},
-        {"decline", kProcess, Written(decline)},
-        {"plain decline", kProcess, Written(plainDecline)},
-        {"fault", kCloseCall, Written(fault)},
+        {r, Written(CreateCallMethod(), 1234567890123u, "pbx:200", Address("PBX:100"))},
+        {r, Written(CloseCallMethod(), 42)},
+        {r, Written(TransferCallMethod(), 42, Address("tel:555"))},
+        {r, Written(JoinCallsMethod(), 42, 43)},
+        {r, Written(UnjoinCallsMethod(), 42, 43)},
+        {r, Written(CallStateChangedMethod(), 42, 3)},
+        {r, Written(PlayMessageMethod(), 42, "hello.wav", -1)},
+        {r, Written(MessagePlayedMethod(), 42)},
+        {r, Written(EnableDtmfDetectionMethod(), 42, 1)},
+        {r, Written(DtmfDigitReceivedMethod(), 42, '#')},
+        {r, Written(IncomingCallHandlingMethod(), "100", 1)},
+        {r, Written(CallArrivedMethod(), 42, Address("sip:1@h"), Address("pbx:2"), 17)},
+        {r, Written(AuthenticateMethod(), "user", "")},
+        {r, Written(SubscribeMethod(), 77, "100")},
+        {r, Written(UnsubscribeMethod(), 77)},
+        {r, Written(MailArrivedMethod(), 5, Address("sip:alice@host"), 1146747721, 12, 7)},
+        {kCallStateChanged,
+         Written<&XmlRpcResponseMethod::SetId>(XmlRpcResponseMethod(kCallStateChanged), 42)},
+        {kAuthenticate, Written(AuthenticateResponseMethod(), true, "welcome")},
+        {kSubscribe, Written(SubscribeResponseMethod(), 77, true, 0)},
+        {kProcess, Written<&Answer::BuildAccept>(Answer(), 42, "100", "Desk")},
+        {kProcess,
+         Written<&Answer::BuildRedirect>(Answer(), 42, std::vector{Address("Pbx:200")}, "", "")},
+        {kProcess, Written<&Answer::BuildDecline>(Answer(), 42, "busy")},
+        {kProcess, Written<&Answer::BuildDecline>(Answer(), 42, "")},
+        {kCloseCall, Written(FaultResponseMethod(kCloseCall), 4, "T")},
     };
 }
 
