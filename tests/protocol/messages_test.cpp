@@ -169,77 +169,66 @@ TEST(Writing, MissingFieldsAppendNothingAndSettersFollowTheirRules) {
     EXPECT_FALSE(transfer.SetParams(5, noUser) || transfer.idParam);
 }
 
+// Ids: decimal both ways, read with wrapping and unvalidated characters counted by their codes as
+// signed bytes.
 TEST(Ids, WrittenInDecimalAndReadDigitByDigit) {
-    EXPECT_EQ(FormatId(0) + " " + FormatId(18446744073709551615u), "0 18446744073709551615");
+    std::string read;
+    for (const char* text :
+         {"", "007", "18446744073709551615", "18446744073709551616", "1a", " 1", "\xE9"})
+        read += FormatId(ParseId(text)) + " ";
+    EXPECT_EQ(read, "0 7 18446744073709551615 0 59 18446744073709551457 18446744073709551545 ");
     EXPECT_EQ(MethodName(kMethodCount), nullptr);
-    // Wrapping, unvalidated characters counted by their codes as signed bytes.
-    const std::pair<const char*, uint64_t> ids[] = {{"", 0},
-                                                    {"007", 7},
-                                                    {"18446744073709551615", 18446744073709551615u},
-                                                    {"18446744073709551616", 0},
-                                                    {"1a", 10 + ('a' - '0')},
-                                                    {" 1", uint64_t(' ' - '0') * 10 + 1},
-                                                    {"\xE9", uint64_t(int64_t(-23) - '0')}};
-    for (const auto& [text, id] : ids)
-        EXPECT_EQ(ParseId(text), id) << text;
 }
 
 // Documents as they come from the service: what each reads as, as a request or as the answer to
 // one.
 TEST(Reading, DocumentsFromTheService) {
     const std::string one = Str("1"), id = Str("42"), ext = Str("100"), ok = Str("welcome");
-    const std::string from = Str("sip:1@h"), to = Str("pbx:2");
-    const std::string declined = Str("decline");
+    const std::string from = Str("sip:1@h"), to = Str("pbx:2"), no = Str("decline");
     const std::string taker =
         Array({Str("sip:100@host;actor=\"msg-taker\""), Int(5), Str("actor=\"msg-taker\"pbx:3")});
-    const std::tuple<uint32_t, std::string, const char*> cases[] = {
-        // Names: letter case is ignored, nothing else.
-        {kRequest,
+    const auto offer = [&](Values members) { return Call("process", {Struct(members), one}); };
+    const std::string arrived = "OnCallArrived 1 {kind=1 number=1 host=h} {kind=0 number=2} ";
+    // Requests that do not read: names that differ by more than letter case, documents of other
+    // kinds, params of other types or counts.
+    for (const std::string& text :
+         Values{"<methodCall><methodName> Services.CallProcessingService.closecall</methodName>"
+                "<params><param><value><string>1</string></value></param></params></methodCall>",
+                Call("close", {one}), Call("closecalls", {one}), Call("", {one}),
+                "<methodCall><methodName>Services.CallProcessingService.closecall</methodName>"
+                "</methodCall>",
+                "<methodResponse><params/></methodResponse>", "",
+                Call("callstatechanged", {one, Str("3")}), Call("closecall", {"<value>1</value>"}),
+                Call("joincalls", {one}), Call("process", {one, Struct({})}),
+                Call("playmessage", {one, one, Struct({"x", one}), Int(3)})})
+        EXPECT_EQ(ReadAndDispatch(kRequest, text), "unread") << text;
+    const uint32_t R = kRequest;
+    const auto answer = [&](Values members, const std::string& second = Str("42")) {
+        return second.empty() ? Response({Struct(members)}) : Response({Struct(members), second});
+    };
+    const std::tuple<uint32_t, std::string, std::string> cases[] = {
+        {R,
          "<METHODCALL><MethodName>services.CALLPROCESSINGSERVICE.CloseCall</MethodName><Params>"
          "<PARAM><VALUE><STRING>9</STRING></VALUE></PARAM></Params></METHODCALL>",
          "OnCloseCall 9"},
-        {kRequest,
-         "<methodCall><methodName> Services.CallProcessingService.closecall</methodName><params>"
-         "<param><value><string>1</string></value></param></params></methodCall>",
-         "unread"},
-        {kRequest, Call("close", {one}), "unread"},
-        {kRequest, Call("closecalls", {one}), "unread"},
-        {kRequest, Call("", {one}), "unread"},
-        {kRequest,
-         "<methodCall><methodName>Services.CallProcessingService.closecall</methodName>"
-         "</methodCall>",
-         "unread"},
-        {kRequest, "<methodResponse><params/></methodResponse>", "unread"},
-        {kRequest, "", "unread"},
-        // Param counts and types.
-        {kRequest, Call("callstatechanged", {one, Str("3")}), "unread"},
-        {kRequest, Call("closecall", {"<value>1</value>"}), "unread"},
-        {kRequest, Call("joincalls", {one}), "unread"},
-        {kRequest, Call("process", {one, Struct({})}), "unread"},
-        {kRequest, Call("createcall", {one, one, ext}), ""},  // no prefix: not an address
-        {kRequest, Call("dtmfdigitdetected", {one, Int(309)}), "OnDtmfDigitReceived 1 5"},
+        {R, Call("createcall", {one, one, ext}), ""},  // no prefix: not an address
+        {R, Call("dtmfdigitdetected", {one, Int(309)}), "OnDtmfDigitReceived 1 5"},
         // Optional last params: another type is passed over, a further param is not.
-        {kRequest, Call("playmessage", {one, one, V("i4", "3")}), "OnPlayMessage 1 1 3"},
-        {kRequest, Call("playmessage", {one, one, Str("3")}), "OnPlayMessage 1 1 -1"},
-        {kRequest, Call("playmessage", {one, one, Struct({"x", one}), Int(3)}), "unread"},
-        {kRequest, Call("subscribe", {one, Int(1), Struct({"EXTENSION", ext})}),
-         "OnSubscribe 1 100"},
-        {kRequest, Call("subscribe", {one, Int(1)}), ""},
-        {kRequest, Call("subscribe", {one, Int(2), Struct({"extension", ext})}), ""},
-        {kRequest, Call("subscribe", {one, Int(1), Struct({"extension", Int(100)})}), ""},
+        {R, Call("playmessage", {one, one, V("i4", "3")}), "OnPlayMessage 1 1 3"},
+        {R, Call("playmessage", {one, one, Str("3")}), "OnPlayMessage 1 1 -1"},
+        {R, Call("subscribe", {one, Int(1), Struct({"EXTENSION", ext})}), "OnSubscribe 1 100"},
+        {R, Call("subscribe", {one, Int(1)}), ""},
+        {R, Call("subscribe", {one, Int(2), Struct({"extension", ext})}), ""},
+        {R, Call("subscribe", {one, Int(1), Struct({"extension", Int(100)})}), ""},
         // Offers: both parties must read; the original call is a string member.
-        {kRequest, Call("process", {Struct({"From", from, "To", to}), one}),
-         "OnCallArrived 1 {kind=1 number=1 host=h} {kind=0 number=2} 0"},
-        {kRequest,
-         Call("process", {Struct({"From", from, "To", to, "origcallid", Str("17")}), one}),
-         "OnCallArrived 1 {kind=1 number=1 host=h} {kind=0 number=2} 17"},
-        {kRequest, Call("process", {Struct({"From", from, "To", to, "OrigCallID", Int(17)}), one}),
-         "OnCallArrived 1 {kind=1 number=1 host=h} {kind=0 number=2} 0"},
-        {kRequest,
-         Call("mailarrived", {one, Struct({"From", to, "Time", V("dateTime.iso8601", "t")})}), ""},
-        {kRequest, Call("process", {Struct({"To", to}), one}), ""},
-        {kRequest, Call("process", {Struct({"From", Str("sip:1"), "To", to}), one}), ""},
-        {kRequest, Call("process", {Struct({"From", from, "To", Str("2")}), one}), ""},
+        {R, offer({"From", from, "To", to}), arrived + "0"},
+        {R, offer({"From", from, "To", to, "origcallid", Str("17")}), arrived + "17"},
+        {R, offer({"From", from, "To", to, "OrigCallID", Int(17)}), arrived + "0"},
+        {R, offer({"To", to}), ""},
+        {R, offer({"From", Str("sip:1"), "To", to}), ""},
+        {R, offer({"From", from, "To", Str("2")}), ""},
+        {R, Call("mailarrived", {one, Struct({"From", to, "Time", V("dateTime.iso8601", "t")})}),
+         ""},
         // A plain answer needs a string first param and reads nothing more.
         {kCloseCall, Response({one, Str("2")}), ""},
         {kCloseCall, Response({Bool(1)}), "unread"},
@@ -252,9 +241,9 @@ TEST(Reading, DocumentsFromTheService) {
         {kAuthenticate, Response({ok, Bool(1)}), ""},
         {kAuthenticate, Response({Bool(1)}), "unread"},
         {kSubscribe, Response({Str("77"), Bool(0), Int(3)}), "OnSubscriptionConfirmed 77 false 3"},
-        {kSubscribe, Response({Str("77")}), ""},
         {kSubscribe, Response({Str("77"), Bool(0), Int(3), one}),
          "OnSubscriptionConfirmed 77 false 3"},
+        {kSubscribe, Response({Str("77")}), ""},
         {kSubscribe, Response({Int(77)}), "unread"},
         // Faults: member names in any letter case, an i4 code, no text.
         {kUnjoinCalls, Fault(Struct({"FAULTCODE", Int(-1)})), "OnRequestFailed 0 -1 "},
@@ -263,26 +252,20 @@ TEST(Reading, DocumentsFromTheService) {
          "OnRequestFailed 0 9 no"},
         {kUnjoinCalls, Fault(Struct({"faultCode", Str("4")})), ""},
         {kUnjoinCalls, Fault(Str("x")), "unread"},
-        // Offer answers.
-        {kProcess, Response({Struct({"action", Str("ACCEPT"), "callerid", ext}), id}),
-         "OnCallAccepted 42 100 "},
-        {kProcess, Response({Struct({"action", Str("hold")}), id}), "OnCallAccepted 42  "},
-        {kProcess, Response({Struct({"action", declined, "CallID", Str("9")})}),
-         "OnCallDeclined 9"},
-        {kProcess, Response({Struct({"action", Str("redirect"), "target", taker}), id}),
+        // Offer answers; an untyped or nil second param is passed over, the id then comes from
+        // "CallID" alone.
+        {kProcess, answer({"action", Str("ACCEPT"), "callerid", ext}), "OnCallAccepted 42 100 "},
+        {kProcess, answer({"action", Str("hold")}), "OnCallAccepted 42  "},
+        {kProcess, answer({"action", Str("redirect"), "target", taker}),
          "OnCallRedirected 42 {kind=2147483649 number=100 host=host} {kind=2147483648 number=3}  "},
-        {kProcess,
-         Response({Struct({"action", Str("redirect"), "target", Array({Str("no")})}), id}),
+        {kProcess, answer({"action", Str("redirect"), "target", Array({Str("no")})}),
          "OnCallAccepted 42  "},
-        {kProcess, Response({Struct({"action", Str("accept")}), Int(42)}), "unread"},
-        // An untyped or nil second param is passed over; the id then comes from "CallID" alone.
-        {kProcess, Response({Struct({"action", declined}), "<value>42</value>"}),
-         "OnCallDeclined 0"},
-        {kProcess, Response({Struct({"action", declined}), "<value><nil/></value>"}),
-         "OnCallDeclined 0"},
-        {kProcess, Response({Struct({"action", declined}), "<value></value>"}), "OnCallDeclined 0"},
-        {kProcess,
-         Response({Struct({"action", declined, "CallID", Str("9")}), "<value><nil/></value>"}),
+        {kProcess, answer({"action", Str("accept")}, Int(42)), "unread"},
+        {kProcess, answer({"action", no, "CallID", Str("9")}, ""), "OnCallDeclined 9"},
+        {kProcess, answer({"action", no}, "<value>42</value>"), "OnCallDeclined 0"},
+        {kProcess, answer({"action", no}, "<value><nil/></value>"), "OnCallDeclined 0"},
+        {kProcess, answer({"action", no}, "<value></value>"), "OnCallDeclined 0"},
+        {kProcess, answer({"action", no, "CallID", Str("9")}, "<value><nil/></value>"),
          "OnCallDeclined 9"},
     };
     for (const auto& [answerTo, text, read] : cases)
