@@ -17,8 +17,7 @@ REQUEST = 16
 
 def read(answer_to, document):
     """What the control reads a document as: a request, or the answer to a request type."""
-    args = ["read-request"] if answer_to == REQUEST else ["read-response", str(answer_to)]
-    result = subprocess.run([TOOL, *args], input=document.encode("latin-1"),
+    result = subprocess.run([TOOL, "read", str(answer_to)], input=document.encode("latin-1"),
                             capture_output=True, check=True, timeout=30)
     return result.stdout.decode("latin-1").splitlines()
 

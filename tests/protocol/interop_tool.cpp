@@ -1,7 +1,7 @@
 // Interoperability helper for the Python test: "write" prints every kind of document this side
-// writes, one line each: the request type it answers (16 for a request) and its bytes
-// in hexadecimal; "read-request" and "read-response TYPE" read one document from standard input
-// and print what it read as, then the notifications its Dispatch made, one per line.
+// writes, one line each: the request type it answers (16 for a request) and its bytes in
+// hexadecimal; "read TYPE" reads one document from standard input as the answer to TYPE (16: as a
+// request) and prints the notifications its Dispatch made, one per line, or "unread".
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -13,7 +13,7 @@
 using namespace voxtrel;
 
 int main(int argc, char** argv) {
-    std::string mode = argc > 1 ? argv[1] : "";
+    const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "write") {
         setenv("TZ", "UTC", 1);
         tzset();
@@ -25,24 +25,11 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    if (mode == "read-request") {
-        auto request = ParseRequest(text);
-        if (request)
-            std::cout << "type " << request->methodType << " id " << request->GetId() << "\n";
-    } else if (mode == "read-response" && argc > 2) {
-        auto request = CreateRequest(MethodName(static_cast<uint32_t>(std::atoi(argv[2]))));
-        auto answer = request ? request->ParseResponse(text) : nullptr;
-        if (answer) {
-            bool fault = dynamic_cast<FaultResponseMethod*>(answer.get()) != nullptr;
-            std::cout << (fault ? "fault" : "answer") << " id " << answer->GetId() << "\n";
-        }
-    } else {
-        std::fprintf(stderr, "usage: protocol_interop write | read-request | read-response TYPE\n");
+    if (mode != "read" || argc != 3) {
+        std::fprintf(stderr, "usage: protocol_interop write | read TYPE\n");
         return 2;
     }
-    uint32_t answerTo = mode == "read-request" ? kReadAsRequest : std::atoi(argv[2]);
-    std::string read = ReadAndDispatch(answerTo, text);
-    if (!read.empty()) std::cout << read << "\n";
+    std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    std::cout << ReadAndDispatch(static_cast<uint32_t>(std::atoi(argv[2])), text) << "\n";
     return 0;
 }
