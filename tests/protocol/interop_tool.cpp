@@ -17,9 +17,9 @@ int main(int argc, char** argv) {
     if (mode == "write") {
         setenv("TZ", "UTC", 1);
         tzset();
-        for (const auto& [answerTo, document] : WrittenSamples()) {
-            std::printf("%u\t", answerTo);
-            for (unsigned char byte : document)
+        for (const Golden& document : GoldenDocuments()) {
+            std::printf("%u\t", document.answerTo);
+            for (unsigned char byte : document.written)
                 std::printf("%02x", byte);
             std::printf("\n");
         }

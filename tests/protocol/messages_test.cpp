@@ -2,7 +2,6 @@
 // bounds that reading keeps.
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <initializer_list>
 #include <string>
 #include <tuple>
@@ -13,110 +12,18 @@
 namespace voxtrel {
 namespace {
 
-using Values = std::initializer_list<std::string>;
 constexpr uint32_t kRequest = kReadAsRequest;
-
-// The expected documents, built the way the writer lays them out: a line for each element that
-// holds others, CR LF after each line and one more at the end.
-std::string Join(std::string text, Values items, const char* before, const char* after) {
-    for (const std::string& item : items)
-        text += before + item + after;
-    return text;
-}
-std::string V(const std::string& type, const std::string& text) {
-    return "<value><" + type + ">" + text + "</" + type + "></value>";
-}
-const auto Str = [](const std::string& text) { return V("string", text); };
-const auto Int = [](int32_t value) { return V("int", std::to_string(value)); };
-const auto Bool = [](int value) { return V("boolean", std::to_string(value)); };
-const auto Array = [](Values values) {
-    return Join("<value><array><data>\r\n", values, "", "\r\n") + "</data></array></value>";
-};
-// Members as name, value, name, value...
-std::string Struct(Values members) {
-    std::string text = "<value><struct>\r\n";
-    for (auto at = members.begin(); at != members.end(); at += 2)
-        text += "<member>\r\n<name>" + at[0] + "</name>\r\n" + at[1] + "\r\n</member>\r\n";
-    return text + "</struct></value>";
-}
-const std::string kDecl = "<?xml version=\"1.0\"?>\r\n";
-std::string Call(const std::string& method, Values values) {
-    return Join(kDecl + "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
-                    "</methodName>\r\n<params>\r\n",
-                values, "<param>\r\n", "\r\n</param>\r\n") +
-           "</params>\r\n</methodCall>\r\n\r\n";
-}
-std::string Response(Values values) {
-    return Join(kDecl + "<methodResponse>\r\n<params>\r\n", values, "<param>\r\n",
-                "\r\n</param>\r\n") +
-           "</params>\r\n</methodResponse>\r\n\r\n";
-}
-std::string Fault(const std::string& faultStruct) {
-    return kDecl + "<methodResponse>\r\n<fault>\r\n" + faultStruct +
-           "\r\n</fault>\r\n</methodResponse>\r\n\r\n";
-}
-
-// The C library's own local-time text of a time, for comparison with what the mail notice writes.
-std::string LocalText(time_t time) {
-    char text[32] = {};
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&time));
-    return text;
-}
 
 // Every kind of document written, byte for byte, and what it reads as; a request with one more
 // param than its kind takes does not read.
 TEST(Golden, EveryWrittenDocumentAndWhatItReadsAs) {
-    const std::string when = LocalText(1146747721), id = Str("42");
-    const std::pair<std::string, std::string> golden[] = {
-        {Call("createcall", {Str("1234567890123"), Str("pbx:200"), Str("pbx:100")}),
-         "OnCreateCall 1234567890123 pbx:200 {kind=0 number=100}"},
-        {Call("closecall", {id}), "OnCloseCall 42"},
-        {Call("transfercall", {id, Str("tel:555")}), "OnTransferCall 42 {kind=3 number=555}"},
-        {Call("joincalls", {id, Str("43")}), "OnJoinCalls 42 43"},
-        {Call("unjoincalls", {id, Str("43")}), "OnUnjoinCalls 42 43"},
-        {Call("callstatechanged", {id, Int(3)}), "OnCallStateChanged 42 3"},
-        {Call("playmessage", {id, Str("hello.wav"), Int(-1)}), "OnPlayMessage 42 hello.wav -1"},
-        {Call("messageplayed", {id}), "OnMessagePlayed 42"},
-        {Call("enabledtmfdetection", {id, Bool(1)}), "OnEnableDtmfDetection 42 true"},
-        {Call("dtmfdigitdetected", {id, Int(35)}), "OnDtmfDigitReceived 42 #"},
-        {Call("incomingcallhandling", {Str("100"), Bool(1)}), "OnIncomingCallHandling 100 true"},
-        {Call("process", {Struct({"From", Str("sip:1@h"), "To", Str("tel:2"), "Contact",
-                                  Str("sip:1@h"), "OrigCallID", Str("17")}),
-                          id}),
-         "OnCallArrived 42 {kind=1 number=1 host=h} {kind=3 number=2} 17"},
-        {Call("authenticate", {Str("user"), Str("")}), "OnAuthenticate user "},
-        {Call("subscribe", {Str("77"), Int(1), Struct({"extension", Str("100")})}),
-         "OnSubscribe 77 100"},
-        {Call("unsubscribe", {Str("77")}), "OnUnsubscribe 77"},
-        {Call("mailarrived",
-              {Str("5"), Struct({"From", Str("sip:alice@host"), "Time", V("dateTime.iso8601", when),
-                                 "Duration", Int(12), "MailID", Int(7)})}),
-         "OnMailArrived 5 {kind=1 number=alice host=host} " + when + " 12 7"},
-        {Response({id}), ""},
-        {Response({Bool(1), Str("welcome")}), "OnAuthenticateResponse true welcome"},
-        {Response({Str("77"), Bool(1), Int(0)}), "OnSubscriptionConfirmed 77 true 0"},
-        {Response(
-             {Struct({"action", Str("accept"), "callerid", Str("100"), "displayname", Str("Desk")}),
-              id}),
-         "OnCallAccepted 42 100 Desk"},
-        {Response({Struct({"action", Str("redirect"), "target", Array({Str("pbx:200")})}), id}),
-         "OnCallRedirected 42 {kind=0 number=200}  "},
-        {Response({Struct({"action", Str("decline"), "reason", Array({Str("busy")})}), id}),
-         "OnCallDeclined 42"},
-        {Response({Struct({"action", Str("decline")}), id}), "OnCallDeclined 42"},
-        {Fault(Struct({"faultCode", Int(4), "faultString", Str("T")})), "OnRequestFailed 0 4 T"},
-    };
-    const std::vector<Sample> samples = WrittenSamples();
-    ASSERT_EQ(samples.size(), std::size(golden));
-    for (size_t i = 0; i < samples.size(); ++i) {
-        const auto& [answerTo, document] = samples[i];
-        const auto& [bytes, read] = golden[i];
-        EXPECT_EQ(document, bytes) << i;
-        EXPECT_EQ(ReadAndDispatch(answerTo, bytes), read) << i;
+    for (const auto& [answerTo, written, bytes, read] : GoldenDocuments()) {
+        EXPECT_EQ(written, bytes);
+        EXPECT_EQ(ReadAndDispatch(answerTo, bytes), read) << bytes;
         if (answerTo != kRequest) continue;
         std::string longer = bytes;
         longer.insert(longer.find("</params>"), "<param>\r\n" + Int(1) + "\r\n</param>\r\n");
-        EXPECT_EQ(ReadAndDispatch(kRequest, longer), "unread") << i;
+        EXPECT_EQ(ReadAndDispatch(kRequest, longer), "unread") << bytes;
     }
 }
 

@@ -1,8 +1,11 @@
 // Shared by the protocol tests and the interoperability tool: a CallServiceNotifications that
-// records every notification as one line of text, and one written document of every kind.
+// records every notification as one line of text, and one written document of every kind with
+// the exact bytes it must have.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -123,40 +126,126 @@ std::string Written(Method&& message, const Arg&... args) {
     return message.Write(out) ? out : "(not written)";
 }
 
-// A written document and the request type it reads as the answer to, as for ReadAndDispatch.
-using Sample = std::pair<uint32_t, std::string>;
+using Values = std::initializer_list<std::string>;
+
+// The expected documents, built the way the writer lays them out: a line for each element that
+// holds others, CR LF after each line and one more at the end.
+inline std::string Join(std::string text, Values items, const char* before, const char* after) {
+    for (const std::string& item : items)
+        text += before + item + after;
+    return text;
+}
+inline std::string V(const std::string& type, const std::string& text) {
+    return "<value><" + type + ">" + text + "</" + type + "></value>";
+}
+inline const auto Str = [](const std::string& text) { return V("string", text); };
+inline const auto Int = [](int32_t value) { return V("int", std::to_string(value)); };
+inline const auto Bool = [](int value) { return V("boolean", std::to_string(value)); };
+inline const auto Array = [](Values values) {
+    return Join("<value><array><data>\r\n", values, "", "\r\n") + "</data></array></value>";
+};
+// Members as name, value, name, value...
+inline std::string Struct(Values members) {
+    std::string text = "<value><struct>\r\n";
+    for (auto at = members.begin(); at != members.end(); at += 2)
+        text += "<member>\r\n<name>" + at[0] + "</name>\r\n" + at[1] + "\r\n</member>\r\n";
+    return text + "</struct></value>";
+}
+inline const std::string kDecl = "<?xml version=\"1.0\"?>\r\n";
+inline std::string Call(const std::string& method, Values values) {
+    return Join(kDecl + "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
+                    "</methodName>\r\n<params>\r\n",
+                values, "<param>\r\n", "\r\n</param>\r\n") +
+           "</params>\r\n</methodCall>\r\n\r\n";
+}
+inline std::string Response(Values values) {
+    return Join(kDecl + "<methodResponse>\r\n<params>\r\n", values, "<param>\r\n",
+                "\r\n</param>\r\n") +
+           "</params>\r\n</methodResponse>\r\n\r\n";
+}
+inline std::string Fault(const std::string& faultStruct) {
+    return kDecl + "<methodResponse>\r\n<fault>\r\n" + faultStruct +
+           "\r\n</fault>\r\n</methodResponse>\r\n\r\n";
+}
+
+// The C library's own local-time text of a time, for comparison with what the mail notice writes.
+inline std::string LocalText(time_t time) {
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&time));
+    return text;
+}
+
+struct Golden {
+    uint32_t answerTo;                 // as for ReadAndDispatch
+    std::string written, bytes, read;  // what this side writes, what it must write, how it reads
+};
 
 // One document of every kind this side writes; the mail notice's time is written in local time.
-inline std::vector<Sample> WrittenSamples() {
+inline std::vector<Golden> GoldenDocuments() {
     using Answer = CallArrivedResponseMethod;
     const uint32_t r = kReadAsRequest;
+    const std::string when = LocalText(1146747721), id = Str("42");
     return {
-        {r, Written(CreateCallMethod(), 1234567890123u, "pbx:200", Address("PBX:100"))},
-        {r, Written(CloseCallMethod(), 42)},
-        {r, Written(TransferCallMethod(), 42, Address("tel:555"))},
-        {r, Written(JoinCallsMethod(), 42, 43)},
-        {r, Written(UnjoinCallsMethod(), 42, 43)},
-        {r, Written(CallStateChangedMethod(), 42, 3)},
-        {r, Written(PlayMessageMethod(), 42, "hello.wav", -1)},
-        {r, Written(MessagePlayedMethod(), 42)},
-        {r, Written(EnableDtmfDetectionMethod(), 42, 1)},
-        {r, Written(DtmfDigitReceivedMethod(), 42, '#')},
-        {r, Written(IncomingCallHandlingMethod(), "100", 1)},
-        {r, Written(CallArrivedMethod(), 42, Address("sip:1@h"), Address("pbx:2"), 17)},
-        {r, Written(AuthenticateMethod(), "user", "")},
-        {r, Written(SubscribeMethod(), 77, "100")},
-        {r, Written(UnsubscribeMethod(), 77)},
-        {r, Written(MailArrivedMethod(), 5, Address("sip:alice@host"), 1146747721, 12, 7)},
+        {r, Written(CreateCallMethod(), 1234567890123u, "pbx:200", Address("PBX:100")),
+         Call("createcall", {Str("1234567890123"), Str("pbx:200"), Str("pbx:100")}),
+         "OnCreateCall 1234567890123 pbx:200 {kind=0 number=100}"},
+        {r, Written(CloseCallMethod(), 42), Call("closecall", {id}), "OnCloseCall 42"},
+        {r, Written(TransferCallMethod(), 42, Address("tel:555")),
+         Call("transfercall", {id, Str("tel:555")}), "OnTransferCall 42 {kind=3 number=555}"},
+        {r, Written(JoinCallsMethod(), 42, 43), Call("joincalls", {id, Str("43")}),
+         "OnJoinCalls 42 43"},
+        {r, Written(UnjoinCallsMethod(), 42, 43), Call("unjoincalls", {id, Str("43")}),
+         "OnUnjoinCalls 42 43"},
+        {r, Written(CallStateChangedMethod(), 42, 3), Call("callstatechanged", {id, Int(3)}),
+         "OnCallStateChanged 42 3"},
+        {r, Written(PlayMessageMethod(), 42, "hello.wav", -1),
+         Call("playmessage", {id, Str("hello.wav"), Int(-1)}), "OnPlayMessage 42 hello.wav -1"},
+        {r, Written(MessagePlayedMethod(), 42), Call("messageplayed", {id}), "OnMessagePlayed 42"},
+        {r, Written(EnableDtmfDetectionMethod(), 42, 1), Call("enabledtmfdetection", {id, Bool(1)}),
+         "OnEnableDtmfDetection 42 true"},
+        {r, Written(DtmfDigitReceivedMethod(), 42, '#'), Call("dtmfdigitdetected", {id, Int(35)}),
+         "OnDtmfDigitReceived 42 #"},
+        {r, Written(IncomingCallHandlingMethod(), "100", 1),
+         Call("incomingcallhandling", {Str("100"), Bool(1)}), "OnIncomingCallHandling 100 true"},
+        {r, Written(CallArrivedMethod(), 42, Address("sip:1@h"), Address("pbx:2"), 17),
+         Call("process", {Struct({"From", Str("sip:1@h"), "To", Str("tel:2"), "Contact",
+                                  Str("sip:1@h"), "OrigCallID", Str("17")}),
+                          id}),
+         "OnCallArrived 42 {kind=1 number=1 host=h} {kind=3 number=2} 17"},
+        {r, Written(AuthenticateMethod(), "user", ""), Call("authenticate", {Str("user"), Str("")}),
+         "OnAuthenticate user "},
+        {r, Written(SubscribeMethod(), 77, "100"),
+         Call("subscribe", {Str("77"), Int(1), Struct({"extension", Str("100")})}),
+         "OnSubscribe 77 100"},
+        {r, Written(UnsubscribeMethod(), 77), Call("unsubscribe", {Str("77")}), "OnUnsubscribe 77"},
+        {r, Written(MailArrivedMethod(), 5, Address("sip:alice@host"), 1146747721, 12, 7),
+         Call("mailarrived",
+              {Str("5"), Struct({"From", Str("sip:alice@host"), "Time", V("dateTime.iso8601", when),
+                                 "Duration", Int(12), "MailID", Int(7)})}),
+         "OnMailArrived 5 {kind=1 number=alice host=host} " + when + " 12 7"},
         {kCallStateChanged,
-         Written<&XmlRpcResponseMethod::SetId>(XmlRpcResponseMethod(kCallStateChanged), 42)},
-        {kAuthenticate, Written(AuthenticateResponseMethod(), true, "welcome")},
-        {kSubscribe, Written(SubscribeResponseMethod(), 77, true, 0)},
-        {kProcess, Written<&Answer::BuildAccept>(Answer(), 42, "100", "Desk")},
+         Written<&XmlRpcResponseMethod::SetId>(XmlRpcResponseMethod(kCallStateChanged), 42),
+         Response({id}), ""},
+        {kAuthenticate, Written(AuthenticateResponseMethod(), true, "welcome"),
+         Response({Bool(1), Str("welcome")}), "OnAuthenticateResponse true welcome"},
+        {kSubscribe, Written(SubscribeResponseMethod(), 77, true, 0),
+         Response({Str("77"), Bool(1), Int(0)}), "OnSubscriptionConfirmed 77 true 0"},
+        {kProcess, Written<&Answer::BuildAccept>(Answer(), 42, "100", "Desk"),
+         Response(
+             {Struct({"action", Str("accept"), "callerid", Str("100"), "displayname", Str("Desk")}),
+              id}),
+         "OnCallAccepted 42 100 Desk"},
         {kProcess,
-         Written<&Answer::BuildRedirect>(Answer(), 42, std::vector{Address("Pbx:200")}, "", "")},
-        {kProcess, Written<&Answer::BuildDecline>(Answer(), 42, "busy")},
-        {kProcess, Written<&Answer::BuildDecline>(Answer(), 42, "")},
-        {kCloseCall, Written(FaultResponseMethod(kCloseCall), 4, "T")},
+         Written<&Answer::BuildRedirect>(Answer(), 42, std::vector{Address("Pbx:200")}, "", ""),
+         Response({Struct({"action", Str("redirect"), "target", Array({Str("pbx:200")})}), id}),
+         "OnCallRedirected 42 {kind=0 number=200}  "},
+        {kProcess, Written<&Answer::BuildDecline>(Answer(), 42, "busy"),
+         Response({Struct({"action", Str("decline"), "reason", Array({Str("busy")})}), id}),
+         "OnCallDeclined 42"},
+        {kProcess, Written<&Answer::BuildDecline>(Answer(), 42, ""),
+         Response({Struct({"action", Str("decline")}), id}), "OnCallDeclined 42"},
+        {kCloseCall, Written(FaultResponseMethod(kCloseCall), 4, "T"),
+         Fault(Struct({"faultCode", Int(4), "faultString", Str("T")})), "OnRequestFailed 0 4 T"},
     };
 }
 
