@@ -152,16 +152,15 @@ inline std::string Struct(Values members) {
     return text + "</struct></value>";
 }
 inline const std::string kDecl = "<?xml version=\"1.0\"?>\r\n";
+inline std::string Params(Values values) {
+    return Join("<params>\r\n", values, "<param>\r\n", "\r\n</param>\r\n") + "</params>\r\n";
+}
 inline std::string Call(const std::string& method, Values values) {
-    return Join(kDecl + "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
-                    "</methodName>\r\n<params>\r\n",
-                values, "<param>\r\n", "\r\n</param>\r\n") +
-           "</params>\r\n</methodCall>\r\n\r\n";
+    return kDecl + "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
+           "</methodName>\r\n" + Params(values) + "</methodCall>\r\n\r\n";
 }
 inline std::string Response(Values values) {
-    return Join(kDecl + "<methodResponse>\r\n<params>\r\n", values, "<param>\r\n",
-                "\r\n</param>\r\n") +
-           "</params>\r\n</methodResponse>\r\n\r\n";
+    return kDecl + "<methodResponse>\r\n" + Params(values) + "</methodResponse>\r\n\r\n";
 }
 inline std::string Fault(const std::string& faultStruct) {
     return kDecl + "<methodResponse>\r\n<fault>\r\n" + faultStruct +
