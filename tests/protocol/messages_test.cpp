@@ -17,7 +17,7 @@ constexpr uint32_t kRequest = kReadAsRequest;
 // Every kind of document written, byte for byte, and what it reads as; a request with one more
 // param than its kind takes does not read.
 TEST(Golden, EveryWrittenDocumentAndWhatItReadsAs) {
-    for (const auto& [answerTo, written, bytes, read] : GoldenDocuments()) {
+    for (const auto& [written, bytes, read, answerTo] : GoldenDocuments()) {
         EXPECT_EQ(written, bytes);
         EXPECT_EQ(ReadAndDispatch(answerTo, bytes), read) << bytes;
         if (answerTo != kRequest) continue;
