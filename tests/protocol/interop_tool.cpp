@@ -14,7 +14,7 @@ using namespace voxtrel;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        setenv("TZ", "UTC", 1);
+        setenv("TZ", kGoldenZone, 1);
         tzset();
         for (const Golden& document : GoldenDocuments()) {
             std::printf("%u\t", document.answerTo);

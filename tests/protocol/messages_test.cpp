@@ -2,6 +2,8 @@
 // bounds that reading keeps.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <initializer_list>
 #include <string>
 #include <tuple>
@@ -17,6 +19,8 @@ constexpr uint32_t kRequest = kReadAsRequest;
 // Every kind of document written, byte for byte, and what it reads as; a request with one more
 // param than its kind takes does not read.
 TEST(Golden, EveryWrittenDocumentAndWhatItReadsAs) {
+    setenv("TZ", kGoldenZone, 1);
+    tzset();
     for (const auto& [written, bytes, read, answerTo] : GoldenDocuments()) {
         EXPECT_EQ(written, bytes);
         EXPECT_EQ(ReadAndDispatch(answerTo, bytes), read) << bytes;
