@@ -13,10 +13,9 @@ TEST(EveryByte, ThroughTheTextFields) {
     for (int byte = 1; byte < 256; ++byte) {
         const std::string text = std::string("a") + static_cast<char>(byte) + "z";
         const std::pair<std::string, std::string> reads[] = {
-            {ReadAndDispatch(kReadAsRequest,
-                             Written(CreateCallMethod(), 1, text, Address("pbx:1"))),
+            {ReadAndDispatch(kRequest, Written(CreateCallMethod(), 1, text, Address("pbx:1"))),
              "OnCreateCall 1 " + text + " {kind=0 number=1}"},
-            {ReadAndDispatch(kReadAsRequest, Written(SubscribeMethod(), 1, text)),
+            {ReadAndDispatch(kRequest, Written(SubscribeMethod(), 1, text)),
              "OnSubscribe 1 " + text},
             {ReadAndDispatch(kCloseCall, Written(FaultResponseMethod(kCloseCall), 1, text)),
              "OnRequestFailed 0 1 " + text},

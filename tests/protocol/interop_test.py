@@ -1,8 +1,7 @@
 """Interoperability of the protocol documents with Python's own XML-RPC implementation.
 
 Every document the control writes must read in xmlrpc.client, and what xmlrpc.client reads from
-it, written again by xmlrpc.client, must read in the control exactly as the control's own
-document does. Texts hold no "<" or "&", since neither side escapes them the same way.
+it, written again by xmlrpc.client, must read in the control exactly as the control's own does.
 """
 import os
 import subprocess

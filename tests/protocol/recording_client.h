@@ -91,13 +91,13 @@ class RecordingClient : public CallServiceNotifications {
     }
 };
 
-// The request type a document is read as the answer to; kReadAsRequest reads it as a request.
-constexpr uint32_t kReadAsRequest = kMethodCount;
+// The request type a document is read as the answer to; kRequest reads it as a request.
+constexpr uint32_t kRequest = kMethodCount;
 
 // Reads a document and dispatches it: the notifications it made, one per line, or "unread".
 inline std::string ReadAndDispatch(uint32_t answerTo, std::string_view text) {
     std::unique_ptr<XmlRpcMethod> read;
-    if (answerTo == kReadAsRequest) {
+    if (answerTo == kRequest) {
         read = ParseRequest(text);
     } else if (auto request = CreateRequest(MethodName(answerTo))) {
         read = request->ParseResponse(text);
@@ -170,15 +170,15 @@ inline std::string Fault(const std::string& faultStruct) {
 constexpr const char* kGoldenZone = "XYZ-3";
 
 struct Golden {
-    std::string written, bytes, read;    // what this side writes, what it must write, how it reads
-    uint32_t answerTo = kReadAsRequest;  // as for ReadAndDispatch
+    std::string written, bytes, read;  // what this side writes, what it must write, how it reads
+    uint32_t answerTo = kRequest;      // as for ReadAndDispatch
 };
 
 // One document of every kind this side writes. The mail notice's time is written in local time:
 // callers set the zone to kGoldenZone first.
 inline std::vector<Golden> GoldenDocuments() {
     using Answer = CallArrivedResponseMethod;
-    const std::string when = "2006-05-04 16:02:01", id = Str("42");
+    const std::string when = "2006-05-04 16:02:01", id = Str("42"), i43 = Str("43");
     return {
         {Written(CreateCallMethod(), 1234567890123u, "pbx:200", Address("PBX:100")),
          Call("createcall", {Str("1234567890123"), Str("pbx:200"), Str("pbx:100")}),
@@ -186,9 +186,8 @@ inline std::vector<Golden> GoldenDocuments() {
         {Written(CloseCallMethod(), 42), Call("closecall", {id}), "OnCloseCall 42"},
         {Written(TransferCallMethod(), 42, Address("tel:555")),
          Call("transfercall", {id, Str("tel:555")}), "OnTransferCall 42 {kind=3 number=555}"},
-        {Written(JoinCallsMethod(), 42, 43), Call("joincalls", {id, Str("43")}),
-         "OnJoinCalls 42 43"},
-        {Written(UnjoinCallsMethod(), 42, 43), Call("unjoincalls", {id, Str("43")}),
+        {Written(JoinCallsMethod(), 42, 43), Call("joincalls", {id, i43}), "OnJoinCalls 42 43"},
+        {Written(UnjoinCallsMethod(), 42, 43), Call("unjoincalls", {id, i43}),
          "OnUnjoinCalls 42 43"},
         {Written(CallStateChangedMethod(), 42, 3), Call("callstatechanged", {id, Int(3)}),
          "OnCallStateChanged 42 3"},
