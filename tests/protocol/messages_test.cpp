@@ -82,7 +82,6 @@ TEST(Ids, WrittenInDecimalAndReadDigitByDigit) {
          {"", "007", "18446744073709551615", "18446744073709551616", "1a", " 1", "\xE9"})
         read += FormatId(ParseId(text)) + " ";
     EXPECT_EQ(read, "0 7 18446744073709551615 0 59 18446744073709551457 18446744073709551545 ");
-    EXPECT_EQ(MethodName(kMethodCount), nullptr);
 }
 
 // Documents as they come from the service: what each reads as, as a request or as the answer to
@@ -190,10 +189,9 @@ TEST(Reading, DocumentsFromTheService) {
     RecordingClient client;
     fault->Dispatch(client);
     EXPECT_EQ(client.lines, "OnRequestFailed 55 2 ");
-}
 
-// The reason is not passed on, but read: the first element's text, whatever kind of text it is.
-TEST(Reading, DeclineReason) {
+    // A decline's reason is not passed on, but read: the first element's text, whatever kind of
+    // text it is.
     std::string reasons;
     for (const std::string& value : Values{Str("busy"), V("dateTime.iso8601", "20060504T13:02:01"),
                                            V("base64", "YnVzeQ=="), V("double", "1.5")}) {
