@@ -32,10 +32,10 @@ def python_document(params, method=None):
 class Interoperability(unittest.TestCase):
     def test_every_written_document_through_python_and_back(self):
         written = subprocess.run([TOOL, "write"], capture_output=True, check=True, timeout=30)
-        lines = [line.split("\t") for line in written.stdout.decode("latin-1").splitlines()]
-        self.assertEqual(len(lines), 24)
-        for index, (answer_to, hex_doc) in enumerate(lines):
-            doc = bytes.fromhex(hex_doc).decode("latin-1")
+        documents = [item.split("\t", 1) for item in written.stdout.decode("latin-1").split("\0")]
+        self.assertEqual(documents.pop(), [""])
+        self.assertEqual(len(documents), 24)
+        for index, (answer_to, doc) in enumerate(documents):
             with self.subTest(index=index):
                 try:
                     params, method = xmlrpc.client.loads(doc, use_builtin_types=False)

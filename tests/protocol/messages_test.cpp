@@ -1,5 +1,5 @@
-// Protocol messages: the exact bytes of every written document, what documents read as, and the
-// bounds that reading keeps.
+// Protocol messages: the exact bytes of every written document, what documents read as, the
+// bounds that reading keeps and every byte through the texts.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -223,6 +223,25 @@ TEST(Reading, DocumentsBeyondTheBoundsAreDroppedOnAWorkerStack) {
         std::string read;
         ASSERT_TRUE(test::RunOnSmallStack([&] { read = ReadAndDispatch(answerTo, text); }));
         EXPECT_EQ(read, "unread") << text.substr(0, 160);
+    }
+}
+
+// Every byte value through the text fields of the messages, as a param and as a struct member:
+// written as it stands and read back unchanged, except '<', which no text can carry.
+TEST(EveryByte, ThroughTheTextFields) {
+    for (int byte = 1; byte < 256; ++byte) {
+        const std::string text = std::string("a") + static_cast<char>(byte) + "z";
+        const std::pair<std::string, std::string> reads[] = {
+            {ReadAndDispatch(kRequest, Written(CreateCallMethod(), 1, text, Address("pbx:1"))),
+             "OnCreateCall 1 " + text + " {kind=0 number=1}"},
+            {ReadAndDispatch(kRequest, Written(SubscribeMethod(), 1, text)),
+             "OnSubscribe 1 " + text},
+            {ReadAndDispatch(kCloseCall, Written(FaultResponseMethod(kCloseCall), 1, text)),
+             "OnRequestFailed 0 1 " + text},
+        };
+        // A '<' cuts the text short or the document does not read; it is never read as sent.
+        for (const auto& [read, sent] : reads)
+            EXPECT_EQ(read == sent, byte != '<') << byte << " " << read;
     }
 }
 
