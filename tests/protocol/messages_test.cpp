@@ -2,9 +2,6 @@
 // as, the bounds that reading keeps and every byte through the texts.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <initializer_list>
 #include <string>
 #include <tuple>
 
@@ -76,8 +73,6 @@ TEST(PartyAddress, ResetParsingOverAFilledRecordAndFormatting) {
 // Every kind of document written, byte for byte, and what it reads as; a request with one more
 // param than its kind takes does not read.
 TEST(Golden, EveryWrittenDocumentAndWhatItReadsAs) {
-    setenv("TZ", kGoldenZone, 1);
-    tzset();
     for (const auto& [written, bytes, read, answerTo] : GoldenDocuments()) {
         EXPECT_EQ(written, bytes);
         EXPECT_EQ(ReadAndDispatch(answerTo, bytes), read) << bytes;

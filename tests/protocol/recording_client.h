@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -166,17 +168,16 @@ inline std::string Fault(const std::string& faultStruct) {
            "\r\n</fault>\r\n</methodResponse>\r\n\r\n";
 }
 
-// Three hours east of UTC, so that a time written as UTC shows.
-constexpr const char* kGoldenZone = "XYZ-3";
-
 struct Golden {
     std::string written, bytes, read;  // what this side writes, what it must write, how it reads
     uint32_t answerTo = kRequest;      // as for ReadAndDispatch
 };
 
-// One document of every kind this side writes. The mail notice's time is written in local time:
-// callers set the zone to kGoldenZone first.
+// One document of every kind this side writes. The mail notice's time is written in local time,
+// set here to three hours east of UTC so that a time written as UTC shows.
 inline std::vector<Golden> GoldenDocuments() {
+    setenv("TZ", "XYZ-3", 1);
+    tzset();
     using Answer = CallArrivedResponseMethod;
     const std::string when = "2006-05-04 16:02:01", id = Str("42"), i43 = Str("43");
     return {
