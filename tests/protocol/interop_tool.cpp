@@ -1,8 +1,7 @@
-// Interoperability helper for the Python test: "write" prints every kind of document this side
-// writes, one line each: its name, the request type it answers (16 for a request) and its bytes
-// in hexadecimal; "read-request" and "read-response TYPE" read one document from standard input
-// and print what it read as, then the notifications its Dispatch made, one per line.
-#include <cstdio>
+// Interoperability helper for the Python test: with no arguments it prints every kind of document
+// this side writes, each as the request type it answers (16 for a request), a tab, its bytes and a
+// NUL; "read TYPE" reads one document from standard input as the answer to TYPE (16: as a
+// request) and prints the notifications its Dispatch made, one per line, or "unread".
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
@@ -13,36 +12,12 @@
 using namespace voxtrel;
 
 int main(int argc, char** argv) {
-    std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "write") {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        for (const Sample& sample : WrittenSamples()) {
-            std::printf("%s\t%u\t", sample.name, sample.answerTo);
-            for (unsigned char byte : sample.document)
-                std::printf("%02x", byte);
-            std::printf("\n");
-        }
+    if (argc < 3) {
+        for (const Golden& document : GoldenDocuments())
+            std::cout << document.answerTo << '\t' << document.written << '\0';
         return 0;
     }
     std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    if (mode == "read-request") {
-        auto request = ParseRequest(text);
-        if (request)
-            std::cout << "type " << request->methodType << " id " << request->GetId() << "\n";
-    } else if (mode == "read-response" && argc > 2) {
-        auto request = CreateRequest(MethodName(static_cast<uint32_t>(std::atoi(argv[2]))));
-        auto answer = request ? request->ParseResponse(text) : nullptr;
-        if (answer) {
-            bool fault = dynamic_cast<FaultResponseMethod*>(answer.get()) != nullptr;
-            std::cout << (fault ? "fault" : "answer") << " id " << answer->GetId() << "\n";
-        }
-    } else {
-        std::fprintf(stderr, "usage: protocol_interop write | read-request | read-response TYPE\n");
-        return 2;
-    }
-    uint32_t answerTo = mode == "read-request" ? kReadAsRequest : std::atoi(argv[2]);
-    std::string read = ReadAndDispatch(answerTo, text);
-    if (!read.empty()) std::cout << read << "\n";
+    std::cout << ReadAndDispatch(static_cast<uint32_t>(std::atoi(argv[2])), text) << "\n";
     return 0;
 }

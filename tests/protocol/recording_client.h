@@ -1,10 +1,15 @@
 // Shared by the protocol tests and the interoperability tool: a CallServiceNotifications that
-// records every notification as one line of text, and one written document of every kind.
+// records every notification as one line of text, and one written document of every kind with
+// the exact bytes it must have.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "protocol/authenticate.h"
@@ -27,6 +32,7 @@ inline std::string Describe(const PartyAddress& a) {
     return text + "}";
 }
 
+// Each notification as a line: its name and its arguments, in order.
 class RecordingClient : public CallServiceNotifications {
     using S = std::string;
     using Id = uint64_t;
@@ -61,7 +67,7 @@ class RecordingClient : public CallServiceNotifications {
     }
     void OnRequestFailed(Id i, int32_t c, const S& t) override { Add(__func__, i, c, t); }
 
-    std::vector<std::string> calls;
+    std::string lines;  // one line a notification, without a last line end
 
   private:
     static S Text(const S& s) { return s; }
@@ -78,19 +84,18 @@ class RecordingClient : public CallServiceNotifications {
     }
     template <typename... Part>
     void Add(const char* name, const Part&... parts) {
-        S line = name;
-        ((line += " " + Text(parts)), ...);
-        calls.push_back(line);
+        lines += (lines.empty() ? "" : "\n") + S(name);
+        ((lines += " " + Text(parts)), ...);
     }
 };
 
-// The request type a document is read as the answer to; kReadAsRequest reads it as a request.
-constexpr uint32_t kReadAsRequest = kMethodCount;
+// The request type a document is read as the answer to; kRequest reads it as a request.
+constexpr uint32_t kRequest = kMethodCount;
 
 // Reads a document and dispatches it: the notifications it made, one per line, or "unread".
 inline std::string ReadAndDispatch(uint32_t answerTo, std::string_view text) {
     std::unique_ptr<XmlRpcMethod> read;
-    if (answerTo == kReadAsRequest) {
+    if (answerTo == kRequest) {
         read = ParseRequest(text);
     } else if (auto request = CreateRequest(MethodName(answerTo))) {
         read = request->ParseResponse(text);
@@ -98,10 +103,7 @@ inline std::string ReadAndDispatch(uint32_t answerTo, std::string_view text) {
     if (!read) return "unread";
     RecordingClient client;
     read->Dispatch(client);
-    std::string lines;
-    for (const std::string& call : client.calls)
-        lines += (lines.empty() ? "" : "\n") + call;
-    return lines;
+    return client.lines;
 }
 
 inline PartyAddress Address(const char* text) {
@@ -111,63 +113,128 @@ inline PartyAddress Address(const char* text) {
     return a;
 }
 
-inline std::string Written(const XmlRpcMethod& message) {
+// The document a message writes after Set (SetParams unless named) with the arguments, if any.
+template <auto Set = nullptr, typename Method, typename... Arg>
+std::string Written(Method&& message, const Arg&... args) {
+    if constexpr (!std::is_null_pointer_v<decltype(Set)>) (message.*Set)(args...);
+    if constexpr (std::is_null_pointer_v<decltype(Set)> && sizeof...(args) > 0)
+        message.SetParams(args...);
     std::string out;
     return message.Write(out) ? out : "(not written)";
 }
 
-template <typename Method, typename... Arg>
-std::string Written(const Arg&... args) {
-    Method message;
-    message.SetParams(args...);
-    return Written(message);
+using Values = std::initializer_list<std::string>;
+
+// The expected documents, built the way the writer lays them out: a line for each element that
+// holds others, CR LF after each line and one more at the end.
+inline std::string Join(std::string text, Values items, const char* before, const char* after) {
+    for (const std::string& item : items)
+        text += before + item + after;
+    return text;
+}
+inline std::string V(const std::string& type, const std::string& text) {
+    return "<value><" + type + ">" + text + "</" + type + "></value>";
+}
+inline const auto Str = [](const std::string& text) { return V("string", text); };
+inline const auto Int = [](int32_t value) { return V("int", std::to_string(value)); };
+inline const auto Bool = [](int value) { return V("boolean", std::to_string(value)); };
+inline const auto Array = [](Values values) {
+    return Join("<value><array><data>\r\n", values, "", "\r\n") + "</data></array></value>";
+};
+// Members as name, value, name, value...
+inline std::string Struct(Values members) {
+    std::string text = "<value><struct>\r\n";
+    for (auto at = members.begin(); at != members.end(); at += 2)
+        text += "<member>\r\n<name>" + at[0] + "</name>\r\n" + at[1] + "\r\n</member>\r\n";
+    return text + "</struct></value>";
+}
+inline const std::string kDecl = "<?xml version=\"1.0\"?>\r\n";
+inline std::string Params(Values values) {
+    return Join("<params>\r\n", values, "<param>\r\n", "\r\n</param>\r\n") + "</params>\r\n";
+}
+inline std::string Call(const std::string& method, Values values) {
+    return kDecl + "<methodCall>\r\n<methodName>Services.CallProcessingService." + method +
+           "</methodName>\r\n" + Params(values) + "</methodCall>\r\n\r\n";
+}
+inline std::string Response(Values values) {
+    return kDecl + "<methodResponse>\r\n" + Params(values) + "</methodResponse>\r\n\r\n";
+}
+inline std::string Fault(const std::string& faultStruct) {
+    return kDecl + "<methodResponse>\r\n<fault>\r\n" + faultStruct +
+           "\r\n</fault>\r\n</methodResponse>\r\n\r\n";
 }
 
-struct Sample {
-    const char* name;
-    uint32_t answerTo;  // as for ReadAndDispatch
-    std::string document;
+struct Golden {
+    std::string written, bytes, read;  // what this side writes, what it must write, how it reads
+    uint32_t answerTo = kRequest;      // as for ReadAndDispatch
 };
 
-// One document of every kind this side writes; the mail notice's time is written in local time.
-inline std::vector<Sample> WrittenSamples() {
-    const uint32_t r = kReadAsRequest;
-    XmlRpcResponseMethod ack(kCallStateChanged);
-    ack.SetId(42);
-    CallArrivedResponseMethod accept, redirect, decline, plainDecline;
-    accept.BuildAccept(42, "100", "Desk");
-    redirect.BuildRedirect(42, {Address("Pbx:200")}, "", "");
-    decline.BuildDecline(42, "busy");
-    plainDecline.BuildDecline(42, "");
-    FaultResponseMethod fault(kCloseCall);
-    fault.SetParams(4, "T");
+// One document of every kind this side writes. The mail notice's time is written in local time,
+// set here to three hours east of UTC so that a time written as UTC shows.
+inline std::vector<Golden> GoldenDocuments() {
+    setenv("TZ", "XYZ-3", 1);
+    tzset();
+    using Answer = CallArrivedResponseMethod;
+    const std::string when = "2006-05-04 16:02:01", id = Str("42"), i43 = Str("43");
     return {
-        {"createcall", r, Written<CreateCallMethod>(1234567890123u, "pbx:200", Address("PBX:100"))},
-        {"closecall", r, Written<CloseCallMethod>(42)},
-        {"transfercall", r, Written<TransferCallMethod>(42, Address("tel:555"))},
-        {"joincalls", r, Written<JoinCallsMethod>(42, 43)},
-        {"unjoincalls", r, Written<UnjoinCallsMethod>(42, 43)},
-        {"callstatechanged", r, Written<CallStateChangedMethod>(42, 3)},
-        {"playmessage", r, Written<PlayMessageMethod>(42, "hello.wav", -1)},
-        {"messageplayed", r, Written<MessagePlayedMethod>(42)},
-        {"enabledtmfdetection", r, Written<EnableDtmfDetectionMethod>(42, 1)},
-        {"dtmfdigitdetected", r, Written<DtmfDigitReceivedMethod>(42, '#')},
-        {"incomingcallhandling", r, Written<IncomingCallHandlingMethod>("100", 1)},
-        {"process", r, Written<CallArrivedMethod>(42, Address("sip:1@h"), Address("pbx:2"), 17)},
-        {"authenticate", r, Written<AuthenticateMethod>("user", "")},
-        {"subscribe", r, Written<SubscribeMethod>(77, "100")},
-        {"unsubscribe", r, Written<UnsubscribeMethod>(77)},
-        {"mailarrived", r,
-         Written<MailArrivedMethod>(5, Address("sip:alice@host"), 1146747721, 12, 7)},
-        {"ack", kCallStateChanged, Written(ack)},
-        {"authenticate answer", kAuthenticate,
-         Written<AuthenticateResponseMethod>(true, "welcome")},
-        {"subscribe answer", kSubscribe, Written<SubscribeResponseMethod>(77, true, 0)},
-        {"accept", kProcess, Written(accept)},
-        {"redirect", kProcess, Written(redirect)},
-        {"decline", kProcess, Written(decline)},
-        {"plain decline", kProcess, Written(plainDecline)},
-        {"fault", kCloseCall, Written(fault)},
+        {Written(CreateCallMethod(), 1234567890123u, "pbx:200", Address("PBX:100")),
+         Call("createcall", {Str("1234567890123"), Str("pbx:200"), Str("pbx:100")}),
+         "OnCreateCall 1234567890123 pbx:200 {kind=0 number=100}"},
+        {Written(CloseCallMethod(), 42), Call("closecall", {id}), "OnCloseCall 42"},
+        {Written(TransferCallMethod(), 42, Address("tel:555")),
+         Call("transfercall", {id, Str("tel:555")}), "OnTransferCall 42 {kind=3 number=555}"},
+        {Written(JoinCallsMethod(), 42, 43), Call("joincalls", {id, i43}), "OnJoinCalls 42 43"},
+        {Written(UnjoinCallsMethod(), 42, 43), Call("unjoincalls", {id, i43}),
+         "OnUnjoinCalls 42 43"},
+        {Written(CallStateChangedMethod(), 42, 3), Call("callstatechanged", {id, Int(3)}),
+         "OnCallStateChanged 42 3"},
+        {Written(PlayMessageMethod(), 42, "hello.wav", -1),
+         Call("playmessage", {id, Str("hello.wav"), Int(-1)}), "OnPlayMessage 42 hello.wav -1"},
+        {Written(MessagePlayedMethod(), 42), Call("messageplayed", {id}), "OnMessagePlayed 42"},
+        {Written(EnableDtmfDetectionMethod(), 42, 1), Call("enabledtmfdetection", {id, Bool(1)}),
+         "OnEnableDtmfDetection 42 true"},
+        {Written(DtmfDigitReceivedMethod(), 42, '#'), Call("dtmfdigitdetected", {id, Int(35)}),
+         "OnDtmfDigitReceived 42 #"},
+        {Written(IncomingCallHandlingMethod(), "100", 1),
+         Call("incomingcallhandling", {Str("100"), Bool(1)}), "OnIncomingCallHandling 100 true"},
+        {Written(CallArrivedMethod(), 42, Address("sip:1@h"), Address("pbx:2"), 17),
+         Call("process", {Struct({"From", Str("sip:1@h"), "To", Str("tel:2"), "Contact",
+                                  Str("sip:1@h"), "OrigCallID", Str("17")}),
+                          id}),
+         "OnCallArrived 42 {kind=1 number=1 host=h} {kind=3 number=2} 17"},
+        {Written(AuthenticateMethod(), "user", ""), Call("authenticate", {Str("user"), Str("")}),
+         "OnAuthenticate user "},
+        {Written(SubscribeMethod(), 77, "100"),
+         Call("subscribe", {Str("77"), Int(1), Struct({"extension", Str("100")})}),
+         "OnSubscribe 77 100"},
+        {Written(UnsubscribeMethod(), 77), Call("unsubscribe", {Str("77")}), "OnUnsubscribe 77"},
+        {Written(MailArrivedMethod(), 5, Address("sip:alice@host"), 1146747721, 12, 7),
+         Call("mailarrived",
+              {Str("5"), Struct({"From", Str("sip:alice@host"), "Time", V("dateTime.iso8601", when),
+                                 "Duration", Int(12), "MailID", Int(7)})}),
+         "OnMailArrived 5 {kind=1 number=alice host=host} " + when + " 12 7"},
+        {Written<&XmlRpcResponseMethod::SetId>(XmlRpcResponseMethod(kCallStateChanged), 42),
+         Response({id}), "", kCallStateChanged},
+        {Written(AuthenticateResponseMethod(), true, "welcome"),
+         Response({Bool(1), Str("welcome")}), "OnAuthenticateResponse true welcome", kAuthenticate},
+        {Written(SubscribeResponseMethod(), 77, true, 0), Response({Str("77"), Bool(1), Int(0)}),
+         "OnSubscriptionConfirmed 77 true 0", kSubscribe},
+        {Written<&Answer::BuildAccept>(Answer(), 42, "100", "Desk"),
+         Response(
+             {Struct({"action", Str("accept"), "callerid", Str("100"), "displayname", Str("Desk")}),
+              id}),
+         "OnCallAccepted 42 100 Desk", kProcess},
+        {Written<&Answer::BuildRedirect>(Answer(), 42, std::vector{Address("Pbx:200")}, "", ""),
+         Response({Struct({"action", Str("redirect"), "target", Array({Str("pbx:200")})}), id}),
+         "OnCallRedirected 42 {kind=0 number=200}  ", kProcess},
+        {Written<&Answer::BuildDecline>(Answer(), 42, "busy"),
+         Response({Struct({"action", Str("decline"), "reason", Array({Str("busy")})}), id}),
+         "OnCallDeclined 42", kProcess},
+        {Written<&Answer::BuildDecline>(Answer(), 42, ""),
+         Response({Struct({"action", Str("decline")}), id}), "OnCallDeclined 42", kProcess},
+        {Written(FaultResponseMethod(kCloseCall), 4, "T"),
+         Fault(Struct({"faultCode", Int(4), "faultString", Str("T")})), "OnRequestFailed 0 4 T",
+         kCloseCall},
     };
 }
 
