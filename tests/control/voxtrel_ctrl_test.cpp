@@ -39,6 +39,10 @@ TEST(ControlMethods, ArgumentConversions) {
     EXPECT_TRUE(c.control.CloseCall("1a"));
     ASSERT_TRUE(c.peer.NextMessage(m));
     EXPECT_EQ(FirstString(m), std::to_string(10 + ('a' - '0')));
+    // Only 1 is a true BOOL here (the ActiveX control takes a script's 2 as true instead).
+    EXPECT_TRUE(c.control.EnableDtmfDetection("5", 2));
+    ASSERT_TRUE(c.peer.NextMessage(m));
+    EXPECT_NE(m.find("<value><boolean>0</boolean></value>"), std::string::npos);
     EXPECT_FALSE(c.control.ForwardCall("5", "200", "", ""));
     std::string id = c.control.CreateCall("pbx:1", "PBX:2");
     ASSERT_TRUE(c.peer.NextMessage(m));

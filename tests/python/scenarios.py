@@ -110,7 +110,7 @@ SCENARIOS = [
              wire=[("authenticate", b"<string>u</string>")]),
     # The event that answers the last request shows that every request reached the service.
     Scenario("arguments as the wire carries them",
-             CONNECT + 'PlayMessage 1 f.wav 65535\nEnableDtmfDetection 1 2\nCloseCall ""\n'
+             CONNECT + 'PlayMessage 1 f.wav 65535\nEnableDtmfDetection 1 0\nCloseCall ""\n'
              "CreateCall pbx:1 200\nJoinCalls 1 7\nUnjoinCalls 1 7\nTransferCall 1 pbx:3\n"
              'IncomingCallHandling "caf\u00e9 \\"x\\"" 0\nwait MessagePlayed 5\n',
              [("Connect", True), ("PlayMessage", True), ("EnableDtmfDetection", True),
