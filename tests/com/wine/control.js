@@ -9,13 +9,8 @@ var ctrl = new ActiveXObject("VOXTREL.VoxtrelCtrl.1");
 check(ctrl.CreateCall("pbx:100", "pbx:200") === "0", "CreateCall before Connect is \"0\"");
 check(ctrl.PlayMessage("1", "hello.wav", -1) === false, "PlayMessage before Connect is false");
 check(ctrl.EnableDtmfDetection("1", true) === false, "EnableDtmfDetection before Connect is false");
-check(ctrl.Connect("127.0.0.1", -1, 1, "u", "p") === false, "Connect without a server is false");
 var threw = false;
-try {
-    ctrl.CloseCall();
-} catch (e) {
-    threw = true;
-}
+try { ctrl.CloseCall(); } catch (e) { threw = true; }
 check(threw, "a missing argument throws");
 ctrl = null;
 WScript.Echo(failures + " failed");
