@@ -47,15 +47,11 @@ struct NothingLeft : ::testing::Environment {
 inline const auto* nothingLeft = ::testing::AddGlobalTestEnvironment(new NothingLeft);
 
 // The reference count of an object, as AddRef and Release report it.
-inline ULONG Refs(IUnknown* object) {
-    object->AddRef();
-    return object->Release();
-}
+inline const auto Refs = [](IUnknown* object) { return object->AddRef(), object->Release(); };
 
 // Arguments of a call through IDispatch, freed by the call.
 inline VARIANT Arg(VARTYPE type, long number, const std::string& text = {}) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = type;
     v.lVal = number;  // and the shorter numbers in its low bytes
     if (type == VT_BSTR) v.bstrVal = AllocWideText(text);
@@ -161,7 +157,7 @@ class RecordingSink final : public IDispatch {
     LONG refs_ = 1;
 };
 
-// Connects sink to the control's event connection point and disconnects it again.
+// Connects sink to the control's event connection point (the cookie, or 0) and disconnects it.
 inline ComPtr<IConnectionPoint> EventPoint(IUnknown* control) {
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> point;
@@ -169,14 +165,11 @@ inline ComPtr<IConnectionPoint> EventPoint(IUnknown* control) {
         container->FindConnectionPoint(DIID__DVoxtrelEvents, point.Put());
     return point;
 }
-inline DWORD Advise(IUnknown* control, IDispatch* sink) {
+inline const auto Advise = [](IUnknown* control, IDispatch* sink) {
     DWORD cookie = 0;
-    if (ComPtr<IConnectionPoint> point = EventPoint(control)) point->Advise(sink, &cookie);
-    return cookie;
-}
-inline void Unadvise(IUnknown* control, DWORD cookie) {
-    if (ComPtr<IConnectionPoint> point = EventPoint(control)) point->Unadvise(cookie);
-}
+    return EventPoint(control)->Advise(sink, &cookie), cookie;
+};
+inline const auto Unadvise = [](IUnknown* c, DWORD cookie) { EventPoint(c)->Unadvise(cookie); };
 
 // A new control from the control's class factory.
 inline ComPtr<IDispatch> NewControl() {

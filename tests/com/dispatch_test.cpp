@@ -1,6 +1,6 @@
-// Tests of the control's scripting face in-process: the IDL's methods through IDispatch, argument
-// conversion and refusal, the methods down to the wire, and the IDL's events fired to sinks on
-// the host's thread, against a scripted service on loopback.
+// Tests of the control's scripting face in-process: text conversions, the IDL's methods through
+// IDispatch, argument conversion and refusal, the methods down to the wire, and the IDL's events
+// fired to sinks on the host's thread, against a scripted service on loopback.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,8 +9,6 @@
 #include <sstream>
 #include <thread>
 
-#include "com/bstr_text.h"
-#include "com/module.h"
 #include "com_test_support.h"
 #include "fake_peer.h"
 
@@ -20,12 +18,24 @@ namespace {
 using namespace voxtrel::com::testing;
 using namespace voxtrel::testing;
 
+// Texts pass between BSTRs and the ANSI code page: nothing, embedded zeros, every byte it defines.
+TEST(BstrText, NothingEmbeddedZerosAndEveryByteOfTheCodePageRoundTrip) {
+    EXPECT_EQ(NarrowText(nullptr), "");
+    EXPECT_EQ(SysStringLen(Bstr(std::string{}).Get()), 0u);
+    EXPECT_NE(Bstr(std::string{}).Get(), nullptr);
+    const std::string zero("a\0b", 3);
+    EXPECT_EQ(SysStringLen(Bstr(zero).Get()), 3u);
+    for (int c = 1; c <= 0xFF; ++c) {
+        const std::string text = zero + static_cast<char>(c);
+        if (WideText(text).size() != 4) continue;  // undefined in this code page
+        EXPECT_EQ(NarrowText(Bstr(text).Get()), text) << "byte " << c;
+    }
+}
+
 TEST(Dispatch, TheIdlsMethodsByNameConvertAndRefuseArgumentsAndAnswerFalseBeforeConnect) {
     ComApartment apartment;
     ComPtr<IDispatch> control = NewControl();
-    const std::vector<Member> methods = IdlMembers("_DVoxtrel");
-    ASSERT_FALSE(methods.empty());
-    for (const Member& m : methods) {
+    for (const Member& m : IdlMembers("_DVoxtrel")) {
         std::wstring name = WideText(m.name);  // names in any case
         std::transform(name.begin(), name.end(), name.begin(), m.id % 2 ? towupper : towlower);
         LPOLESTR names[] = {name.data()};
@@ -64,9 +74,6 @@ TEST(Dispatch, TheIdlsMethodsByNameConvertAndRefuseArgumentsAndAnswerFalseBefore
         EXPECT_EQ(o.text == "false", o.hr == S_OK);
     }
     EXPECT_EQ(CallId(control.Get(), 99, {}).hr, DISP_E_MEMBERNOTFOUND);
-    LPOLESTR name[] = {const_cast<LPOLESTR>(L"CloseCall")};
-    DISPID id = 0;
-    EXPECT_EQ(control->GetIDsOfNames(IID_IDispatch, name, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
     EXPECT_EQ(CallId(control.Get(), 4, {Text("1")}, DISPATCH_METHOD, IID_IDispatch).hr,
               DISP_E_UNKNOWNINTERFACE);
 }
@@ -101,7 +108,7 @@ class Connected : public ::testing::Test {
 TEST_F(Connected, EveryMethodReachesTheWireWithItsArgumentsInOrder) {
     // Texts travel in the ANSI code page: the wire carries the bytes it gives for them.
     const std::wstring wide = L"Zo\u00eb";
-    const std::string accented = NarrowText(wide.data(), wide.size());
+    const std::string zoe = NarrowText(wide.data(), wide.size());
     VARIANT variable = Text("77");
     VARIANT byRef = Arg(VT_BYREF | VT_VARIANT, 0);  // as script engines pass variables
     byRef.pvarVal = &variable;
@@ -121,14 +128,12 @@ TEST_F(Connected, EveryMethodReachesTheWireWithItsArgumentsInOrder) {
         // A BOOL is True or False through COM: a script's 2 is True, which travels as 1.
         {L"EnableDtmfDetection", {Text("5"), Long(2)}, "enabledtmfdetection >5< >1<"},
         {L"EnableDtmfDetection", {Text("5"), Bool(false)}, "enabledtmfdetection >5< >0<"},
-        {L"IncomingCallHandling",
-         {Text(accented), Bool(true)},
-         "incomingcallhandling " + accented + " >1<"},
+        {L"IncomingCallHandling", {Text(zoe), Bool(true)}, "incomingcallhandling " + zoe + " >1<"},
         {L"AcceptCall", {Text("5"), Text("tel:1"), Text("Ann")}, " accept tel:1 Ann >5<"},
         {L"RejectCall", {Text("6")}, " decline >6<"},
         {L"ForwardCall",
-         {Text("5"), Text("pbx:8"), Text("tel:2"), Text("Bob")},
-         " redirect pbx:8 tel:2 Bob >5<"},
+         {Text("5"), Text("pbx:8"), Text("tel:2"), Text("Bo")},
+         " redirect pbx:8 tel:2 Bo >5<"},
         {L"Unsubscribe", {Text("9")}, "unsubscribe >9<"},
     };
     for (const auto& [name, args, wire] : cases) {
@@ -142,14 +147,6 @@ TEST_F(Connected, EveryMethodReachesTheWireWithItsArgumentsInOrder) {
             EXPECT_NE(at = m.find(needle, at), std::string::npos) << wire << ": " << needle;
     }
     VariantClear(&variable);
-    // The ids that CreateCall and SubscribeToVoiceMail answer are the requests' decimal ids.
-    for (Outcome o : {Call(control.Get(), L"CreateCall", {Text("pbx:1"), Text("pbx:2")}),
-                      Call(control.Get(), L"SubscribeToVoiceMail", {Text("100")})}) {
-        EXPECT_EQ(o.type, VT_BSTR);
-        EXPECT_EQ(o.text.find_first_not_of("0123456789"), std::string::npos) << o.text;
-        EXPECT_NE(o.text, "0");
-        EXPECT_EQ(FirstString(NextMessage()), o.text);
-    }
 }
 
 TEST_F(Connected, TheIdlsEventsArriveOnTheHostThreadWithTheirTypesUnlessFrozen) {
