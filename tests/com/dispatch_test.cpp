@@ -94,9 +94,6 @@ class Connected : public ::testing::Test {
         std::string m;
         return peer.NextMessage(m), m;
     }
-    bool PumpUntilEvents(size_t count) {
-        return PumpUntil([&] { return sink->events.size() >= count; }, 5000);
-    }
 
     ComApartment apartment;
     FakePeer peer;
@@ -171,9 +168,9 @@ TEST_F(Connected, TheIdlsEventsArriveOnTheHostThreadWithTheirTypesUnlessFrozen) 
               SubscribeAnswer(subscription, true, 0) +
               CallOffer("sip:a@h:5060", "pbx:2", "9", "55") +
               MailNotice("77", "tel:5", "2006-05-04 13:02:01", 12, 3));
-    ASSERT_TRUE(PumpUntilEvents(7));
+    ASSERT_TRUE(PumpUntil([&] { return sink->events.size() >= 7; }, 5000));
     peer.CloseConnection();
-    ASSERT_TRUE(PumpUntilEvents(8));
+    ASSERT_TRUE(PumpUntil([&] { return sink->events.size() >= 8; }, 5000));
     // Each event by the IDL's name for its id, with its arguments.
     const std::vector<Member> declared = IdlMembers("_DVoxtrelEvents");
     std::vector<std::string> seen;
