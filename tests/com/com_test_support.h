@@ -5,8 +5,6 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
-#include <oaidl.h>
-#include <ocidl.h>
 
 #include <functional>
 #include <regex>
@@ -117,8 +115,7 @@ class RecordingSink final : public IDispatch {
   public:
     static ComPtr<RecordingSink> Make() { return ComPtr<RecordingSink>::Adopt(new RecordingSink); }
     std::vector<SeenEvent> events;
-    // Runs inside Invoke, after the event was recorded.
-    std::function<void(const SeenEvent&)> onEvent;
+    std::function<void(const SeenEvent&)> onEvent;  // runs in Invoke after the recording
     ULONG References() const { return static_cast<ULONG>(refs_); }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -146,9 +143,7 @@ class RecordingSink final : public IDispatch {
             seen.args.push_back(VariantText(params->rgvarg[i - 1]));
         }
         events.push_back(seen);
-        AddRef();  // kept alive through the handler: it may disconnect this sink
         if (onEvent) onEvent(seen);
-        Release();
         return S_OK;
     }
 
@@ -175,9 +170,8 @@ inline const auto Unadvise = [](IUnknown* c, DWORD cookie) { EventPoint(c)->Unad
 inline ComPtr<IDispatch> NewControl() {
     ComPtr<IClassFactory> factory;
     ComPtr<IDispatch> control;
-    if (SUCCEEDED(GetClassObject(CLSID_Voxtrel, IID_IClassFactory,
-                                 reinterpret_cast<void**>(factory.Put()))))
-        factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(control.Put()));
+    GetClassObject(CLSID_Voxtrel, IID_IClassFactory, reinterpret_cast<void**>(factory.Put()));
+    factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(control.Put()));
     return control;
 }
 

@@ -20,25 +20,6 @@ namespace {
 
 using namespace voxtrel::com::testing;
 
-class Embedding : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(NewControl().As(ole), S_OK); }
-    template <class I>
-    ComPtr<I> As() {
-        ComPtr<I> face;
-        EXPECT_EQ(ole.As(face), S_OK);
-        return face;
-    }
-    std::pair<long, long> Extent() {
-        SIZEL size{};
-        EXPECT_EQ(ole->GetExtent(DVASPECT_CONTENT, &size), S_OK);
-        return {size.cx, size.cy};
-    }
-
-    ComApartment apartment;
-    ComPtr<IOleObject> ole;
-};
-
 // A property bag as a web page's PARAM tags make one: values as text.
 struct MapBag final : IPropertyBag {
     std::map<std::wstring, std::string> values;
@@ -52,74 +33,6 @@ struct MapBag final : IPropertyBag {
         return values[name] = VariantText(*value), S_OK;
     }
 };
-
-TEST_F(Embedding, KeepsItsExtentInStreamsAndPropertyBags) {
-    const auto initial = Extent();
-    auto persist = As<IPersistStreamInit>();
-    auto bagged = As<IPersistPropertyBag>();
-    SIZEL size{initial.first, initial.second};
-    ASSERT_EQ(persist->InitNew(), S_OK);
-    ASSERT_EQ(ole->SetExtent(DVASPECT_CONTENT, &size), S_OK);
-    EXPECT_EQ(persist->IsDirty(), S_FALSE);  // nothing changed
-    size = {1234, 567};
-    EXPECT_EQ(ole->SetExtent(DVASPECT_ICON, &size), DV_E_DVASPECT);
-    ASSERT_EQ(ole->SetExtent(DVASPECT_CONTENT, &size), S_OK);
-    EXPECT_EQ(persist->IsDirty(), S_OK);
-    ComPtr<IStream> stream;
-    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
-    ASSERT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
-    EXPECT_EQ(persist->IsDirty(), S_FALSE);
-    MapBag bag, page, none;
-    ASSERT_EQ(bagged->Save(&bag, TRUE, TRUE), S_OK);
-    EXPECT_EQ(bag.values[L"_ExtentX"] + " " + bag.values[L"_ExtentY"], "1234 567");
-    page.values = {{L"_ExtentX", "777"}, {L"_ExtentY", "888"}};
-    ASSERT_EQ(bagged->Load(&page, nullptr), S_OK);
-    EXPECT_EQ(Extent(), std::make_pair(777L, 888L));
-    ASSERT_EQ(bagged->Load(&none, nullptr), S_OK);  // every property is optional
-    EXPECT_EQ(Extent(), initial);
-    stream->Seek({}, STREAM_SEEK_SET, nullptr);
-    ASSERT_EQ(persist->Load(stream.Get()), S_OK);
-    EXPECT_EQ(Extent(), std::make_pair(1234L, 567L));
-    // A stream of something else is refused.
-    stream->Seek({}, STREAM_SEEK_SET, nullptr);
-    stream->Write("not a control", 13, nullptr);
-    stream->Seek({}, STREAM_SEEK_SET, nullptr);
-    EXPECT_EQ(persist->Load(stream.Get()), E_FAIL);
-}
-
-TEST_F(Embedding, QuickActivationConnectsTheContainersEventSinkAndSafetyOptionsAreKept) {
-    auto sink = RecordingSink::Make();
-    QACONTAINER container{};
-    container.cbSize = sizeof container;
-    container.pUnkEventSink = sink.Get();
-    QACONTROL answer{};
-    answer.cbSize = 4;
-    EXPECT_EQ(As<IQuickActivate>()->QuickActivate(&container, &answer), E_INVALIDARG);
-    answer.cbSize = sizeof answer;
-    ASSERT_EQ(As<IQuickActivate>()->QuickActivate(&container, &answer), S_OK);
-    EXPECT_TRUE(answer.dwMiscStatus & OLEMISC_SETCLIENTSITEFIRST);
-    EXPECT_EQ(sink->References(), 2u);
-    Unadvise(ole.Get(), answer.dwEventCookie);
-    EXPECT_EQ(sink->References(), 1u);
-
-    auto safety = As<IObjectSafety>();
-    const DWORD caller = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
-    const DWORD data = INTERFACESAFE_FOR_UNTRUSTED_DATA;
-    DWORD supported = 0, enabled = 0;
-    // Supported and enabled options after each change; only the masked options change.
-    auto options = [&](REFIID iid, DWORD mask, DWORD set) {
-        EXPECT_EQ(safety->SetInterfaceSafetyOptions(iid, mask, set), S_OK);
-        EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
-        return std::make_pair(supported, enabled);
-    };
-    EXPECT_EQ(options(IID_IDispatch, 0, 0), std::make_pair(caller | data, 0ul));
-    EXPECT_EQ(options(IID_IDispatch, caller, caller), std::make_pair(caller | data, caller));
-    EXPECT_EQ(options(IID_IPersistPropertyBag, data, data).second, caller | data);
-    EXPECT_EQ(options(IID_IDispatch, caller, 0).second, data);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x100, 0x100), E_FAIL);
-    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IOleObject, &supported, &enabled),
-              E_NOINTERFACE);
-}
 
 // A container's site for the control in a top-level window, logging its calls: can activate,
 // activated, UI activated, UI deactivated, deactivated as c a u U A.
@@ -159,9 +72,85 @@ struct TestSite final : IOleClientSite, IOleInPlaceSite {
     STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
 };
 
-TEST_F(Embedding, DrawsItsIconAndActivatesInPlaceInAChildWindow) {
+TEST(Embedding, PersistsActivatesQuicklyKeepsSafetyOptionsDrawsAndActivatesInPlace) {
+    ComApartment apartment;
+    ComPtr<IOleObject> ole;
+    ASSERT_EQ(NewControl().As(ole), S_OK);
+    auto as = [&](auto face) {
+        EXPECT_EQ(ole.As(face), S_OK);
+        return face;
+    };
+    auto extent = [&] {
+        SIZEL size{};
+        EXPECT_EQ(ole->GetExtent(DVASPECT_CONTENT, &size), S_OK);
+        return std::make_pair(size.cx, size.cy);
+    };
+    const auto initial = extent();
+    auto persist = as(ComPtr<IPersistStreamInit>());
+    auto bagged = as(ComPtr<IPersistPropertyBag>());
+    SIZEL size{initial.first, initial.second};
+    ASSERT_EQ(persist->InitNew(), S_OK);
+    ASSERT_EQ(ole->SetExtent(DVASPECT_CONTENT, &size), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);  // nothing changed
+    size = {1234, 567};
+    EXPECT_EQ(ole->SetExtent(DVASPECT_ICON, &size), DV_E_DVASPECT);
+    ASSERT_EQ(ole->SetExtent(DVASPECT_CONTENT, &size), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_OK);
+    ComPtr<IStream> stream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
+    ASSERT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+    MapBag bag, page, none;
+    ASSERT_EQ(bagged->Save(&bag, TRUE, TRUE), S_OK);
+    EXPECT_EQ(bag.values[L"_ExtentX"] + " " + bag.values[L"_ExtentY"], "1234 567");
+    page.values = {{L"_ExtentX", "777"}, {L"_ExtentY", "888"}};
+    ASSERT_EQ(bagged->Load(&page, nullptr), S_OK);
+    EXPECT_EQ(extent(), std::make_pair(777L, 888L));
+    ASSERT_EQ(bagged->Load(&none, nullptr), S_OK);  // every property is optional
+    EXPECT_EQ(extent(), initial);
+    stream->Seek({}, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(persist->Load(stream.Get()), S_OK);
+    EXPECT_EQ(extent(), std::make_pair(1234L, 567L));
+    // A stream of something else is refused.
+    stream->Seek({}, STREAM_SEEK_SET, nullptr);
+    stream->Write("not a control", 13, nullptr);
+    stream->Seek({}, STREAM_SEEK_SET, nullptr);
+    EXPECT_EQ(persist->Load(stream.Get()), E_FAIL);
+
+    // Quick activation connects the container's event sink.
+    auto sink = RecordingSink::Make();
+    QACONTAINER container{};
+    container.cbSize = sizeof container;
+    container.pUnkEventSink = sink.Get();
+    QACONTROL answer{};
+    answer.cbSize = 4;
+    EXPECT_EQ(as(ComPtr<IQuickActivate>())->QuickActivate(&container, &answer), E_INVALIDARG);
+    answer.cbSize = sizeof answer;
+    ASSERT_EQ(as(ComPtr<IQuickActivate>())->QuickActivate(&container, &answer), S_OK);
+    EXPECT_EQ(sink->References(), 2u);
+    Unadvise(ole.Get(), answer.dwEventCookie);
+    EXPECT_EQ(sink->References(), 1u);
+
+    auto safety = as(ComPtr<IObjectSafety>());
+    const DWORD caller = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+    const DWORD data = INTERFACESAFE_FOR_UNTRUSTED_DATA;
+    DWORD supported = 0, enabled = 0;
+    // Supported and enabled options after each change; only the masked options change.
+    auto options = [&](REFIID iid, DWORD mask, DWORD set) {
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(iid, mask, set), S_OK);
+        EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+        return std::make_pair(supported, enabled);
+    };
+    EXPECT_EQ(options(IID_IDispatch, 0, 0), std::make_pair(caller | data, 0ul));
+    EXPECT_EQ(options(IID_IDispatch, caller, caller), std::make_pair(caller | data, caller));
+    EXPECT_EQ(options(IID_IPersistPropertyBag, data, data).second, caller | data);
+    EXPECT_EQ(options(IID_IDispatch, caller, 0).second, data);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x100, 0x100), E_FAIL);
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IOleObject, &supported, &enabled),
+              E_NOINTERFACE);
+
     // Drawn into its bounds, the icon's tile reaches every edge.
-    auto view = As<IViewObject2>();
+    auto view = as(ComPtr<IViewObject2>());
     HDC screen = GetDC(nullptr), dc = CreateCompatibleDC(screen);
     HGDIOBJ old = SelectObject(dc, CreateCompatibleBitmap(screen, 40, 30));
     const RECTL bounds{0, 0, 40, 30};
@@ -183,7 +172,7 @@ TEST_F(Embedding, DrawsItsIconAndActivatesInPlaceInAChildWindow) {
     ASSERT_EQ(ole->SetClientSite(&site), S_OK);
     ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, frame, nullptr), S_OK);
     EXPECT_EQ(site.calls, "ca");
-    auto inPlace = As<IOleInPlaceObject>();
+    auto inPlace = as(ComPtr<IOleInPlaceObject>());
     HWND child = nullptr;
     ASSERT_EQ(inPlace->GetWindow(&child), S_OK);
     EXPECT_EQ(GetParent(child), frame);
