@@ -1,6 +1,5 @@
 // Tests of the registered voxtrel.ocx as COM loads it: the module stays while its objects live.
-// (The scripts and the host program create the control by its program id; wine-test checks the
-// registry.)
+// The scripts and the host create the control by its program id; wine-test checks the registry.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -185,7 +185,6 @@ struct Member {
 };
 inline std::vector<Member> IdlMembers(const std::string& dispinterface) {
     HRSRC found = FindResourceW(nullptr, L"VOXTREL_IDL", MAKEINTRESOURCEW(10));  // RT_RCDATA
-    if (!found) return {};
     const std::string idl(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
                           SizeofResource(nullptr, found));
     const size_t start = idl.find("dispinterface " + dispinterface + "\n");

@@ -34,8 +34,7 @@ TEST(Identity, AnswersTheInterfacesOfAControlWithOneIdentityTypesAndAConnectionP
           &IID_IOleInPlaceObject, &IID_IOleInPlaceActiveObject, &IID_IViewObject, &IID_IViewObject2,
           &IID_IPersist, &IID_IPersistStreamInit, &IID_IPersistPropertyBag, &IID_IQuickActivate,
           &IID_IObjectSafety}) {
-        ComPtr<IUnknown> face;
-        ComPtr<IUnknown> identity;
+        ComPtr<IUnknown> face, identity;
         ASSERT_EQ(unknown.As(*iid, reinterpret_cast<void**>(face.Put())), S_OK);
         EXPECT_EQ(Refs(unknown.Get()), refs + 1);
         ASSERT_EQ(face.As(IID_IUnknown, reinterpret_cast<void**>(identity.Put())), S_OK);
@@ -97,11 +96,15 @@ TEST(Identity, AnswersTheInterfacesOfAControlWithOneIdentityTypesAndAConnectionP
     ULONG fetched = 0;
     EXPECT_EQ(connections->Next(3, data, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 2u);
+    ComPtr<IEnumConnections> clone;
+    ASSERT_EQ(connections->Clone(clone.Put()), S_OK);
+    EXPECT_EQ(clone->Skip(1), S_FALSE);  // the clone keeps the position, at the end
     EXPECT_EQ(data[0].dwCookie, a);
     EXPECT_EQ(data[1].dwCookie, b);
     for (ULONG i = 0; i < fetched; ++i)
         data[i].pUnk->Release();
     connections.Reset();
+    clone.Reset();
     EXPECT_EQ(first->References(), 2u);
     EXPECT_EQ(point->Unadvise(a), S_OK);
     EXPECT_EQ(point->Unadvise(a), CONNECT_E_NOCONNECTION);
