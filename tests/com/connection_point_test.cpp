@@ -81,6 +81,9 @@ TEST(Identity, AnswersTheInterfacesOfAControlWithOneIdentityTypesAndAConnectionP
     EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, point.Put()), CONNECT_E_NOCONNECTION);
     ASSERT_EQ(container->FindConnectionPoint(DIID__DVoxtrelEvents, point.Put()), S_OK);
     EXPECT_EQ(Refs(unknown.Get()), refs + 2);  // the point lives in the control and counts there
+    IID iid{};
+    ASSERT_EQ(point->GetConnectionInterface(&iid), S_OK);
+    EXPECT_EQ(iid, DIID__DVoxtrelEvents);
     ComPtr<IConnectionPointContainer> back;
     ASSERT_EQ(point->GetConnectionPointContainer(back.Put()), S_OK);
     EXPECT_EQ(back.Get(), container.Get());
