@@ -1,22 +1,12 @@
 // Drives the registered control from JScript: created with new ActiveXObject, methods called
 // through IDispatch before any connection, numbers converted to the declared types.
 var failures = 0;
-function check(ok, what) {
-    WScript.Echo((ok ? "ok: " : "FAILED: ") + what);
-    if (!ok) failures++;
-}
+function check(ok, what) { WScript.Echo((ok ? "ok: " : "FAILED: ") + what); failures += ok ? 0 : 1; }
 var ctrl = new ActiveXObject("VOXTREL.VoxtrelCtrl.1");
 check(ctrl.CreateCall("pbx:100", "pbx:200") === "0", "CreateCall before Connect is \"0\"");
 check(ctrl.PlayMessage("1", "hello.wav", -1) === false, "PlayMessage before Connect is false");
 check(ctrl.EnableDtmfDetection("1", true) === false, "EnableDtmfDetection before Connect is false");
-check(ctrl.Connect("127.0.0.1", -1, 1, "u", "p") === false, "Connect without a server is false");
-var threw = false;
-try {
-    ctrl.CloseCall();
-} catch (e) {
-    threw = true;
-}
-check(threw, "a missing argument throws");
-ctrl = null;
+try { ctrl.CloseCall(); check(false, "a missing argument throws"); }
+catch (e) { check(true, "a missing argument throws"); }
 WScript.Echo(failures + " failed");
 WScript.Quit(failures);
