@@ -4,15 +4,17 @@
 #include "small_stack.h"
 
 namespace voxtrel::test {
+namespace {
+DWORD WINAPI RunWork(void* work) {
+    (*static_cast<const std::function<void()>*>(work))();
+    return 0;
+}
+}  // namespace
 
 bool RunOnSmallStack(const std::function<void()>& work, size_t stackBytes) {
-    auto trampoline = [](void* argument) -> DWORD {
-        (*static_cast<const std::function<void()>*>(argument))();
-        return 0;
-    };
-    HANDLE thread =
-        CreateThread(nullptr, stackBytes, trampoline, const_cast<std::function<void()>*>(&work),
-                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread = CreateThread(nullptr, stackBytes, RunWork,
+                                 const_cast<std::function<void()>*>(&work),
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr) return false;
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
