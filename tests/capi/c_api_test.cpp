@@ -75,11 +75,6 @@ TEST(CApiMethods, IdsAreWrittenIntoTheCallersBuffer) {
     EXPECT_EQ(FirstString(m), id);
     EXPECT_EQ(voxtrel_create_call(c.control, "pbx:1", "200", id, sizeof id), 0);
     EXPECT_STREQ(id, "0");
-    char subscription[VOXTREL_ID_SIZE];
-    ASSERT_EQ(voxtrel_subscribe_to_voice_mail(c.control, "100", subscription, sizeof subscription),
-              1);
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    EXPECT_EQ(FirstString(m), subscription);
 }
 
 TEST(CApiEvents, EveryEventReachesItsCallbackWithTheUserPointerOnTheHostThread) {
@@ -120,42 +115,37 @@ TEST(CApiEvents, EveryEventReachesItsCallbackWithTheUserPointerOnTheHostThread) 
     }
 }
 
-// Events that reach the control without a window, or for a callback set to null, are dropped.
-TEST(CApiEvents, NoneWithoutAWindowNorWithoutACallback) {
+// Without a window there is no descriptor to poll (the Python package's suite polls one); an event
+// whose callback is null is dropped.
+TEST(CApiEvents, NoDescriptorWithoutAWindowNorEventWithoutACallback) {
     Connected c;
     ASSERT_EQ(c.ok, 1);
-    std::string m;
     voxtrel_destroy_window(c.control);
     EXPECT_EQ(voxtrel_has_window(c.control), 0);
     EXPECT_EQ(voxtrel_event_descriptor(c.control), -1);
-    c.peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)));
-    ASSERT_TRUE(c.peer.NextMessage(m));  // acknowledged, though nobody sees it
-    EXPECT_EQ(voxtrel_pump(c.control, 100), 0);
     EXPECT_EQ(voxtrel_create_window(c.control), 1);
     EXPECT_EQ(voxtrel_create_window(c.control), 0);
-    EXPECT_EQ(voxtrel_has_window(c.control), 1);
     ASSERT_EQ(voxtrel_on_call_state_changed(c.control, nullptr, nullptr), 1);
     c.peer.Send(Notification("callstatechanged", StringParam("2") + IntParam(3)) +
                 Notification("messageplayed", StringParam("2")));
     EXPECT_EQ(PumpFor(c.control, c.recorder, 1), Events{"MessagePlayed 2"});
+    // A negative time-out looks only; it never waits without bound.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(voxtrel_pump(c.control, -1), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST(CApiThreads, AnotherThreadIsRefusedButMayDestroy) {
     Connected c;
     ASSERT_EQ(c.ok, 1);
     std::thread other([&] {
-        char id[VOXTREL_ID_SIZE];
-        EXPECT_EQ(voxtrel_create_call(c.control, "pbx:1", "pbx:2", id, sizeof id), 0);
-        EXPECT_STREQ(id, "0");
         EXPECT_EQ(voxtrel_close_call(c.control, "1"), 0);
         EXPECT_EQ(voxtrel_pump(c.control, 0), -1);
         EXPECT_EQ(voxtrel_on_message_played(c.control, nullptr, nullptr), 0);
-        EXPECT_EQ(voxtrel_disconnect(c.control), 0);
     });
     other.join();
     c.peer.Send(Notification("messageplayed", StringParam("1")));
     EXPECT_EQ(PumpFor(c.control, c.recorder, 1), Events{"MessagePlayed 1"});
-
     // Released on a thread of its own while the worker waits on the host for a delivery.
     c.peer.Send(Notification("messageplayed", StringParam("2")));
     std::string m;

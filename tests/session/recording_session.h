@@ -32,10 +32,6 @@ class RecordingSession : public CallServiceClient {
                           [&] { return lines_.size() >= count; });
         return lines_;
     }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
 
     // Runs on the worker thread after each recorded line.
     std::function<void(const std::string&)> onLine;
