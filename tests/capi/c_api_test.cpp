@@ -160,14 +160,7 @@ TEST(CApiThreads, AnotherThreadIsRefusedButMayDestroy) {
 TEST(CApiLifetime, DestroyedFromInsideACallback) {
     Connected c;
     ASSERT_EQ(c.ok, 1);
-    c.recorder.destroyOnFirst = c.control;
-    c.peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)) +
-                Notification("messageplayed", StringParam("1")) +
-                Notification("messageplayed", StringParam("2")));
-    std::string m;
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    voxtrel_control* control = c.control;
-    c.control = nullptr;
+    voxtrel_control* control = c.DestroyInsideTheFirstOfThreeEvents();
     // The control goes when the pump that ran the callback returns; the events behind the
     // first are dropped with it.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

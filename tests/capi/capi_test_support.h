@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "../session/fake_peer.h"
@@ -100,6 +101,18 @@ struct Connected {
     ~Connected() { voxtrel_destroy(control); }
     Connected(const Connected&) = delete;
     Connected& operator=(const Connected&) = delete;
+
+    // Has the first of three events destroy the control from inside its callback, once the three
+    // are on their way; the control, which the test no longer owns.
+    voxtrel_control* DestroyInsideTheFirstOfThreeEvents() {
+        recorder.destroyOnFirst = control;
+        peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)) +
+                  Notification("messageplayed", StringParam("1")) +
+                  Notification("messageplayed", StringParam("2")));
+        std::string acknowledgement;
+        EXPECT_TRUE(peer.NextMessage(acknowledgement));
+        return std::exchange(control, nullptr);
+    }
 };
 
 }  // namespace voxtrel::capi_testing

@@ -52,13 +52,7 @@ TEST(CApiHostLoop, DestroyedFromInsideACallbackRunByTheHostsOwnLoop) {
     Connected c;
     ASSERT_EQ(c.ok, 1);
     // The callback pumps once, then destroys the control twice and finds it refused.
-    c.recorder.destroyOnFirst = c.control;
-    c.peer.Send(Notification("callstatechanged", StringParam("1") + IntParam(3)) +
-                Notification("messageplayed", StringParam("1")) +
-                Notification("messageplayed", StringParam("2")));
-    std::string m;
-    ASSERT_TRUE(c.peer.NextMessage(m));
-    c.control = nullptr;
+    c.DestroyInsideTheFirstOfThreeEvents();
     RunHostLoop([&] { return !c.recorder.events.empty(); }, 5);
     EXPECT_EQ(c.recorder.events, Events{"CallStateChanged 1 3"});
     // The loop goes on: the control is freed from it, and the events behind the first are
