@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
 #include <initializer_list>
 #include <string>
@@ -169,11 +168,14 @@ struct Golden {
     uint32_t answerTo = kRequest;      // as for ReadAndDispatch
 };
 
-// One document of every kind this side writes. The mail notice's time is written in local time,
-// which the suite's runs set to three hours east of UTC (TZ), so that a time written as UTC shows.
+// One document of every kind this side writes.
 inline std::vector<Golden> GoldenDocuments() {
     using Answer = CallArrivedResponseMethod;
-    const std::string when = "2006-05-04 16:02:01", id = Str("42"), i43 = Str("43");
+    // A mail notice's time is local: the runs set TZ east of UTC, so a UTC time (13:02:01) shows.
+    const std::time_t sent = 1146747721;
+    char when[20];
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&sent));
+    const std::string id = Str("42"), i43 = Str("43");
     return {
         {Written(CreateCallMethod(), 1234567890123u, "pbx:200", Address("PBX:100")),
          Call("createcall", {Str("1234567890123"), Str("pbx:200"), Str("pbx:100")}),
@@ -210,7 +212,7 @@ inline std::vector<Golden> GoldenDocuments() {
          Call("mailarrived",
               {Str("5"), Struct({"From", Str("sip:alice@host"), "Time", V("dateTime.iso8601", when),
                                  "Duration", Int(12), "MailID", Int(7)})}),
-         "OnMailArrived 5 {kind=1 number=alice host=host} " + when + " 12 7"},
+         "OnMailArrived 5 {kind=1 number=alice host=host} " + std::string(when) + " 12 7"},
         {Written<&XmlRpcResponseMethod::SetId>(XmlRpcResponseMethod(kCallStateChanged), 42),
          Response({id}), "", kCallStateChanged},
         {Written(AuthenticateResponseMethod(), true, "welcome"),
