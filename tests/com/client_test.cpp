@@ -1,5 +1,4 @@
-// Tests of the registered voxtrel.ocx as COM loads it: the module stays while its objects live.
-// The scripts and the host create the control by its program id; wine-test checks the registry.
+// The registered voxtrel.ocx as COM loads it (the scripts and the host use its program id).
 #include <windows.h>
 
 #include <gtest/gtest.h>

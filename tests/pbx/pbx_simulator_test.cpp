@@ -196,9 +196,11 @@ TEST_F(PbxSimulatorTest, CommandsAreLookedUpAndStartStopsAndStartsAgain) {
         ASSERT_EQ(Command("fault closecall 1 " + std::string(i == 0 ? 1024 : 0, 'x')), "ok");
     EXPECT_EQ(Command("fault closecall 1"), "error: too many faults queued");
     auto client = Connect();
+    EXPECT_TRUE(client->Sync());
     simulator.Stop();
     EXPECT_TRUE(client->WaitClosed());
-    // The simulator's own thread closes the connections.
+    // The simulator's own thread logs each request and closes the connections.
+    EXPECT_NE(log.find("\nconnection 1 <- incomingcallhandling 0\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\nconnection 1 closed: service stopped\n"), std::string::npos) << log;
     Start();
     EXPECT_TRUE(Connect()->Sync());
