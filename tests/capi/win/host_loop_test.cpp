@@ -8,7 +8,6 @@
 
 namespace {
 
-using namespace voxtrel::testing;
 using namespace voxtrel::capi_testing;
 
 // The host's own loop, as a GUI program runs it, until done() or seconds passed: GetMessage and

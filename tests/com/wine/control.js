@@ -1,5 +1,4 @@
-// Drives the registered control from JScript: created with new ActiveXObject, methods called
-// through IDispatch before any connection, numbers converted to the declared types.
+// JScript drives the registered control before any connection: numbers convert as declared.
 var failures = 0;
 function check(ok, what) { WScript.Echo((ok ? "ok: " : "FAILED: ") + what); failures += ok ? 0 : 1; }
 var ctrl = new ActiveXObject("VOXTREL.VoxtrelCtrl.1");

@@ -48,6 +48,9 @@ TEST(SocketDescriptors, NoneLeftBehindAndReportsCarryThePlatformError) {
         errno = EBADF;
         EXPECT_EQ(client.Receive(&byte, 1, 3601, 0).status, SocketStatus::kTimedOut);
         EXPECT_EQ(client.ErrorMessage(), "Receive timeout error #" + std::to_string(EBADF));
+        errno = EBADF;  // and Accept into a socket in use
+        EXPECT_EQ(server.Accept(connection), SocketStatus::kFailed);
+        EXPECT_EQ(server.ErrorMessage(), "Not empty socket for Accept error #9");
         EXPECT_FALSE(empty[0].GetPeerAddr(peer) || empty[1].GetOption(0, 0, &byte, 1) ||
                      empty[2].SetOption(0, 0, &byte, 1) || empty[3].SetKeepAlive(true) ||
                      empty[4].KeepAlive(on) || empty[5].Send(&byte, 1, 0, 0).count != 0);
