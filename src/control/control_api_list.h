@@ -84,6 +84,9 @@ struct ControlValue {
 };
 
 namespace detail {
+constexpr ControlParam Param(ControlType type, const char* name) {
+    return {type, name};
+}
 template <class... Params>
 constexpr ControlMember Member(int32_t dispid, const char* name, ControlType result,
                                Params... params) {
@@ -91,7 +94,7 @@ constexpr ControlMember Member(int32_t dispid, const char* name, ControlType res
 }
 }  // namespace detail
 
-#define VOXTREL_LIST_PARAM(type, name) ControlParam{ControlType::type, #name}
+#define VOXTREL_LIST_PARAM(type, name) detail::Param(ControlType::type, #name)
 #define VOXTREL_LIST_METHOD(id, name, c_name, result, ...) \
     detail::Member(id, #name, ControlType::result __VA_OPT__(, ) __VA_ARGS__),
 #define VOXTREL_LIST_EVENT(id, name, c_name, ...) \

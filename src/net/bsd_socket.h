@@ -104,7 +104,6 @@ class BsdSocket {
     // Appends the local host's addresses; the number of records in the list, 0 on failure.
     static int GetLocalHost(std::vector<SocketAddress>& addresses, std::string* hostName = nullptr);
 
-
   private:
     bool HasSocket() const { return handle_ != kInvalidSocket; }
     // Refuses a second creation; reports module when the platform gives no socket.

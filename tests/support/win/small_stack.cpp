@@ -12,9 +12,9 @@ DWORD WINAPI RunWork(void* work) {
 }  // namespace
 
 bool RunOnSmallStack(const std::function<void()>& work, size_t stackBytes) {
-    HANDLE thread = CreateThread(nullptr, stackBytes, RunWork,
-                                 const_cast<std::function<void()>*>(&work),
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread =
+        CreateThread(nullptr, stackBytes, RunWork, const_cast<std::function<void()>*>(&work),
+                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr) return false;
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
