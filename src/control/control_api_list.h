@@ -116,12 +116,10 @@ constexpr bool InDispidOrder(std::span<const ControlMember> table) {
 }
 static_assert(InDispidOrder(kControlMethods) && InDispidOrder(kControlEvents));
 
-// The member of a table with this dispid; null for none.
+// The member of a table with this dispid; null for none. The tables are in dispid order.
 inline const ControlMember* FindMember(std::span<const ControlMember> table, int32_t dispid) {
-    for (const ControlMember& member : table) {
-        if (member.dispid == dispid) return &member;
-    }
-    return nullptr;
+    if (dispid < 1 || static_cast<size_t>(dispid) > table.size()) return nullptr;
+    return &table[static_cast<size_t>(dispid) - 1];
 }
 
 // A value as a typed parameter takes it: a text as std::string or C text, a BOOL as bool, a

@@ -2,6 +2,7 @@
 // and the two output forms.
 #include "script_host.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -207,9 +208,8 @@ bool ScriptHost::Directive(const std::vector<std::string>& words) {
             Error("wait takes an event name and optional seconds");
             return true;
         }
-        bool known = false;
-        for (const ControlMember& event : kControlEvents)
-            known = known || words[1] == event.name;
+        const bool known = std::ranges::any_of(
+            kControlEvents, [&](const ControlMember& event) { return words[1] == event.name; });
         double seconds = 10;
         if (!known) {
             Error("unknown event: " + words[1]);
