@@ -11,8 +11,7 @@
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--dump-documents") == 0) {
         for (const auto& message : voxtrel::bench::kMessages) {
-            std::string text;
-            message.make()->Write(text);
+            std::string text = voxtrel::bench::MessageText(message);
             std::ofstream(std::string(argv[2]) + "/" + message.name + ".xml", std::ios::binary)
                 << text;
         }

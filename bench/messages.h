@@ -1,5 +1,5 @@
-// The three messages the protocol benchmarks measure: a createcall request, a callstatechanged
-// notification and a mailarrived notification, as this side writes them.
+// The messages the protocol benchmarks measure, as this side writes them: a createcall request, a
+// callstatechanged and a mailarrived notification, and the plain answer to a closecall request.
 #pragma once
 
 #include <memory>
@@ -37,15 +37,44 @@ inline std::unique_ptr<XmlRpcRequestMethod> MailArrivedMessage() {
     return message;
 }
 
+// The request whose answer the plain answer is: a received answer is read against it.
+inline std::unique_ptr<XmlRpcRequestMethod> CloseCallMessage() {
+    auto message = std::make_unique<CloseCallMethod>();
+    message->SetParams(13323469184593209344u);
+    return message;
+}
+
+inline std::unique_ptr<XmlRpcMethod> AnswerMessage() {
+    std::unique_ptr<XmlRpcResponseMethod> answer = CloseCallMessage()->CreateResponse(false);
+    answer->SetId(13323469184593209344u);
+    return answer;
+}
+
 struct NamedMessage {
     const char* name;
-    std::unique_ptr<XmlRpcRequestMethod> (*make)();
+    std::unique_ptr<XmlRpcMethod> (*make)();
+    // The request the message answers; null for a request or notification.
+    std::unique_ptr<XmlRpcRequestMethod> (*answers)();
 };
 
+template <std::unique_ptr<XmlRpcRequestMethod> (*make)()>
+std::unique_ptr<XmlRpcMethod> AsMethod() {
+    return make();
+}
+
 inline const NamedMessage kMessages[] = {
-    {"createcall", CreateCallMessage},
-    {"callstatechanged", CallStateChangedMessage},
-    {"mailarrived", MailArrivedMessage},
+    {"createcall", AsMethod<CreateCallMessage>, nullptr},
+    {"callstatechanged", AsMethod<CallStateChangedMessage>, nullptr},
+    {"mailarrived", AsMethod<MailArrivedMessage>, nullptr},
+    {"answer", AnswerMessage, CloseCallMessage},
 };
+
+// The message's bytes, without the terminator, as the session's reader gets them.
+inline std::string MessageText(const NamedMessage& message) {
+    std::string text;
+    message.make()->Write(text);
+    text.resize(text.size() - kMessageTerminator.size());
+    return text;
+}
 
 }  // namespace voxtrel::bench
