@@ -55,17 +55,37 @@ check-memory: release
 soak: release
 	$(RELEASE)/tests/voxtrel_soak --seconds 600 --controls 16 --simulators 3
 
+# Builds the benchmarks, runs each with its references, and ends with one table of every figure
+# beside its reference (also in build/bench/report.md). Each program's output is kept in
+# build/bench; docs/performance.md tells what each figure measures.
+PYTHON ?= $(shell command -v python3 || echo /usr/bin/python3)
+BENCH_TIME ?= 0.25
+
 bench: deps
-	cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
-	  -DVOXTREL_BENCH=ON
-	cmake --build $(BENCH) -j $(JOBS)
-	$(BENCH)/bench/voxtrel_bench --benchmark_min_time=0.5 --benchmark_repetitions=5 \
-	  --benchmark_report_aggregates_only=true --benchmark_out=$(BENCH)/results.json
-	mkdir -p $(BENCH)/documents
-	$(BENCH)/bench/voxtrel_bench --dump-documents $(BENCH)/documents
-	python3 bench/compare_python.py $(BENCH)/results.json $(BENCH)/documents
-	$(BENCH)/bench/voxtrel_delivery_bench 20000
-	$(BENCH)/bench/voxtrel_session_bench 50000
+	@echo "== configuring and building the benchmarks in $(BENCH)"
+	@mkdir -p $(BENCH)
+	@cmake -S . -B $(BENCH) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DVOXTREL_TESTS=OFF \
+	  -DVOXTREL_BENCH=ON >$(BENCH)/build.log 2>&1 \
+	  && cmake --build $(BENCH) -j $(JOBS) --target voxtrel_benchmarks >>$(BENCH)/build.log 2>&1 \
+	  || { tail -n 40 $(BENCH)/build.log; exit 1; }
+	@echo "== voxtrel_bench: parse, write and hostile input beside pugixml, xmlrpc-c and a plain writer"
+	@$(BENCH)/bench/voxtrel_bench --benchmark_min_time=$(BENCH_TIME) --benchmark_repetitions=5 \
+	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true --benchmark_out=$(BENCH)/results.json \
+	  >$(BENCH)/voxtrel_bench.txt 2>&1 || { tail -n 20 $(BENCH)/voxtrel_bench.txt; exit 1; }
+	@echo "== Python's xmlrpc.client on the same messages"
+	@rm -rf $(BENCH)/documents && mkdir -p $(BENCH)/documents
+	@$(BENCH)/bench/voxtrel_bench --dump-documents $(BENCH)/documents
+	@$(PYTHON) bench/compare_python.py $(BENCH)/documents $(BENCH)/python.json
+	@echo "== voxtrel_delivery_bench: event delivery beside a plain hand-off"
+	@$(BENCH)/bench/voxtrel_delivery_bench 20000 >$(BENCH)/delivery.txt 2>&1 \
+	  || echo "   failed: see $(BENCH)/delivery.txt"
+	@echo "== voxtrel_session_bench: throughput, round trip, Connect, memory at 1000 sessions"
+	@$(BENCH)/bench/voxtrel_session_bench 50000 >$(BENCH)/session.txt 2>&1 \
+	  || echo "   failed: see $(BENCH)/session.txt"
+	@echo
+	@$(PYTHON) bench/report.py --results $(BENCH)/results.json --python $(BENCH)/python.json \
+	  --runtime $(BENCH)/delivery.txt $(BENCH)/session.txt --build-dir $(BENCH) \
+	  --markdown $(BENCH)/report.md
 
 fuzz: sanitize
 	VOXTREL_FUZZ_SECONDS=60 ctest --test-dir $(SANITIZE) -L fuzz --output-on-failure
