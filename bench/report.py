@@ -242,7 +242,7 @@ def main():
         "",
         table.markdown(),
         "",
-        f"Times are CPU time per message, medians of {repetitions} repetitions run interleaved; "
+        f"Times are CPU time per message, medians of {repetitions} repetitions; "
         "ratio is Voxtrel / reference. The references of each figure ran in the same `make bench` run; the parse, "
         "write and hostile figures in the same process (voxtrel_bench).",
         "",
