@@ -242,16 +242,19 @@ def main():
         "",
         table.markdown(),
         "",
-        f"Times are CPU time per message, medians of {repetitions} repetitions; "
-        "ratio is Voxtrel / reference. The references of each figure ran in the same `make bench` run; the parse, "
-        "write and hostile figures in the same process (voxtrel_bench).",
+        "Parse, write and hostile input: CPU time per message or megabyte, medians of "
+        f"{repetitions} repetitions, measured in one process (voxtrel_bench) with their "
+        "references. The runtime figures are wall-clock, from voxtrel_session_bench and "
+        "voxtrel_delivery_bench, each beside its reference measured in the same program run. "
+        "Ratio is Voxtrel / reference.",
         "",
         "(a) xmlrpc-c accepts only the basic ISO 8601 form of a dateTime, so it reads "
         "mailarrived with its dateTime rewritten to 20060504T13:02:01; its serializer writes "
         "its own layout (an encoding in the declaration, `<i4>`, a param per line).",
         "",
         "(b) Python's xmlrpc.client cannot run inside the benchmark program: it is timed in its "
-        "own process (bench/compare_python.py, timeit medians) on the same bytes, in the same run.",
+        "own process (bench/compare_python.py, medians of CPU time) on the same bytes, in the same "
+        "run.",
     ]
     for name, message in sorted(benchmarks.errors.items()):
         lines += ["", f"Benchmark {name} failed: {message}."]
