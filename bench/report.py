@@ -17,7 +17,6 @@ import statistics
 import subprocess
 import sys
 
-MESSAGES = ("createcall", "callstatechanged", "mailarrived", "answer")
 NANOSECONDS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 
@@ -61,7 +60,10 @@ class Benchmarks:
         return None if entry is None else entry.get(key)
 
     def names(self, prefix):
-        return sorted(name for name in self.medians if name.startswith(prefix))
+        """The benchmarks whose names start with prefix, in the order the program registers
+        them."""
+        chosen = [name for name in self.medians if name.startswith(prefix)]
+        return sorted(chosen, key=lambda name: self.medians[name].get("family_index", 0))
 
 
 def runtime_figures(paths):
@@ -171,8 +173,10 @@ def machine(build_dir, context, python_version):
 def build_table(benchmarks, python, runtime):
     table = Table()
     py = python.get("messages", {})
+    # The measured messages, named as the protocol benchmark names them.
+    messages = [name[len("BM_Parse/"):] for name in benchmarks.names("BM_Parse/")]
 
-    for name in MESSAGES:
+    for name in messages:
         ours = benchmarks.ns(f"BM_Parse/{name}")
         figure = f"parse {name}"
         table.add(figure, ours, "pugixml DOM only", benchmarks.ns(f"BM_PugixmlParse/{name}"),
@@ -184,7 +188,7 @@ def build_table(benchmarks, python, runtime):
                   note=" (a)" if label else "")
         table.add(figure, ours, "Python loads (b)", py.get(name, {}).get("loads_ns"), "ns")
 
-    for name in MESSAGES:
+    for name in messages:
         ours = benchmarks.ns(f"BM_Write/{name}")
         figure = f"write {name}"
         table.add(figure, ours, "plain std::string writer",
