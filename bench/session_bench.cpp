@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "net/bsd_socket.h"
@@ -319,5 +320,20 @@ int main(int argc, char** argv) {
         connected, answered, (after - before) / 1000.0);
     sessions.clear();
     pbx.Stop();
+
+    // One line per figure for the scripts that collect them.
+    const std::pair<const char*, double> figures[] = {
+        {"throughput.plain_per_s", plain},
+        {"throughput.session_per_s", session},
+        {"roundtrip.plain_p50_us", Percentile(pings, 0.5)},
+        {"roundtrip.plain_p99_us", Percentile(pings, 0.99)},
+        {"roundtrip.session_p50_us", Percentile(trips, 0.5)},
+        {"roundtrip.session_p99_us", Percentile(trips, 0.99)},
+        {"connect.p50_ms", Percentile(connects, 0.5)},
+        {"connect.p99_ms", Percentile(connects, 0.99)},
+        {"scale.kib_per_session", (after - before) / 1000.0},
+    };
+    for (const auto& [key, value] : figures)
+        std::printf("figure %s %.6g\n", key, value);
     return 0;
 }

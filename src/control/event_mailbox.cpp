@@ -1,6 +1,8 @@
 // Synchronous hand-over of notifications from the worker to the host's thread.
 #include "control/event_mailbox.h"
 
+#include <chrono>
+
 namespace voxtrel {
 
 EventMailbox::EventMailbox(Handler handler) : handler_(std::move(handler)) {}
@@ -45,7 +47,7 @@ bool EventMailbox::Deliver(ControlMessage message, const std::function<bool()>& 
     std::unique_lock<std::mutex> guard(lock_);
     if (!doorbell_ || refusing_ || !wanted()) return false;
     waiting_.push_back(pending);
-    doorbell_->Ring();
+    AnnounceLocked();
     finished_.wait(guard, [&] { return pending->finished; });
     return pending->handled;
 }
@@ -83,25 +85,54 @@ void EventMailbox::DropAllLocked() {
     if (inHand_) inHand_->finished = true;
 }
 
-int EventMailbox::Pump(int timeoutMs) {
-    HostDoorbell* doorbell;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (!doorbell_ || std::this_thread::get_id() != hostThread_) return 0;
-        doorbell = doorbell_.get();
-        if (!waiting_.empty()) timeoutMs = 0;
+void EventMailbox::AnnounceLocked() {
+    // A host waiting inside Pump handles every waiting message before it leaves Pump; the
+    // doorbell is for a host elsewhere, which may be watching its descriptor.
+    if (hostWaiting_) {
+        arrived_.notify_one();
+    } else {
+        doorbell_->Ring();
     }
+}
+
+int EventMailbox::Pump(int timeoutMs) {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!doorbell_ || std::this_thread::get_id() != hostThread_) return 0;
     // The doorbell lives as long as the window, which only this thread closes.
-    doorbell->Wait(timeoutMs);
-    return HandleWaiting();
+    HostDoorbell* doorbell = doorbell_.get();
+    if (!waiting_.empty()) timeoutMs = 0;
+    if (doorbell->PumpsMessages()) {
+        // Its wait runs the thread's messages, whose handlers take the lock themselves.
+        guard.unlock();
+        doorbell->Wait(timeoutMs);
+        guard.lock();
+    } else {
+        if (timeoutMs != 0) {
+            auto arrived = [this] { return !waiting_.empty(); };
+            hostWaiting_ = true;
+            if (timeoutMs < 0) {
+                arrived_.wait(guard, arrived);
+            } else {
+                arrived_.wait_for(guard, std::chrono::milliseconds(timeoutMs), arrived);
+            }
+            hostWaiting_ = false;
+        }
+        // Consumes a ring from before, so that the descriptor stops polling readable for the
+        // messages handled here; unrung, it makes no call of the system.
+        doorbell->Wait(0);
+    }
+    return HandleWaiting(std::move(guard));
 }
 
 int EventMailbox::HandleWaiting() {
+    return HandleWaiting(std::unique_lock<std::mutex>(lock_));
+}
+
+int EventMailbox::HandleWaiting(std::unique_lock<std::mutex> guard) {
     int handled = 0;
-    std::unique_lock<std::mutex> guard(lock_);
     // A handler that pumps again handles the next messages itself; they stay in order.
     while (!waiting_.empty()) {
-        std::shared_ptr<Pending> pending = waiting_.front();
+        std::shared_ptr<Pending> pending = std::move(waiting_.front());
         waiting_.pop_front();
         std::shared_ptr<Pending> outer = std::move(inHand_);
         inHand_ = pending;
@@ -114,6 +145,13 @@ int EventMailbox::HandleWaiting() {
             pending->handled = true;
         }
         ++handled;
+        if (waiting_.empty()) {
+            // The sender is woken outside the lock, so that it does not wake only to wait for
+            // the lock.
+            guard.unlock();
+            finished_.notify_all();
+            break;
+        }
         finished_.notify_all();
     }
     return handled;

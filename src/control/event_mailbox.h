@@ -57,11 +57,20 @@ class EventMailbox {
 
     // Marks every waiting message and the one in hand as dropped and wakes their senders.
     void DropAllLocked();
+    // Tells the host's thread that a message waits: through the mailbox's own condition while
+    // it waits there inside Pump, otherwise through the doorbell.
+    void AnnounceLocked();
     int HandleWaiting();
+    // The same with the lock taken; returns with it released.
+    int HandleWaiting(std::unique_lock<std::mutex> guard);
 
     Handler handler_;
     mutable std::mutex lock_;
     std::condition_variable finished_;
+    // Where the host's thread waits inside Pump when the doorbell does not need it to wait
+    // there: a message then wakes it without a call of the system when it is not asleep.
+    std::condition_variable arrived_;
+    bool hostWaiting_ = false;
     std::deque<std::shared_ptr<Pending>> waiting_;
     std::shared_ptr<Pending> inHand_;
     std::unique_ptr<HostDoorbell> doorbell_;
