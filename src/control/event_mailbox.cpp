@@ -47,7 +47,16 @@ bool EventMailbox::Deliver(ControlMessage message, const std::function<bool()>& 
     std::unique_lock<std::mutex> guard(lock_);
     if (!doorbell_ || refusing_ || !wanted()) return false;
     waiting_.push_back(pending);
-    AnnounceLocked();
+    if (hostWaiting_) {
+        // Woken outside the lock, so that the host's thread does not wake only to wait for it.
+        // It handles every waiting message before it leaves Pump.
+        guard.unlock();
+        arrived_.notify_one();
+        guard.lock();
+    } else {
+        // A host elsewhere may be watching the descriptor.
+        doorbell_->Ring();
+    }
     finished_.wait(guard, [&] { return pending->finished; });
     return pending->handled;
 }
@@ -83,16 +92,6 @@ void EventMailbox::DropAllLocked() {
     // The one being handled runs to its end on the host's thread; its sender need not wait for
     // it, since the message owns everything it refers to.
     if (inHand_) inHand_->finished = true;
-}
-
-void EventMailbox::AnnounceLocked() {
-    // A host waiting inside Pump handles every waiting message before it leaves Pump; the
-    // doorbell is for a host elsewhere, which may be watching its descriptor.
-    if (hostWaiting_) {
-        arrived_.notify_one();
-    } else {
-        doorbell_->Ring();
-    }
 }
 
 int EventMailbox::Pump(int timeoutMs) {

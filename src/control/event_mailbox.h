@@ -57,9 +57,6 @@ class EventMailbox {
 
     // Marks every waiting message and the one in hand as dropped and wakes their senders.
     void DropAllLocked();
-    // Tells the host's thread that a message waits: through the mailbox's own condition while
-    // it waits there inside Pump, otherwise through the doorbell.
-    void AnnounceLocked();
     int HandleWaiting();
     // The same with the lock taken; returns with it released.
     int HandleWaiting(std::unique_lock<std::mutex> guard);

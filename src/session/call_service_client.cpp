@@ -18,8 +18,8 @@ namespace voxtrel {
 
 namespace {
 
-constexpr int kReceiveChunk = 2048;
-constexpr int kChunksPerPass = 8;
+constexpr int kReceiveChunk = 8192;
+constexpr int kChunksPerPass = 2;
 constexpr uint32_t kSendTimeout = 10;
 // Once the worker no longer waits on the host, it finishes a dropped connection in moments.
 constexpr std::chrono::milliseconds kDropWait{1000};

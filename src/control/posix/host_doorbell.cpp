@@ -31,26 +31,30 @@ class PipeDoorbell : public HostDoorbell {
     }
 
     bool Wait(int timeoutMs) override {
-        if (timeoutMs == 0 && !rung_.load()) return false;
+        // The pipe holds at most the one byte of the ring, so a look is one read at most.
+        if (timeoutMs == 0) return rung_.load() && Consume();
         pollfd entry{read_, POLLIN, 0};
         int ready;
         do {
             ready = poll(&entry, 1, timeoutMs);
         } while (ready < 0 && errno == EINTR);
-        if (ready <= 0) return false;
-        char drain[64];
-        while (read(read_, drain, sizeof drain) > 0) {
-        }
-        // Cleared once the pipe is empty: a ring that came while it was emptied added no byte,
-        // and its event is handled after this Wait.
-        rung_ = false;
-        return true;
+        return ready > 0 && Consume();
     }
 
     int Descriptor() const override { return read_; }
     bool PumpsMessages() const override { return false; }
 
   private:
+    // Takes the ring's byte; false when it has not arrived yet, and the doorbell stays rung.
+    bool Consume() {
+        char drain[64];
+        if (read(read_, drain, sizeof drain) <= 0) return false;
+        // Cleared once the pipe is empty: a ring that came while it was emptied added no byte,
+        // and its event is handled after this Wait.
+        rung_ = false;
+        return true;
+    }
+
     int read_;
     int write_;
     std::atomic<bool> rung_{false};
