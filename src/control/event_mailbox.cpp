@@ -42,11 +42,12 @@ bool EventMailbox::IsOpen() const {
 }
 
 bool EventMailbox::Deliver(ControlMessage message, const std::function<bool()>& wanted) {
-    auto pending = std::make_shared<Pending>();
-    pending->message = std::move(message);
+    // On this thread's stack: the host's thread touches it only while this sender waits.
+    Pending pending;
+    pending.message = std::move(message);
     std::unique_lock<std::mutex> guard(lock_);
     if (!doorbell_ || refusing_ || !wanted()) return false;
-    waiting_.push_back(pending);
+    waiting_.push_back(&pending);
     if (hostWaiting_) {
         // Woken outside the lock, so that the host's thread does not wake only to wait for it.
         // It handles every waiting message before it leaves Pump.
@@ -57,8 +58,8 @@ bool EventMailbox::Deliver(ControlMessage message, const std::function<bool()>& 
         // A host elsewhere may be watching the descriptor.
         doorbell_->Ring();
     }
-    finished_.wait(guard, [&] { return pending->finished; });
-    return pending->handled;
+    finished_.wait(guard, [&] { return pending.finished; });
+    return pending.handled;
 }
 
 void EventMailbox::SetRefusing(bool refusing) {
@@ -73,25 +74,27 @@ void EventMailbox::SetRefusing(bool refusing) {
 void EventMailbox::ReleaseInHand() {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!inHand_ || inHand_->finished) return;
+        if (!inHand_) return;
         inHand_->finished = true;
         inHand_->handled = true;
+        inHand_ = nullptr;
     }
     finished_.notify_all();
 }
 
 bool EventMailbox::SenderWaiting() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return !waiting_.empty() || (inHand_ && !inHand_->finished);
+    return !waiting_.empty() || inHand_ != nullptr;
 }
 
 void EventMailbox::DropAllLocked() {
-    for (auto& pending : waiting_)
+    for (Pending* pending : waiting_)
         pending->finished = true;
     waiting_.clear();
-    // The one being handled runs to its end on the host's thread; its sender need not wait for
-    // it, since the message owns everything it refers to.
+    // The one being handled runs to its end on the host's thread, on the host's copy of the
+    // message; its sender need not wait for it.
     if (inHand_) inHand_->finished = true;
+    inHand_ = nullptr;
 }
 
 int EventMailbox::Pump(int timeoutMs) {
@@ -131,18 +134,23 @@ int EventMailbox::HandleWaiting(std::unique_lock<std::mutex> guard) {
     int handled = 0;
     // A handler that pumps again handles the next messages itself; they stay in order.
     while (!waiting_.empty()) {
-        std::shared_ptr<Pending> pending = std::move(waiting_.front());
+        Pending* pending = waiting_.front();
         waiting_.pop_front();
-        std::shared_ptr<Pending> outer = std::move(inHand_);
+        Pending* outer = inHand_;
         inHand_ = pending;
+        // The handler works on the host's own copy: a sender released or dropped meanwhile goes
+        // on, and its entry with it.
+        ControlMessage message = std::move(pending->message);
         guard.unlock();
-        handler_(pending->message);
+        handler_(message);
         guard.lock();
-        inHand_ = std::move(outer);
-        if (!pending->finished) {
+        // Still in hand unless it was released or dropped meanwhile, which ended its sender's
+        // wait and took it out of hand.
+        if (inHand_ == pending) {
             pending->finished = true;
             pending->handled = true;
         }
+        inHand_ = outer;
         ++handled;
         if (waiting_.empty()) {
             // The sender is woken outside the lock, so that it does not wake only to wait for

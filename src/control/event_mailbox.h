@@ -68,8 +68,10 @@ class EventMailbox {
     // there: a message then wakes it without a call of the system when it is not asleep.
     std::condition_variable arrived_;
     bool hostWaiting_ = false;
-    std::deque<std::shared_ptr<Pending>> waiting_;
-    std::shared_ptr<Pending> inHand_;
+    // Entries on their senders' stacks, each valid while its sender waits.
+    std::deque<Pending*> waiting_;
+    // The innermost message being handled while its sender waits; null once its sender goes on.
+    Pending* inHand_ = nullptr;
     std::unique_ptr<HostDoorbell> doorbell_;
     std::thread::id hostThread_;
     bool refusing_ = false;

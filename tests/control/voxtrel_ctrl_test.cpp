@@ -2,6 +2,7 @@
 #include "control/voxtrel_ctrl.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <chrono>
 #include <string>
@@ -76,6 +77,29 @@ TEST(ControlEvents, MethodsAndDisconnectFromInsideAnEventHandler) {
     EXPECT_EQ(c.events.PumpFor(1), Events{"CallStateChanged 42 3"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(c.events.PumpFor(2, 0.3).size(), 1u);
+}
+
+// The descriptor polls readable exactly while an event waits for a host outside PumpEvents. A host
+// waiting inside is woken at once, and no ring outlives the events that PumpEvents handled.
+TEST(ControlEvents, TheDescriptorPollsReadableExactlyWhileAnEventWaitsOutsidePumping) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    auto readable = [&](int ms) {
+        pollfd entry{c.control.EventDescriptor(), POLLIN, 0};
+        return poll(&entry, 1, ms) == 1;
+    };
+    for (bool insidePump : {true, false, true, false}) {
+        std::thread service([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(insidePump ? 50 : 0));
+            c.peer.Send(Notification("messageplayed", StringParam("7")));
+        });
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(insidePump || readable(5000));
+        EXPECT_EQ(c.control.PumpEvents(insidePump ? 5000 : 0), 1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_FALSE(readable(50));
+        service.join();
+    }
 }
 
 }  // namespace
