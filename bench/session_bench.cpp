@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -260,17 +261,24 @@ int main(int argc, char** argv) {
     if (!pbx.Start(options)) return 1;
 
     std::printf("\n== request round trip: Subscribe to OnSubscriptionConfirmed\n");
-    CountingSession subscriber;
-    subscriber.Connect(pbx.Host(), pbx.Port(), 10, "demo", "demo");
+    // The simulator confirms at most 256 subscriptions per connection and faults the rest: a
+    // fresh session takes over every 250 rounds, so that every round is a confirmation.
     const int rounds = 2000;
+    const int roundsPerSession = 250;
     std::vector<double> trips;
+    std::unique_ptr<CountingSession> subscriber;
     for (int i = 0; i < rounds; ++i) {
+        if (i % roundsPerSession == 0) {
+            if (subscriber) subscriber->Disconnect();
+            subscriber = std::make_unique<CountingSession>();
+            subscriber->Connect(pbx.Host(), pbx.Port(), 10, "demo", "demo");
+        }
         auto start = Clock::now();
-        subscriber.Subscribe("300");
-        subscriber.WaitFor(i + 1);
+        subscriber->Subscribe("300");
+        subscriber->WaitFor(i % roundsPerSession + 1);
         trips.push_back(Seconds(start) * 1e6);
     }
-    subscriber.Disconnect();
+    subscriber->Disconnect();
     SubscribeMethod request;
     request.SetParams(13323469184593209344u, "300");
     SubscribeResponseMethod answer;
