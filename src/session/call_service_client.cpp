@@ -498,8 +498,9 @@ bool CallServiceClient::ExtractMessage() {
     if (std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message)) {
         std::unique_ptr<XmlRpcResponseMethod> answer = request->CreateResponse(false);
         answer->SetId(request->GetId());
-        std::string text;
-        if (answer->Write(text)) outputBuffer_ += text;
+        // Written in place; an answer that cannot be written leaves nothing behind.
+        size_t written = outputBuffer_.size();
+        if (!answer->Write(outputBuffer_)) outputBuffer_.resize(written);
         received_.push_back(std::move(request));
         return true;
     }
