@@ -160,6 +160,6 @@ int main(int argc, char** argv) {
         {"delivery.control_p50_us", delivery.p50Us},
     };
     for (const auto& [key, value] : figures)
-        std::printf("figure %s %.6g\n", key, value);
+        std::printf("figure %s %.3f\n", key, value);
     return delivery.perSecond > 0 ? 0 : 1;
 }

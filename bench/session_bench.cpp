@@ -349,6 +349,6 @@ int main(int argc, char** argv) {
         {"scale.kib_per_session", (after - before) / 1000.0},
     };
     for (const auto& [key, value] : figures)
-        std::printf("figure %s %.6g\n", key, value);
+        std::printf("figure %s %.3f\n", key, value);
     return 0;
 }
