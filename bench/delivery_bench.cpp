@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "control/voxtrel_ctrl.h"
@@ -151,5 +152,14 @@ int main(int argc, char** argv) {
     std::printf("%-44s %12.0f %10.1f\n", "control: socket to handler on host's thread",
                 delivery.perSecond, delivery.p50Us);
     std::printf("%-44s %12.2f\n", "ratio (control / plain)", delivery.perSecond / plain.perSecond);
+    // One line per figure for the scripts that collect them.
+    const std::pair<const char*, double> figures[] = {
+        {"delivery.plain_per_s", plain.perSecond},
+        {"delivery.control_per_s", delivery.perSecond},
+        {"delivery.plain_p50_us", plain.p50Us},
+        {"delivery.control_p50_us", delivery.p50Us},
+    };
+    for (const auto& [key, value] : figures)
+        std::printf("figure %s %.3f\n", key, value);
     return delivery.perSecond > 0 ? 0 : 1;
 }

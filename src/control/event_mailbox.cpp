@@ -1,6 +1,8 @@
 // Synchronous hand-over of notifications from the worker to the host's thread.
 #include "control/event_mailbox.h"
 
+#include <chrono>
+
 namespace voxtrel {
 
 EventMailbox::EventMailbox(Handler handler) : handler_(std::move(handler)) {}
@@ -40,14 +42,24 @@ bool EventMailbox::IsOpen() const {
 }
 
 bool EventMailbox::Deliver(ControlMessage message, const std::function<bool()>& wanted) {
-    auto pending = std::make_shared<Pending>();
-    pending->message = std::move(message);
+    // On this thread's stack: the host's thread touches it only while this sender waits.
+    Pending pending;
+    pending.message = std::move(message);
     std::unique_lock<std::mutex> guard(lock_);
     if (!doorbell_ || refusing_ || !wanted()) return false;
-    waiting_.push_back(pending);
-    doorbell_->Ring();
-    finished_.wait(guard, [&] { return pending->finished; });
-    return pending->handled;
+    waiting_.push_back(&pending);
+    if (hostWaiting_) {
+        // Woken outside the lock, so that the host's thread does not wake only to wait for it.
+        // It handles every waiting message before it leaves Pump.
+        guard.unlock();
+        arrived_.notify_one();
+        guard.lock();
+    } else {
+        // A host elsewhere may be watching the descriptor.
+        doorbell_->Ring();
+    }
+    finished_.wait(guard, [&] { return pending.finished; });
+    return pending.handled;
 }
 
 void EventMailbox::SetRefusing(bool refusing) {
@@ -62,58 +74,91 @@ void EventMailbox::SetRefusing(bool refusing) {
 void EventMailbox::ReleaseInHand() {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!inHand_ || inHand_->finished) return;
+        if (!inHand_) return;
         inHand_->finished = true;
         inHand_->handled = true;
+        inHand_ = nullptr;
     }
     finished_.notify_all();
 }
 
 bool EventMailbox::SenderWaiting() const {
     std::lock_guard<std::mutex> guard(lock_);
-    return !waiting_.empty() || (inHand_ && !inHand_->finished);
+    return !waiting_.empty() || inHand_ != nullptr;
 }
 
 void EventMailbox::DropAllLocked() {
-    for (auto& pending : waiting_)
+    for (Pending* pending : waiting_)
         pending->finished = true;
     waiting_.clear();
-    // The one being handled runs to its end on the host's thread; its sender need not wait for
-    // it, since the message owns everything it refers to.
+    // The one being handled runs to its end on the host's thread, on the host's copy of the
+    // message; its sender need not wait for it.
     if (inHand_) inHand_->finished = true;
+    inHand_ = nullptr;
 }
 
 int EventMailbox::Pump(int timeoutMs) {
-    HostDoorbell* doorbell;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (!doorbell_ || std::this_thread::get_id() != hostThread_) return 0;
-        doorbell = doorbell_.get();
-        if (!waiting_.empty()) timeoutMs = 0;
-    }
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!doorbell_ || std::this_thread::get_id() != hostThread_) return 0;
     // The doorbell lives as long as the window, which only this thread closes.
-    doorbell->Wait(timeoutMs);
-    return HandleWaiting();
+    HostDoorbell* doorbell = doorbell_.get();
+    if (!waiting_.empty()) timeoutMs = 0;
+    if (doorbell->PumpsMessages()) {
+        // Its wait runs the thread's messages, whose handlers take the lock themselves.
+        guard.unlock();
+        doorbell->Wait(timeoutMs);
+        guard.lock();
+    } else {
+        if (timeoutMs != 0) {
+            auto arrived = [this] { return !waiting_.empty(); };
+            hostWaiting_ = true;
+            if (timeoutMs < 0) {
+                arrived_.wait(guard, arrived);
+            } else {
+                arrived_.wait_for(guard, std::chrono::milliseconds(timeoutMs), arrived);
+            }
+            hostWaiting_ = false;
+        }
+        // Consumes a ring from before, so that the descriptor stops polling readable for the
+        // messages handled here; unrung, it makes no call of the system.
+        doorbell->Wait(0);
+    }
+    return HandleWaiting(std::move(guard));
 }
 
 int EventMailbox::HandleWaiting() {
+    return HandleWaiting(std::unique_lock<std::mutex>(lock_));
+}
+
+int EventMailbox::HandleWaiting(std::unique_lock<std::mutex> guard) {
     int handled = 0;
-    std::unique_lock<std::mutex> guard(lock_);
     // A handler that pumps again handles the next messages itself; they stay in order.
     while (!waiting_.empty()) {
-        std::shared_ptr<Pending> pending = waiting_.front();
+        Pending* pending = waiting_.front();
         waiting_.pop_front();
-        std::shared_ptr<Pending> outer = std::move(inHand_);
+        Pending* outer = inHand_;
         inHand_ = pending;
+        // The handler works on the host's own copy: a sender released or dropped meanwhile goes
+        // on, and its entry with it.
+        ControlMessage message = std::move(pending->message);
         guard.unlock();
-        handler_(pending->message);
+        handler_(message);
         guard.lock();
-        inHand_ = std::move(outer);
-        if (!pending->finished) {
+        // Still in hand unless it was released or dropped meanwhile, which ended its sender's
+        // wait and took it out of hand.
+        if (inHand_ == pending) {
             pending->finished = true;
             pending->handled = true;
         }
+        inHand_ = outer;
         ++handled;
+        if (waiting_.empty()) {
+            // The sender is woken outside the lock, so that it does not wake only to wait for
+            // the lock.
+            guard.unlock();
+            finished_.notify_all();
+            break;
+        }
         finished_.notify_all();
     }
     return handled;

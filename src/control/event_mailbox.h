@@ -58,12 +58,20 @@ class EventMailbox {
     // Marks every waiting message and the one in hand as dropped and wakes their senders.
     void DropAllLocked();
     int HandleWaiting();
+    // The same with the lock taken; returns with it released.
+    int HandleWaiting(std::unique_lock<std::mutex> guard);
 
     Handler handler_;
     mutable std::mutex lock_;
     std::condition_variable finished_;
-    std::deque<std::shared_ptr<Pending>> waiting_;
-    std::shared_ptr<Pending> inHand_;
+    // Where the host's thread waits inside Pump when the doorbell does not need it to wait
+    // there: a message then wakes it without a call of the system when it is not asleep.
+    std::condition_variable arrived_;
+    bool hostWaiting_ = false;
+    // Entries on their senders' stacks, each valid while its sender waits.
+    std::deque<Pending*> waiting_;
+    // The innermost message being handled while its sender waits; null once its sender goes on.
+    Pending* inHand_ = nullptr;
     std::unique_ptr<HostDoorbell> doorbell_;
     std::thread::id hostThread_;
     bool refusing_ = false;

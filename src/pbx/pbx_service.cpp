@@ -428,7 +428,9 @@ void PbxService::HandleMessage(Connection& connection, const std::string& text) 
 void PbxService::HandleRequest(Connection& connection, XmlRpcRequestMethod& request) {
     uint32_t type = request.methodType;
     ++received_.requests;
-    Log("connection " + std::to_string(connection.id) + " <- " + Describe(type, request.GetId()));
+    if (Logging())
+        Log("connection " + std::to_string(connection.id) + " <- " +
+            Describe(type, request.GetId()));
     InjectedFault injected;
     // Every answer of the method waits as long; what the connection is sent next waits behind.
     faults_.answerDelay = faults_.methods.Delay(type);
@@ -483,16 +485,20 @@ void PbxService::Acknowledge(Connection& connection, uint64_t id) {
         return;
     }
     ++received_.acknowledged;
-    Log("connection " + std::to_string(connection.id) + " <- acknowledged " +
-        Describe(found->methodType, id));
+    if (Logging()) {
+        Log("connection " + std::to_string(connection.id) + " <- acknowledged " +
+            Describe(found->methodType, id));
+    }
     waiting.erase(found);
 }
 
 void PbxService::Answer(Connection& connection, const XmlRpcResponseMethod& answer) {
     std::string text;
     if (!answer.Write(text)) return;
-    Log("connection " + std::to_string(connection.id) + " -> answer " +
-        Describe(answer.methodType, answer.GetId()) + LateNote());
+    if (Logging()) {
+        Log("connection " + std::to_string(connection.id) + " -> answer " +
+            Describe(answer.methodType, answer.GetId()) + LateNote());
+    }
     Queue(connection, text, faults_.answerDelay);
 }
 
@@ -518,7 +524,8 @@ void PbxService::Notify(ConnectionId to, const XmlRpcRequestMethod& request, uin
         if (waiting.size() >= kMaxUnacknowledged) waiting.pop_front();
         waiting.push_back({request.methodType, id});
     }
-    Log("connection " + std::to_string(to) + " -> " + Describe(request.methodType, id));
+    if (Logging())
+        Log("connection " + std::to_string(to) + " -> " + Describe(request.methodType, id));
     if (holding_ == to) {
         held_ += text;
     } else {

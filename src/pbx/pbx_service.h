@@ -229,6 +229,8 @@ class PbxService final : private CallModelEvents {
     // reply set to the command's usage or failure, when there is none.
     Connection* Target(const Words& words, std::string& reply);
     void Log(const std::string& line) const;
+    // Whether Log goes anywhere: the lines of every message are built only for a log.
+    bool Logging() const { return static_cast<bool>(options_.log); }
     // ", N ms late" while the answers being written are delayed.
     std::string LateNote() const;
 

@@ -12,36 +12,29 @@
 #include "protocol/call_offer.h"
 #include "protocol/fault_response.h"
 #include "protocol/subscription.h"
+#include "session/wake_channel.h"
 
 namespace voxtrel {
 
 namespace {
 
-constexpr int kReceiveChunk = 2048;
-constexpr int kChunksPerPass = 8;
+constexpr int kReceiveChunk = 8192;
+constexpr int kChunksPerPass = 2;
 constexpr uint32_t kSendTimeout = 10;
 // Once the worker no longer waits on the host, it finishes a dropped connection in moments.
 constexpr std::chrono::milliseconds kDropWait{1000};
-// How long a wake-up may stay pending before Wake sends another datagram.
-constexpr int64_t kWakeResendMs = 50;
+// How often Shutdown wakes the worker again while it has not ended.
+constexpr std::chrono::milliseconds kShutdownWakeEvery{50};
 // What is left of Connect's bound when its wait ran out.
 constexpr std::chrono::milliseconds kGiveUpWait{90};
 
 }  // namespace
 
 CallServiceClient::CallServiceClient() {
-    wakeSocket_ = std::make_unique<BsdSocket>(true);
-    SocketAddress loopback(Ipv4(127, 0, 0, 1), 0);
-    SockAddrIn self;
-    bool wakeable = wakeSocket_->CreateUDP(&loopback) && wakeSocket_->SetBlocking(false) &&
-                    wakeSocket_->GetSelfAddr(self);
-    if (!wakeable) {
-        // A worker that cannot be woken could neither be stopped nor told of new work: the
-        // session runs none, and Connect fails with this report.
-        ReportSocketError("Session wake-up socket", true);
-        return;
-    }
-    wakeSocket_->SetPeerAddr(self);
+    wakeChannel_ = WakeChannel::Create();
+    // A worker that cannot be woken could neither be stopped nor told of new work: the session
+    // runs none, and Connect fails with the channel's report.
+    if (!wakeChannel_) return;
     running_ = true;
     worker_ = std::thread([this] { WorkerLoop(); });
 }
@@ -59,8 +52,7 @@ void CallServiceClient::Shutdown() {
     // waits for the worker's last steps.
     while (!workerEnded_.load()) {
         std::unique_lock<std::mutex> lock(stateLock_);
-        stateChanged_.wait_for(lock, std::chrono::milliseconds(kWakeResendMs),
-                               [this] { return workerEnded_.load(); });
+        stateChanged_.wait_for(lock, kShutdownWakeEvery, [this] { return workerEnded_.load(); });
         lock.unlock();
         Wake();
     }
@@ -94,16 +86,7 @@ uint64_t CallServiceClient::NewId() {
 }
 
 void CallServiceClient::Wake() {
-    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count();
-    // A datagram is on its way already. Should the system have lost it, the worker would sleep
-    // for good, so a wake-up pending for long is sent again: extra datagrams cost a pass each.
-    if (wakePending_.exchange(true) && now - lastWakeSent_.load() < kWakeResendMs) return;
-    lastWakeSent_ = now;
-    const char zero = 0;
-    // A datagram the system would not take wakes nobody: the next Wake tries again.
-    if (wakeSocket_->SendDatagram(&zero, 1, nullptr, 0, 0).count <= 0) wakePending_ = false;
+    wakeChannel_->Wake();
 }
 
 bool CallServiceClient::AcceptableText(std::string_view text) {
@@ -352,11 +335,6 @@ void CallServiceClient::DropConnection() {
     receiveBuffer_.Clear();
 }
 
-void CallServiceClient::QueueOutput(const std::string& text) {
-    outputBuffer_ += text;
-    Flush();
-}
-
 void CallServiceClient::Flush() {
     if (outputBuffer_.empty() || !connection_) return;
     SocketTransfer sent = connection_->Send(
@@ -367,13 +345,9 @@ void CallServiceClient::Flush() {
 void CallServiceClient::WorkerLoop() {
     SocketWaitEntry entries[2];
     while (running_) {
-        if (entries[0].readable) {
-            char byte;
-            wakeSocket_->ReceiveDatagram(&byte, 1, nullptr, 0, 0);
-            // Cleared before the state and the queue are looked at: a Wake that comes later
-            // sends a datagram of its own, one that came earlier is seen in this pass.
-            wakePending_ = false;
-        }
+        // Consumed before the state and the queue are looked at: a Wake that comes later wakes
+        // the worker again, one that came earlier is seen in this pass.
+        if (entries[0].readable) wakeChannel_->Consume();
         time_t now = time(nullptr);
         Watch watch;
         SessionState state = State();
@@ -387,7 +361,7 @@ void CallServiceClient::WorkerLoop() {
         }
 
         entries[0] = SocketWaitEntry{};
-        entries[0].handle = wakeSocket_->Handle();
+        entries[0].handle = wakeChannel_->Handle();
         entries[0].wantRead = true;
         entries[1] = SocketWaitEntry{};
         entries[1].handle = watch.handle;
@@ -438,6 +412,10 @@ void CallServiceClient::ConnectedPass(time_t now, bool readable, bool writable, 
             lost = !receiveBuffer_.Append(chunk, static_cast<size_t>(received.count));
             while (!lost && ExtractMessage()) {
             }
+            // The answers to the chunk's messages leave in one write, each before the message
+            // it answers is dispatched.
+            Flush();
+            DispatchReceived();
             if (received.count < kReceiveChunk) break;
         } else {
             lost = received.status == SocketStatus::kClosed ||
@@ -520,9 +498,10 @@ bool CallServiceClient::ExtractMessage() {
     if (std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message)) {
         std::unique_ptr<XmlRpcResponseMethod> answer = request->CreateResponse(false);
         answer->SetId(request->GetId());
-        std::string text;
-        if (answer->Write(text)) QueueOutput(text);
-        request->Dispatch(*this);
+        // Written in place; an answer that cannot be written leaves nothing behind.
+        size_t written = outputBuffer_.size();
+        if (!answer->Write(outputBuffer_)) outputBuffer_.resize(written);
+        received_.push_back(std::move(request));
         return true;
     }
     std::unique_ptr<XmlRpcResponseMethod> answer;
@@ -541,8 +520,14 @@ bool CallServiceClient::ExtractMessage() {
     if (fault) answer->SetId(answered->GetId());
     Account(*answered, fault ? SessionAccounting::kFaulted : SessionAccounting::kAnswered);
     answered.reset();
-    answer->Dispatch(*this);
+    received_.push_back(std::move(answer));
     return true;
+}
+
+void CallServiceClient::DispatchReceived() {
+    for (std::unique_ptr<XmlRpcMethod>& message : received_)
+        message->Dispatch(*this);
+    received_.clear();
 }
 
 }  // namespace voxtrel

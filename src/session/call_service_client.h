@@ -27,6 +27,7 @@
 namespace voxtrel {
 
 class BsdSocket;
+class WakeChannel;
 
 enum SessionState : int32_t {
     kIdle = 0,
@@ -149,8 +150,11 @@ class CallServiceClient : public CallServiceNotifications {
     bool GiveUpConnecting();
     // Hands every queued message to the output while the socket keeps up.
     void WriteQueued(time_t now);
-    // Cuts and handles one received message; false when none is complete.
+    // Cuts and reads one received message, queues its answer and keeps it for its dispatch;
+    // false when none is complete.
     bool ExtractMessage();
+    // Dispatches the messages kept, in the order received.
+    void DispatchReceived();
     // Reports every queued and awaiting message as failed, in order, after the lock is released.
     void FailAll(int32_t code, const char* text);
     void DropConnection();
@@ -169,7 +173,6 @@ class CallServiceClient : public CallServiceNotifications {
     void WriteAndTimeOut(time_t now, int& limitSeconds);
     // Hands pending output to the connection; keeps what it does not take.
     void Flush();
-    void QueueOutput(const std::string& text);
     void Account(const XmlRpcMethod& message, SessionAccounting::Outcome outcome) {
         if (SessionAccounting* accounting = accounting_.load()) accounting->Ended(message, outcome);
     }
@@ -178,14 +181,12 @@ class CallServiceClient : public CallServiceNotifications {
     // True while the worker ends a connection that the service closed, until it is idle.
     std::atomic<bool> dropping_{false};
     std::atomic<bool> reportingLoss_{false};
-    // Set by the first Wake after the worker last emptied the wake-up socket: one datagram then
-    // stands for any number of wake-ups, so a burst never overflows the socket.
-    std::atomic<bool> wakePending_{false};
-    std::atomic<int64_t> lastWakeSent_{0};
     std::atomic<bool> workerEnded_{false};
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
     std::string outputBuffer_;
+    // The messages read from the last chunk received, waiting for their dispatch.
+    std::vector<std::unique_ptr<XmlRpcMethod>> received_;
     std::mutex queueLock_;
     std::deque<RequestEntry> sendQueue_;
     std::deque<RequestEntry> awaitingList_;
@@ -193,7 +194,7 @@ class CallServiceClient : public CallServiceNotifications {
     bool accepting_ = false;
     std::atomic<time_t> connectStart_{0};
     std::atomic<int32_t> timeout_{20};
-    std::unique_ptr<BsdSocket> wakeSocket_;
+    std::unique_ptr<WakeChannel> wakeChannel_;
     std::atomic<bool> running_{false};
     std::thread worker_;
     // Connect and Disconnect wait on the state with this event instead of polling.

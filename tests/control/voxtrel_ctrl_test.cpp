@@ -2,6 +2,7 @@
 #include "control/voxtrel_ctrl.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <chrono>
 #include <string>
@@ -76,6 +77,26 @@ TEST(ControlEvents, MethodsAndDisconnectFromInsideAnEventHandler) {
     EXPECT_EQ(c.events.PumpFor(1), Events{"CallStateChanged 42 3"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(c.events.PumpFor(2, 0.3).size(), 1u);
+}
+
+// The descriptor polls readable exactly while an event waits for a host outside PumpEvents. A host
+// waiting inside is woken at once, and no ring outlives the events that PumpEvents handled.
+TEST(ControlEvents, TheDescriptorPollsReadableExactlyWhileAnEventWaitsOutsidePumping) {
+    Connected c;
+    ASSERT_TRUE(c.ok);
+    pollfd entry{c.control.EventDescriptor(), POLLIN, 0};
+    for (int inside : {1, 0, 1, 0}) {
+        std::thread service([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50 * inside));
+            c.peer.Send(Notification("messageplayed", StringParam("7")));
+        });
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(inside || poll(&entry, 1, 5000) == 1);
+        EXPECT_EQ(c.control.PumpEvents(inside * 5000), 1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_EQ(poll(&entry, 1, 50), 0);
+        service.join();
+    }
 }
 
 }  // namespace

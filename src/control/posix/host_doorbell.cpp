@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace voxtrel {
@@ -21,30 +22,42 @@ class PipeDoorbell : public HostDoorbell {
     }
 
     void Ring() override {
+        // One byte stands for every ring until Wait consumes it: a busy host costs no calls of
+        // the system, and the pipe never fills.
+        if (rung_.exchange(true)) return;
         const char byte = 1;
-        // A full pipe is rung already.
-        ssize_t ignored = write(write_, &byte, 1);
-        (void)ignored;
+        // A byte the pipe did not take rings nobody: the next Ring tries again.
+        if (write(write_, &byte, 1) != 1) rung_ = false;
     }
 
     bool Wait(int timeoutMs) override {
+        // The pipe holds at most the one byte of the ring, so a look is one read at most.
+        if (timeoutMs == 0) return rung_.load() && Consume();
         pollfd entry{read_, POLLIN, 0};
         int ready;
         do {
             ready = poll(&entry, 1, timeoutMs);
         } while (ready < 0 && errno == EINTR);
-        if (ready <= 0) return false;
-        char drain[64];
-        while (read(read_, drain, sizeof drain) > 0) {
-        }
-        return true;
+        return ready > 0 && Consume();
     }
 
     int Descriptor() const override { return read_; }
+    bool PumpsMessages() const override { return false; }
 
   private:
+    // Takes the ring's byte; false when it has not arrived yet, and the doorbell stays rung.
+    bool Consume() {
+        char drain[64];
+        if (read(read_, drain, sizeof drain) <= 0) return false;
+        // Cleared once the pipe is empty: a ring that came while it was emptied added no byte,
+        // and its event is handled after this Wait.
+        rung_ = false;
+        return true;
+    }
+
     int read_;
     int write_;
+    std::atomic<bool> rung_{false};
 };
 
 bool MakeNonBlocking(int descriptor) {

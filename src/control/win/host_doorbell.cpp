@@ -25,6 +25,7 @@ class WindowsDoorbell final : public HostDoorbell {
     void Ring() override;
     bool Wait(int timeoutMs) override;
     int Descriptor() const override { return -1; }
+    bool PumpsMessages() const override { return true; }
 
   private:
     explicit WindowsDoorbell(std::function<void()> onRing) : onRing_(std::move(onRing)) {}
