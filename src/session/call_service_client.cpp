@@ -515,9 +515,12 @@ void CallServiceClient::WriteAndTimeOut(time_t now, int& limitSeconds) {
 }
 
 bool CallServiceClient::ExtractMessage() {
-    std::string message;
+    std::string_view message;
     if (!receiveBuffer_.Next(message)) return false;
-    if (std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message)) {
+    MessageReader::Root root = reader_.Open(message);
+    if (root == MessageReader::Root::kMethodCall) {
+        std::unique_ptr<XmlRpcRequestMethod> request = reader_.ReadRequest();
+        if (!request) return true;
         std::unique_ptr<XmlRpcResponseMethod> answer = request->CreateResponse(false);
         answer->SetId(request->GetId());
         std::string text;
@@ -525,13 +528,14 @@ bool CallServiceClient::ExtractMessage() {
         request->Dispatch(*this);
         return true;
     }
+    if (root != MessageReader::Root::kMethodResponse) return true;
     std::unique_ptr<XmlRpcResponseMethod> answer;
     std::unique_ptr<XmlRpcMethod> answered;
     {
         std::lock_guard<std::mutex> lock(queueLock_);
         if (awaitingList_.empty()) return true;
         auto* oldest = static_cast<XmlRpcRequestMethod*>(awaitingList_.front().message.get());
-        answer = oldest->ParseResponse(message);
+        answer = reader_.ReadResponse(*oldest);
         if (!answer) return true;
         answered = std::move(awaitingList_.front().message);
         awaitingList_.pop_front();

@@ -185,6 +185,8 @@ class CallServiceClient : public CallServiceNotifications {
     std::atomic<bool> workerEnded_{false};
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
+    // The worker's reader of received messages, its buffers kept from one to the next.
+    MessageReader reader_;
     std::string outputBuffer_;
     std::mutex queueLock_;
     std::deque<RequestEntry> sendQueue_;

@@ -14,7 +14,8 @@ inline unsigned char FoldAscii(char c) {
 inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+        // Names received are mostly spelt as expected: folding only on a difference.
+        if (a[i] != b[i] && FoldAscii(a[i]) != FoldAscii(b[i])) return false;
     }
     return true;
 }

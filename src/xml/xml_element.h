@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "xml/char_buffer.h"
@@ -17,7 +18,7 @@ struct XMLAttribute {
 // The attributes of one start tag, in document order.
 class AttrVector {
   public:
-    void Add(const XMLAttribute& attribute) { items_.push_back(attribute); }
+    void Add(XMLAttribute&& attribute) { items_.push_back(std::move(attribute)); }
     // Exact, case-sensitive search by name.
     bool Contains(const CharBuffer& name) const;
     void Clear() { items_.clear(); }
@@ -36,17 +37,20 @@ struct XMLElement {
     bool isEmpty = false;  // written as an empty-element tag "/>"
 };
 
-// The open elements; its count is the nesting depth. Popped elements stay in their slot until the
-// slot is reused, so a popped pointer is valid until the next Push. Slots are refilled in place,
-// keeping their buffers, so a reader that is reused stops allocating once it has seen its depth.
+// The open elements; its count is the nesting depth. The scanner fills the slot above the top in
+// place and pushes it once the tag is complete, so a tag is never copied. Popped elements stay in
+// their slot until it is filled again, so a popped pointer is valid until the next Top. Slots keep
+// their buffers, so a reader that is reused stops allocating once it has seen its depth.
 class ElementStack {
   public:
     ElementStack() = default;
     ElementStack(const ElementStack&) = delete;
     ElementStack& operator=(const ElementStack&) = delete;
 
-    XMLElement* Push(const XMLElement& element);
-    XMLElement* Pop();
+    // The slot the next Push makes the innermost open element.
+    XMLElement& Top();
+    XMLElement* Push() { return &slots_[count_++]; }
+    XMLElement* Pop() { return count_ == 0 ? nullptr : &slots_[--count_]; }
     uint32_t Count() const { return count_; }
     void Reset() { count_ = 0; }
 
