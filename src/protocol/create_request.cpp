@@ -43,7 +43,7 @@ std::unique_ptr<XmlRpcRequestMethod> CreateRequest(std::string_view methodName) 
     }
     std::string_view shortName = methodName.substr(kServicePrefix.size());
     for (uint32_t code = 0; code < kMethodCount; ++code) {
-        std::string_view candidate = MethodName(code);
+        std::string_view candidate = MethodNameView(code);
         if (EqualsIgnoreCase(shortName, candidate.substr(kServicePrefix.size()))) {
             return kFactories[code]();
         }

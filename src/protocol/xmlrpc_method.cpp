@@ -59,6 +59,10 @@ const char* MethodName(uint32_t methodType) {
     return methodType < kMethodCount ? kMethodNames[methodType].data() : nullptr;
 }
 
+std::string_view MethodNameView(uint32_t methodType) {
+    return methodType < kMethodCount ? kMethodNames[methodType] : std::string_view();
+}
+
 std::string FormatId(uint64_t id) {
     char digits[24];
     auto result = std::to_chars(digits, digits + sizeof digits, id);

@@ -40,6 +40,8 @@ inline constexpr std::string_view kMessageTerminator = "\r\n\r\n";
 
 // The full method name of a type code, or null outside 0 to 15.
 const char* MethodName(uint32_t methodType);
+// The same as a view; empty outside 0 to 15.
+std::string_view MethodNameView(uint32_t methodType);
 
 // Ids travel as decimal text: no sign, no leading zeros, "0" for zero.
 std::string FormatId(uint64_t id);

@@ -16,13 +16,4 @@ bool AttrVector::Contains(const CharBuffer& name) const {
     return false;
 }
 
-XMLElement& ElementStack::Top() {
-    if (count_ == slots_.size()) {
-        // Documents of this protocol nest a few levels deep: room grows from a small start.
-        if (slots_.empty()) slots_.reserve(8);
-        slots_.emplace_back();
-    }
-    return slots_[count_];
-}
-
 }  // namespace voxtrel

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "xml/byte_words.h"
+
 namespace voxtrel {
 
 namespace {
@@ -21,9 +23,9 @@ constexpr std::array<bool, 256> MakeNameChars() {
 }
 constexpr std::array<bool, 256> kNameChars = MakeNameChars();
 
-// Text between tags is short in this protocol: a plain loop finds the next byte sooner than a
+// Text between tags is short in this protocol: a word or two finds the next tag sooner than a
 // library search would start, which takes over for longer text.
-constexpr uint32_t kShortScan = 16;
+constexpr uint32_t kShortWords = 2;
 
 }  // namespace
 
@@ -62,13 +64,30 @@ char XMLInput::Get() {
 }
 
 bool XMLInput::ReadName(CharBuffer& name) {
-    uint32_t start = position_;
-    while (position_ < length_ && kNameChars[static_cast<unsigned char>(text_[position_])])
-        ++position_;
+    std::string_view found;
     name.Clear();
-    if (position_ == start) return false;
-    name.Append(text_ + start, position_ - start);
-    return true;
+    return ReadName(found) && name.Append(found.data(), static_cast<uint32_t>(found.size()));
+}
+
+bool XMLInput::ReadName(std::string_view& name) {
+    const char* text = text_;
+    uint32_t end = position_;
+    for (;;) {
+        if (length_ - end < 8) {
+            while (end < length_ && kNameChars[static_cast<unsigned char>(text[end])])
+                ++end;
+            break;
+        }
+        uint64_t stops = ~words::NameBytes(words::Load8(text + end)) & words::kHighs;
+        if (stops != 0) {
+            end += words::FirstFlagged(stops);
+            break;
+        }
+        end += 8;
+    }
+    name = std::string_view(text + position_, end - position_);
+    position_ = end;
+    return !name.empty();
 }
 
 char XMLInput::AcceptQuote() {
@@ -78,20 +97,41 @@ char XMLInput::AcceptQuote() {
     return c;
 }
 
-uint32_t XMLInput::TextLength() const {
+uint32_t XMLInput::DistanceTo(char stop) const {
+    const char* text = text_;
     uint32_t end = position_;
-    for (uint32_t stop = length_ - position_ > kShortScan ? position_ + kShortScan : length_;
-         end < stop; ++end) {
-        if (text_[end] == '<') return end - position_;
+    for (uint32_t word = 0; word < kShortWords && length_ - end >= 8; ++word, end += 8) {
+        uint64_t found =
+            words::BytesEqual(words::Load8(text + end), static_cast<unsigned char>(stop));
+        if (found != 0) return end + words::FirstFlagged(found) - position_;
     }
-    if (end == length_) return end - position_;
-    const void* lt = std::memchr(text_ + end, '<', length_ - end);
-    return lt ? static_cast<uint32_t>(static_cast<const char*>(lt) - (text_ + position_))
-              : length_ - position_;
+    const void* found = std::memchr(text + end, stop, length_ - end);
+    return found ? static_cast<uint32_t>(static_cast<const char*>(found) - (text + position_))
+                 : length_ - position_;
+}
+
+bool XMLInput::AcceptEarlierName(std::string_view name) {
+    uint32_t size = static_cast<uint32_t>(name.size());
+    uint32_t left = length_ - position_;
+    if (size > left) return false;
+    const char* here = text_ + position_;
+    bool same = true;
+    if (size >= 8) {
+        for (uint32_t at = 0; same && at + 8 < size; at += 8)
+            same = words::Load8(here + at) == words::Load8(name.data() + at);
+        same = same && words::Load8(here + size - 8) == words::Load8(name.data() + size - 8);
+    } else if (left >= 8) {
+        // Eight bytes are there to read at both: name ends before here.
+        same = ((words::Load8(here) ^ words::Load8(name.data())) & words::LeadingBytes(size)) == 0;
+    } else {
+        same = std::memcmp(here, name.data(), size) == 0;
+    }
+    if (same) position_ += size;
+    return same;
 }
 
 bool XMLInput::ReadText(CharBuffer& text) {
-    uint32_t n = TextLength();
+    uint32_t n = DistanceTo('<');
     text.Clear();
     if (n == 0) return false;
     text.Append(text_ + position_, n);
@@ -100,7 +140,7 @@ bool XMLInput::ReadText(CharBuffer& text) {
 }
 
 bool XMLInput::ReadText(std::string_view& text) {
-    uint32_t n = TextLength();
+    uint32_t n = DistanceTo('<');
     if (n == 0) return false;
     text = std::string_view(text_ + position_, n);
     position_ += n;
@@ -108,13 +148,7 @@ bool XMLInput::ReadText(std::string_view& text) {
 }
 
 void XMLInput::SkipTo(char c) {
-    uint32_t stop = length_ - position_ > kShortScan ? position_ + kShortScan : length_;
-    for (; position_ < stop; ++position_) {
-        if (text_[position_] == c) return;
-    }
-    if (position_ == length_) return;
-    const void* found = std::memchr(text_ + position_, c, length_ - position_);
-    position_ = found ? static_cast<uint32_t>(static_cast<const char*>(found) - text_) : length_;
+    position_ += DistanceTo(c);
 }
 
 void XMLInput::SkipThrough(char c) {

@@ -34,16 +34,27 @@ class XMLInput {
     char Peek() const { return position_ < length_ ? text_[position_] : 0; }
     char Get();
     void SkipWhiteSpace() {
-        while (position_ < length_ && IsXmlSpace(static_cast<unsigned char>(text_[position_])))
-            ++position_;
+        // Locals: the compiler must assume that a byte store changes any member.
+        const char* text = text_;
+        uint32_t at = position_;
+        while (at < length_ && IsXmlSpace(static_cast<unsigned char>(text[at])))
+            ++at;
+        position_ = at;
     }
     // The longest run of ASCII letters, digits, '-', '_' and '.'; false when there is none.
     bool ReadName(CharBuffer& name);
+    // The same as a view of the document, valid while it is loaded.
+    bool ReadName(std::string_view& name);
     // Consumes an opening quote and returns it, or returns 0 and leaves the input as it is.
     char AcceptQuote();
     bool Accept(char c) {
         if (AtEnd() || Peek() != c) return false;
-        Get();
+        // Get's line-end translation concerns only a carriage return.
+        if (c == '\r') {
+            Get();
+        } else {
+            ++position_;
+        }
         return true;
     }
     bool Accept(std::string_view text) {
@@ -52,9 +63,16 @@ class XMLInput {
         return true;
     }
     bool Test(std::string_view text) const {
-        return text.size() <= length_ - position_ &&
-               std::memcmp(text_ + position_, text.data(), text.size()) == 0;
+        if (text.size() > length_ - position_) return false;
+        // Mostly element names of a few bytes: a loop compares them sooner than a library call.
+        const char* here = text_ + position_;
+        for (size_t i = 0, n = text.size(); i < n; ++i) {
+            if (here[i] != text[i]) return false;
+        }
+        return true;
     }
+    // Accept for the name of an element of this document, which lies before the position.
+    bool AcceptEarlierName(std::string_view name);
     // The byte offset bytes ahead of the position, with no line-end translation; 0 past the end.
     char PeekAt(uint32_t ahead) const {
         return ahead < length_ - position_ ? text_[position_ + ahead] : 0;
@@ -73,8 +91,8 @@ class XMLInput {
     uint32_t Position() const { return position_; }
 
   private:
-    // The bytes from the position up to the next '<' or the end.
-    uint32_t TextLength() const;
+    // The number of bytes from the position to the next stop byte, or to the end.
+    uint32_t DistanceTo(char stop) const;
 
     std::unique_ptr<char[]> owned_;
     const char* text_;

@@ -103,14 +103,13 @@ void XMLScanner::End() {
 
 bool XMLScanner::Step() {
     if (finished_) return false;
+    // Character data that no reader took is passed over in the same step as the tag after it:
+    // no caller acts between the two.
+    if (input_.Peek() != '<') input_.SkipTo('<');
     if (input_.AtEnd()) {
         if (stack_.Count() > 0) Report(XmlStatus::kInputEndedInElement);
         finished_ = true;
         return false;
-    }
-    if (input_.Peek() != '<') {
-        input_.SkipTo('<');
-        return true;
     }
     switch (input_.PeekAt(1)) {
         case '/':
@@ -178,12 +177,12 @@ void XMLScanner::ScanStartTag() {
         }
         if (input_.AtEnd()) return Fail(XmlStatus::kUnexpectedEnd);
         if (c == '/') {
-            input_.Get();
+            input_.Advance(1);
             if (!input_.Accept('>')) Report(XmlStatus::kUnterminatedStartTag);
             return Deliver(tag, true);
         }
         if (c == '>') {
-            input_.Get();
+            input_.Advance(1);
             return Deliver(tag, false);
         }
         if (c == '<') {
@@ -245,7 +244,7 @@ void XMLScanner::ScanEndTag() {
         return Fail(XmlStatus::kUnbalancedTags);
     }
     XMLElement* element = stack_.Pop();
-    if (!input_.Accept(std::string_view(element->name.Data(), element->name.Length()))) {
+    if (!input_.AcceptEarlierName(element->name)) {
         Report(XmlStatus::kExpectedEndOfTag);
         input_.SkipThrough('>');
         return;

@@ -103,7 +103,7 @@ class XMLScanner {
 
     XMLDocHandler& docHandler_;
     XMLInput input_;
-    ElementStack stack_;
+    ElementStack<kMaxDepth> stack_;
     CharBuffer attrName_;
     CharBuffer attrValue_;
     XmlParseResult result_;
