@@ -164,6 +164,8 @@ void XMLScanner::ScanStartTag() {
         input_.SkipTo('<');
         return;
     }
+    // The usual start tag: the name and '>', as the loop below would read it.
+    if (input_.Accept('>')) return Deliver(tag, false);
     input_.SkipWhiteSpace();
     for (;;) {
         char c = input_.Peek();
