@@ -45,13 +45,6 @@ inline uint64_t Letters(uint64_t word) {
     return BytesBetween((word & ~kHighs) | Repeat(0x20), 'a', 'z') & ~word;
 }
 
-// The bytes a name is made of: ASCII letters, digits, '-', '_' and '.'.
-inline uint64_t NameBytes(uint64_t word) {
-    uint64_t low7 = word & ~kHighs;
-    uint64_t digitsDashDot = BytesBetween(low7, '-', '9') & ~BytesEqual(low7, '/');
-    return (Letters(word) | digitsDashDot | BytesEqual(low7, '_')) & ~word;
-}
-
 // The index, in memory order, of the first byte flagged; flags must not be 0.
 inline uint32_t FirstFlagged(uint64_t flags) {
     if constexpr (std::endian::native == std::endian::little) {

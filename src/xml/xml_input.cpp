@@ -73,19 +73,8 @@ bool XMLInput::ReadName(CharBuffer& name) {
 bool XMLInput::ReadName(std::string_view& name) {
     const char* text = text_;
     uint32_t end = position_;
-    for (;;) {
-        if (length_ - end < 8) {
-            while (end < length_ && kNameChars[static_cast<unsigned char>(text[end])])
-                ++end;
-            break;
-        }
-        uint64_t stops = ~words::NameBytes(words::Load8(text + end)) & words::kHighs;
-        if (stops != 0) {
-            end += words::FirstFlagged(stops);
-            break;
-        }
-        end += 8;
-    }
+    while (end < length_ && kNameChars[static_cast<unsigned char>(text[end])])
+        ++end;
     name = std::string_view(text + position_, end - position_);
     position_ = end;
     return !name.empty();
