@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdlib>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 namespace voxtrel {
 
@@ -169,9 +171,9 @@ bool XmlRpcValueStruct::ReadNested(XMLNavigator& navigator, uint32_t depth) {
             ClearMembers();
             return false;
         }
-        std::string_view text;
-        std::string name;
-        if (navigator.ReadText(text)) name.assign(text);
+        // A view of the document, which stays until the next one is opened.
+        std::string_view name;
+        navigator.ReadText(name);
         navigator.SkipElement();
         std::unique_ptr<XmlRpcValue> value = OpenValue(navigator);
         if (!value || !ReadChild(*value, navigator, depth)) {
@@ -180,7 +182,8 @@ bool XmlRpcValueStruct::ReadNested(XMLNavigator& navigator, uint32_t depth) {
         }
         // A struct received has a handful of members: one allocation holds them.
         if (members.empty()) members.reserve(kUsualMembers);
-        members.emplace_back(std::move(name), std::move(value));
+        members.emplace_back(std::piecewise_construct, std::forward_as_tuple(name),
+                             std::forward_as_tuple(std::move(value)));
         navigator.SkipElement();
         navigator.SkipElement();
     }
