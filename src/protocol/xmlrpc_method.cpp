@@ -158,7 +158,7 @@ MessageReader::Root MessageReader::Open(std::string_view text) {
     navigator_.Close();
     text_ = text;
     root_ = Root::kOther;
-    // As a document in a buffer of the reader's own could hold no more.
+    // Positions in a document are 32-bit: no text longer than a buffer of the reader holds is read.
     if (text.size() > CharBuffer::kMaxLength) return root_;
     navigator_.OpenInPlace(text);
     if (const XMLElement* root = navigator_.NextElement()) {

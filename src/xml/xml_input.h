@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -34,7 +33,8 @@ class XMLInput {
     char Peek() const { return position_ < length_ ? text_[position_] : 0; }
     char Get();
     void SkipWhiteSpace() {
-        // Locals: the compiler must assume that a byte store changes any member.
+        // Locals: as far as the compiler knows, a byte of the text may be one of the members,
+        // which it would then reload and store at every step.
         const char* text = text_;
         uint32_t at = position_;
         while (at < length_ && IsXmlSpace(static_cast<unsigned char>(text[at])))
@@ -64,7 +64,7 @@ class XMLInput {
     }
     bool Test(std::string_view text) const {
         if (text.size() > length_ - position_) return false;
-        // Mostly element names of a few bytes: a loop compares them sooner than a library call.
+        // Markup literals of a few bytes: a loop compares them sooner than a library call.
         const char* here = text_ + position_;
         for (size_t i = 0, n = text.size(); i < n; ++i) {
             if (here[i] != text[i]) return false;

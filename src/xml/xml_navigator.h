@@ -57,10 +57,7 @@ class XMLNavigator final : private XMLDocHandler {
         uint32_t position;
         XmlParseResult result;
         bool more;
-        bool operator==(const Mark& other) const {
-            return position == other.position && result.status == other.result.status &&
-                   result.offset == other.result.offset && more == other.more;
-        }
+        bool operator==(const Mark&) const = default;
     };
     Mark Where() const { return Mark{scanner_.Position(), scanner_.Result(), more_}; }
 

@@ -55,6 +55,7 @@ struct XmlParseResult {
     bool Fatal() const { return status >= XmlStatus::kUnexpectedEnd; }
     const char* Description() const;
     explicit operator bool() const { return status == XmlStatus::kOk; }
+    bool operator==(const XmlParseResult&) const = default;
 };
 
 class XMLScanner {

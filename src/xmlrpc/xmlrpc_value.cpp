@@ -68,10 +68,6 @@ int32_t TextToInt(std::string_view text) {
     return magnitude > INT_MAX ? INT_MAX : static_cast<int32_t>(magnitude);
 }
 
-int32_t TextToInt(const char* text) {
-    return TextToInt(std::string_view(text));
-}
-
 double TextToDouble(const char* text) {
     return std::strtod(text, nullptr);
 }
@@ -286,14 +282,6 @@ std::unique_ptr<XmlRpcValue> CreateValue(std::string_view typeName) {
             break;
     }
     return nullptr;
-}
-
-std::unique_ptr<XmlRpcValue> CreateValue(const char* typeName) {
-    return CreateValue(std::string_view(typeName));
-}
-
-std::unique_ptr<XmlRpcValue> CreateValue(const CharBuffer& typeName) {
-    return CreateValue(std::string_view(typeName.Data(), typeName.Length()));
 }
 
 std::unique_ptr<XmlRpcValue> OpenValue(XMLNavigator& navigator) {

@@ -141,8 +141,6 @@ class XmlRpcValueArray : public XmlRpcValue {
 
 // A new, empty value for a type name (letter case ignored, "i4" included), or null.
 std::unique_ptr<XmlRpcValue> CreateValue(std::string_view typeName);
-std::unique_ptr<XmlRpcValue> CreateValue(const char* typeName);
-std::unique_ptr<XmlRpcValue> CreateValue(const CharBuffer& typeName);
 // Reads a "value" start tag and its type element's start tag; the caller then calls Read.
 std::unique_ptr<XmlRpcValue> OpenValue(XMLNavigator& navigator);
 
@@ -150,7 +148,6 @@ std::unique_ptr<XmlRpcValue> OpenValue(XMLNavigator& navigator);
 // and a sign are accepted, reading stops at the first other byte, no number reads as 0, and an
 // int that does not fit is held at the nearest bound.
 int32_t TextToInt(std::string_view text);
-int32_t TextToInt(const char* text);
 double TextToDouble(const char* text);
 
 }  // namespace voxtrel
