@@ -47,10 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             switch (ops[i % opCount] % 3) {
                 case 0:
                     if (navigator.NextElement(element)) {
-                        Check(element.name.Length() > 0);
-                        for (uint32_t k = 0; k < element.name.Length(); ++k) {
-                            Check(IsNameByte(element.name.Data()[k]));
-                        }
+                        Check(!element.name.empty());
+                        for (char c : element.name)
+                            Check(IsNameByte(c));
                     }
                     break;
                 case 1:

@@ -37,14 +37,17 @@ constexpr std::string_view kServicePrefix = "Services.CallProcessingService.";
 }  // namespace
 
 std::unique_ptr<XmlRpcRequestMethod> CreateRequest(std::string_view methodName) {
-    if (methodName.size() <= kServicePrefix.size() ||
-        !EqualsIgnoreCase(methodName.substr(0, kServicePrefix.size()), kServicePrefix)) {
+    const size_t prefix = kServicePrefix.size();
+    if (methodName.size() <= prefix ||
+        !EqualsIgnoreCase(std::string_view(methodName.data(), prefix), kServicePrefix)) {
         return nullptr;
     }
-    std::string_view shortName = methodName.substr(kServicePrefix.size());
+    std::string_view shortName(methodName.data() + prefix, methodName.size() - prefix);
     for (uint32_t code = 0; code < kMethodCount; ++code) {
-        std::string_view candidate = MethodName(code);
-        if (EqualsIgnoreCase(shortName, candidate.substr(kServicePrefix.size()))) {
+        std::string_view candidate = MethodNameView(code);
+        if (candidate.size() == methodName.size() &&
+            EqualsIgnoreCase(shortName,
+                             std::string_view(candidate.data() + prefix, shortName.size()))) {
             return kFactories[code]();
         }
     }

@@ -27,6 +27,13 @@ bool MessageFramer::Append(const char* bytes, size_t count) {
 }
 
 bool MessageFramer::Next(std::string& message) {
+    std::string_view cut;
+    if (!Next(cut)) return false;
+    message.assign(cut);
+    return true;
+}
+
+bool MessageFramer::Next(std::string_view& message) {
     if (Buffered() == 0) return false;
     size_t from = std::max(start_, searched_);
     size_t end = std::string_view(buffer_).find(kMessageTerminator, from);
@@ -36,14 +43,10 @@ bool MessageFramer::Next(std::string& message) {
         searched_ = std::max(start_, buffer_.size() > keep ? buffer_.size() - keep : 0);
         return false;
     }
-    message.assign(buffer_, start_, end - start_);
+    message = std::string_view(buffer_).substr(start_, end - start_);
+    // The cut bytes stay where they are for the view; the next Append drops them.
     start_ = end + kMessageTerminator.size();
     searched_ = start_;
-    if (start_ == buffer_.size()) {
-        buffer_.clear();
-        start_ = 0;
-        searched_ = 0;
-    }
     return true;
 }
 

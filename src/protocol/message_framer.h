@@ -21,6 +21,8 @@ class MessageFramer {
     // Cuts the first complete message (without its terminator) into message; false when the
     // buffer holds none. An empty message, from two terminators in a row, is a message too.
     bool Next(std::string& message);
+    // The same as a view of the buffer, uncopied: valid until the next Append or Clear.
+    bool Next(std::string_view& message);
     void Clear();
 
     size_t Buffered() const { return buffer_.size() - start_; }

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <utility>
 
 #include "protocol/fault_response.h"
 
@@ -52,19 +53,14 @@ bool AppendParams(std::string& out, std::initializer_list<const XmlRpcValue*> pa
     return true;
 }
 
-// A fresh navigator over a copy of one message's text.
-bool OpenDocument(XMLNavigator& navigator, std::string_view text) {
-    CharBuffer document;
-    if (!text.empty() && !document.Append(text.data(), static_cast<uint32_t>(text.size()))) {
-        return false;
-    }
-    return navigator.Open(document);
-}
-
 }  // namespace
 
 const char* MethodName(uint32_t methodType) {
     return methodType < kMethodCount ? kMethodNames[methodType].data() : nullptr;
+}
+
+std::string_view MethodNameView(uint32_t methodType) {
+    return methodType < kMethodCount ? kMethodNames[methodType] : std::string_view();
 }
 
 std::string FormatId(uint64_t id) {
@@ -115,11 +111,9 @@ std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::CreateResponse(bool f
 
 std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::ParseResponse(
     std::string_view text) const {
-    for (bool fault : {false, true}) {
-        std::unique_ptr<XmlRpcResponseMethod> answer = CreateResponse(fault);
-        if (answer->ReadDocument(text)) return answer;
-    }
-    return nullptr;
+    MessageReader reader;
+    if (reader.Open(text) != MessageReader::Root::kMethodResponse) return nullptr;
+    return reader.ReadResponse(*this);
 }
 
 bool XmlRpcResponseMethod::WriteResponse(std::string& out,
@@ -150,33 +144,81 @@ bool XmlRpcResponseMethod::ReadFault(XMLNavigator&) {
 }
 
 bool XmlRpcResponseMethod::ReadDocument(std::string_view text) {
-    XMLNavigator navigator;
-    if (!OpenDocument(navigator, text) || !ExpectElement(navigator, "methodResponse")) {
-        return false;
-    }
-    XMLElement& part = navigator.ScratchElement();
-    if (!navigator.NextElement(part)) return false;
-    bool read = false;
-    if (EqualsIgnoreCase(part.name, "params")) {
-        read = ReadParams(navigator);
-    } else if (EqualsIgnoreCase(part.name, "fault")) {
-        read = ReadFault(navigator);
-    }
-    return read && !navigator.LimitExceeded();
+    MessageReader reader;
+    return reader.Open(text) == MessageReader::Root::kMethodResponse && reader.ReadAnswer(*this);
 }
 
 std::unique_ptr<XmlRpcRequestMethod> ParseRequest(std::string_view text) {
-    XMLNavigator navigator;
-    if (!OpenDocument(navigator, text) || !ExpectElement(navigator, "methodCall") ||
-        !ExpectElement(navigator, "methodName")) {
+    MessageReader reader;
+    if (reader.Open(text) != MessageReader::Root::kMethodCall) return nullptr;
+    return reader.ReadRequest();
+}
+
+MessageReader::Root MessageReader::Open(std::string_view text) {
+    navigator_.Close();
+    text_ = text;
+    root_ = Root::kOther;
+    // Positions in a document are 32-bit: no text longer than a buffer of the reader holds is read.
+    if (text.size() > CharBuffer::kMaxLength) return root_;
+    navigator_.OpenInPlace(text);
+    if (const XMLElement* root = navigator_.NextElement()) {
+        if (EqualsIgnoreCase(root->name, "methodCall")) {
+            root_ = Root::kMethodCall;
+        } else if (EqualsIgnoreCase(root->name, "methodResponse")) {
+            root_ = Root::kMethodResponse;
+        }
+    }
+    return root_;
+}
+
+std::unique_ptr<XmlRpcRequestMethod> MessageReader::ReadRequest() {
+    if (std::exchange(root_, Root::kOther) != Root::kMethodCall ||
+        !ExpectElement(navigator_, "methodName")) {
         return nullptr;
     }
-    XmlRpcValueString name;
-    name.Read(navigator);
-    if (!ExpectElement(navigator, "params")) return nullptr;
-    std::unique_ptr<XmlRpcRequestMethod> request = CreateRequest(name.value);
-    if (!request || !request->ReadParams(navigator) || navigator.LimitExceeded()) return nullptr;
+    std::string_view name;
+    navigator_.ReadText(name);
+    navigator_.SkipElement();
+    if (!ExpectElement(navigator_, "params")) return nullptr;
+    std::unique_ptr<XmlRpcRequestMethod> request = CreateRequest(name);
+    if (!request || !request->ReadParams(navigator_) || navigator_.LimitExceeded()) return nullptr;
     return request;
+}
+
+bool MessageReader::OpenPart(bool& params) {
+    const XMLElement* part = navigator_.NextElement();
+    if (part == nullptr) return false;
+    params = EqualsIgnoreCase(part->name, "params");
+    return params || EqualsIgnoreCase(part->name, "fault");
+}
+
+bool MessageReader::ReadPart(XmlRpcResponseMethod& answer, bool params) {
+    bool read = params ? answer.ReadParams(navigator_) : answer.ReadFault(navigator_);
+    return read && !navigator_.LimitExceeded();
+}
+
+bool MessageReader::ReadAnswer(XmlRpcResponseMethod& answer) {
+    bool params = false;
+    return std::exchange(root_, Root::kOther) == Root::kMethodResponse && OpenPart(params) &&
+           ReadPart(answer, params);
+}
+
+std::unique_ptr<XmlRpcResponseMethod> MessageReader::ReadResponse(
+    const XmlRpcRequestMethod& request) {
+    bool params = false;
+    if (std::exchange(root_, Root::kOther) != Root::kMethodResponse || !OpenPart(params)) {
+        // Where the class's answer does not read, no more does the fault.
+        return nullptr;
+    }
+    const XMLNavigator::Mark start = navigator_.Where();
+    std::unique_ptr<XmlRpcResponseMethod> answer = request.CreateResponse(false);
+    if (ReadPart(*answer, params)) return answer;
+    answer = request.CreateResponse(true);
+    // An answer class without a fault of its own reads nothing of one, so the fault reads on from
+    // where it stopped; after a reading that went further, it reads the document afresh.
+    bool read =
+        navigator_.Where() == start ? ReadPart(*answer, params) : answer->ReadDocument(text_);
+    return read ? std::move(answer) : nullptr;
 }
 
 ParamStatus ReadParam(XMLNavigator& navigator, int32_t expectedType,
@@ -200,7 +242,7 @@ ParamStatus ReadParam(XMLNavigator& navigator, int32_t expectedType,
 }
 
 bool HasMoreElements(XMLNavigator& navigator) {
-    return navigator.NextElement(navigator.ScratchElement());
+    return navigator.NextElement() != nullptr;
 }
 
 void SetIdText(std::unique_ptr<XmlRpcValueString>& field, uint64_t id) {

@@ -40,6 +40,8 @@ inline constexpr std::string_view kMessageTerminator = "\r\n\r\n";
 
 // The full method name of a type code, or null outside 0 to 15.
 const char* MethodName(uint32_t methodType);
+// The same as a view; empty outside 0 to 15.
+std::string_view MethodNameView(uint32_t methodType);
 
 // Ids travel as decimal text: no sign, no leading zeros, "0" for zero.
 std::string FormatId(uint64_t id);
@@ -82,7 +84,7 @@ class XmlRpcRequestMethod : public XmlRpcMethod {
     virtual bool ReadParams(XMLNavigator& navigator) = 0;
 
     // Reads a methodResponse document as the answer to this request: the class's answer first,
-    // then a fault; null when neither reads.
+    // then a fault; null when neither reads. MessageReader reads it the same way.
     std::unique_ptr<XmlRpcResponseMethod> ParseResponse(std::string_view text) const;
 
   protected:
@@ -116,6 +118,33 @@ class XmlRpcResponseMethod : public XmlRpcMethod {
 std::unique_ptr<XmlRpcRequestMethod> CreateRequest(std::string_view methodName);
 // Reads a methodCall document into a new request; null when it is not one this side knows.
 std::unique_ptr<XmlRpcRequestMethod> ParseRequest(std::string_view text);
+
+// Reads received messages one after another, each where it lies, keeping its buffers from one
+// to the next: one per reading thread. The root element, read once, tells a request from an
+// answer; a document of another root is neither.
+class MessageReader {
+  public:
+    enum class Root { kOther, kMethodCall, kMethodResponse };
+
+    // Starts on text and reads its root; text must stay unchanged until the reading is done.
+    Root Open(std::string_view text);
+    // After a methodCall root: the request, as ParseRequest reads it.
+    std::unique_ptr<XmlRpcRequestMethod> ReadRequest();
+    // After a methodResponse root: the answer to request, as its ParseResponse reads it.
+    std::unique_ptr<XmlRpcResponseMethod> ReadResponse(const XmlRpcRequestMethod& request);
+    // After a methodResponse root: the rest of the document into answer, as its ReadDocument
+    // reads it.
+    bool ReadAnswer(XmlRpcResponseMethod& answer);
+
+  private:
+    // Reads the part that follows the root: false unless it is "params" or "fault".
+    bool OpenPart(bool& params);
+    bool ReadPart(XmlRpcResponseMethod& answer, bool params);
+
+    XMLNavigator navigator_;
+    std::string_view text_;
+    Root root_ = Root::kOther;
+};
 
 // Param reading shared by the message classes.
 enum class ParamStatus {

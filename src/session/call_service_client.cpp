@@ -493,9 +493,12 @@ void CallServiceClient::WriteAndTimeOut(time_t now, int& limitSeconds) {
 }
 
 bool CallServiceClient::ExtractMessage() {
-    std::string message;
+    std::string_view message;
     if (!receiveBuffer_.Next(message)) return false;
-    if (std::unique_ptr<XmlRpcRequestMethod> request = ParseRequest(message)) {
+    MessageReader::Root root = reader_.Open(message);
+    if (root == MessageReader::Root::kMethodCall) {
+        std::unique_ptr<XmlRpcRequestMethod> request = reader_.ReadRequest();
+        if (!request) return true;
         std::unique_ptr<XmlRpcResponseMethod> answer = request->CreateResponse(false);
         answer->SetId(request->GetId());
         // Written in place; an answer that cannot be written leaves nothing behind.
@@ -504,13 +507,14 @@ bool CallServiceClient::ExtractMessage() {
         received_.push_back(std::move(request));
         return true;
     }
+    if (root != MessageReader::Root::kMethodResponse) return true;
     std::unique_ptr<XmlRpcResponseMethod> answer;
     std::unique_ptr<XmlRpcMethod> answered;
     {
         std::lock_guard<std::mutex> lock(queueLock_);
         if (awaitingList_.empty()) return true;
         auto* oldest = static_cast<XmlRpcRequestMethod*>(awaitingList_.front().message.get());
-        answer = oldest->ParseResponse(message);
+        answer = reader_.ReadResponse(*oldest);
         if (!answer) return true;
         answered = std::move(awaitingList_.front().message);
         awaitingList_.pop_front();

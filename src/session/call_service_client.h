@@ -184,6 +184,8 @@ class CallServiceClient : public CallServiceNotifications {
     std::atomic<bool> workerEnded_{false};
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
+    // The worker's reader of received messages, its buffers kept from one to the next.
+    MessageReader reader_;
     std::string outputBuffer_;
     // The messages read from the last chunk received, waiting for their dispatch.
     std::vector<std::unique_ptr<XmlRpcMethod>> received_;

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "xml/byte_words.h"
+
 namespace voxtrel {
 
 inline unsigned char FoldAscii(char c) {
@@ -12,11 +14,7 @@ inline unsigned char FoldAscii(char c) {
 }
 
 inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    }
-    return true;
+    return words::EqualIgnoringCase(a, b);
 }
 
 inline bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {

@@ -16,20 +16,4 @@ bool AttrVector::Contains(const CharBuffer& name) const {
     return false;
 }
 
-XMLElement* ElementStack::Push(const XMLElement& element) {
-    if (count_ == slots_.size()) {
-        // Documents of this protocol nest a few levels deep: room grows from a small start.
-        if (slots_.empty()) slots_.reserve(8);
-        slots_.push_back(element);
-    } else {
-        slots_[count_] = element;
-    }
-    return &slots_[count_++];
-}
-
-XMLElement* ElementStack::Pop() {
-    if (count_ == 0) return nullptr;
-    return &slots_[--count_];
-}
-
 }  // namespace voxtrel

@@ -4,15 +4,14 @@
 namespace voxtrel {
 
 void XMLNavigator::StartElement(const XMLElement& element) {
-    if (output_ != nullptr) *output_ = element;
+    current_ = &element;
     delivered_ = true;
-    wasStart_ = true;
     if (!element.isEmpty) ++depth_;
 }
 
 void XMLNavigator::EndElement(const XMLElement&) {
+    current_ = nullptr;
     delivered_ = true;
-    wasStart_ = false;
     --depth_;
 }
 
@@ -25,26 +24,48 @@ bool XMLNavigator::Open(const CharBuffer& document) {
     return true;
 }
 
+bool XMLNavigator::OpenInPlace(std::string_view text) {
+    if (parsing_) return false;
+    parsing_ = true;
+    more_ = true;
+    depth_ = 0;
+    scanner_.Begin(text);
+    return true;
+}
+
+void XMLNavigator::Close() {
+    if (parsing_) Finish();
+    more_ = false;
+}
+
 void XMLNavigator::Finish() {
     scanner_.End();
     parsing_ = false;
 }
 
-bool XMLNavigator::NextElement(XMLElement& element) {
-    if (!more_) return false;
+const XMLElement* XMLNavigator::NextElement() {
+    if (!more_) return nullptr;
     delivered_ = false;
-    wasStart_ = false;
-    output_ = &element;
+    current_ = nullptr;
     do {
         more_ = scanner_.Step();
     } while (more_ && !delivered_);
-    // Elements passed over by later steps are not the caller's.
-    output_ = nullptr;
     if (!more_) Finish();
-    return wasStart_;
+    return current_;
+}
+
+bool XMLNavigator::NextElement(XMLElement& element) {
+    const XMLElement* next = NextElement();
+    if (next == nullptr) return false;
+    element = *next;
+    return true;
 }
 
 bool XMLNavigator::ReadText(CharBuffer& text) {
+    return scanner_.ScanText(text);
+}
+
+bool XMLNavigator::ReadText(std::string_view& text) {
     return scanner_.ScanText(text);
 }
 
@@ -72,9 +93,9 @@ bool XMLNavigator::CloseTo(uint32_t openElements) {
     return true;
 }
 
-bool ExpectElement(XMLNavigator& navigator, const char* name) {
-    XMLElement& element = navigator.ScratchElement();
-    return navigator.NextElement(element) && EqualsIgnoreCase(element.name, name);
+bool ExpectElement(XMLNavigator& navigator, std::string_view name) {
+    const XMLElement* element = navigator.NextElement();
+    return element != nullptr && EqualsIgnoreCase(element->name, name);
 }
 
 }  // namespace voxtrel

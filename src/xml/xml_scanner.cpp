@@ -52,7 +52,16 @@ void XMLScanner::Fail(XmlStatus status) {
 }
 
 void XMLScanner::Begin(const CharBuffer& document) {
-    input_.Load(document);
+    input_.LoadCopy(document);
+    Start();
+}
+
+void XMLScanner::Begin(std::string_view text) {
+    input_.Load(text);
+    Start();
+}
+
+void XMLScanner::Start() {
     stack_.Reset();
     result_ = XmlParseResult{};
     finished_ = false;
@@ -94,14 +103,13 @@ void XMLScanner::End() {
 
 bool XMLScanner::Step() {
     if (finished_) return false;
+    // Character data that no reader took is passed over in the same step as the tag after it:
+    // no caller acts between the two.
+    if (input_.Peek() != '<') input_.SkipTo('<');
     if (input_.AtEnd()) {
         if (stack_.Count() > 0) Report(XmlStatus::kInputEndedInElement);
         finished_ = true;
         return false;
-    }
-    if (input_.Peek() != '<') {
-        input_.SkipTo('<');
-        return true;
     }
     switch (input_.PeekAt(1)) {
         case '/':
@@ -139,8 +147,15 @@ bool XMLScanner::ScanText(CharBuffer& text) {
     return true;
 }
 
+bool XMLScanner::ScanText(std::string_view& text) {
+    char c = input_.Peek();
+    if (c == 0 || c == '<') return false;
+    input_.ReadText(text);
+    return true;
+}
+
 void XMLScanner::ScanStartTag() {
-    XMLElement& tag = tag_;
+    XMLElement& tag = stack_.Top();
     tag.isRoot = stack_.Count() == 0;
     tag.isEmpty = false;
     tag.attributes.Clear();
@@ -149,6 +164,8 @@ void XMLScanner::ScanStartTag() {
         input_.SkipTo('<');
         return;
     }
+    // The usual start tag: the name and '>', as the loop below would read it.
+    if (input_.Accept('>')) return Deliver(tag, false);
     input_.SkipWhiteSpace();
     for (;;) {
         char c = input_.Peek();
@@ -162,19 +179,19 @@ void XMLScanner::ScanStartTag() {
         }
         if (input_.AtEnd()) return Fail(XmlStatus::kUnexpectedEnd);
         if (c == '/') {
-            input_.Get();
+            input_.Advance(1);
             if (!input_.Accept('>')) Report(XmlStatus::kUnterminatedStartTag);
-            return Deliver(true);
+            return Deliver(tag, true);
         }
         if (c == '>') {
-            input_.Get();
-            return Deliver(false);
+            input_.Advance(1);
+            return Deliver(tag, false);
         }
         if (c == '<') {
             Report(XmlStatus::kUnterminatedStartTag);
-            return Deliver(false);
+            return Deliver(tag, false);
         }
-        XmlStatus stop = ScanAttribute();
+        XmlStatus stop = ScanAttribute(tag);
         if (IsFatal(stop)) return Fail(stop);
         if (stop != XmlStatus::kOk) {
             Report(stop);
@@ -184,11 +201,11 @@ void XMLScanner::ScanStartTag() {
     }
 }
 
-XmlStatus XMLScanner::ScanAttribute() {
+XmlStatus XMLScanner::ScanAttribute(XMLElement& tag) {
     // The duplicate check compares with every earlier name, so the count must stay small.
-    if (tag_.attributes.Count() >= kMaxAttributes) return XmlStatus::kLimitExceeded;
+    if (tag.attributes.Count() >= kMaxAttributes) return XmlStatus::kLimitExceeded;
     if (!input_.ReadName(attrName_)) return XmlStatus::kExpectedAttributeName;
-    if (tag_.attributes.Contains(attrName_)) {
+    if (tag.attributes.Contains(attrName_)) {
         Report(XmlStatus::kAttributeRepeated);
         return XmlStatus::kOk;
     }
@@ -205,16 +222,16 @@ XmlStatus XMLScanner::ScanAttribute() {
         if (c == quote) break;
         attrValue_.Append(IsXmlSpace(static_cast<unsigned char>(c)) ? ' ' : c);
     }
-    tag_.attributes.Add(XMLAttribute{attrName_, attrValue_});
+    tag.attributes.Add(XMLAttribute{attrName_, attrValue_});
     return XmlStatus::kOk;
 }
 
-void XMLScanner::Deliver(bool isEmpty) {
+void XMLScanner::Deliver(XMLElement& tag, bool isEmpty) {
     // End tags are optional to the scanner, so without a bound every 3 bytes of "<a>" would hold
     // an element on the stack.
     if (!isEmpty && stack_.Count() >= kMaxDepth) return Fail(XmlStatus::kLimitExceeded);
-    tag_.isEmpty = isEmpty;
-    XMLElement* element = stack_.Push(tag_);
+    tag.isEmpty = isEmpty;
+    XMLElement* element = stack_.Push();
     if (isEmpty) {
         stack_.Pop();
         if (element->isRoot) finished_ = true;
@@ -229,7 +246,7 @@ void XMLScanner::ScanEndTag() {
         return Fail(XmlStatus::kUnbalancedTags);
     }
     XMLElement* element = stack_.Pop();
-    if (!input_.Accept(element->name.Data(), element->name.Length())) {
+    if (!input_.AcceptEarlierName(element->name)) {
         Report(XmlStatus::kExpectedEndOfTag);
         input_.SkipThrough('>');
         return;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "xml/char_buffer.h"
 #include "xml/xml_element.h"
@@ -54,6 +55,7 @@ struct XmlParseResult {
     bool Fatal() const { return status >= XmlStatus::kUnexpectedEnd; }
     const char* Description() const;
     explicit operator bool() const { return status == XmlStatus::kOk; }
+    bool operator==(const XmlParseResult&) const = default;
 };
 
 class XMLScanner {
@@ -69,34 +71,40 @@ class XMLScanner {
 
     // Loads a private copy of document, clears the result and skips the prolog.
     void Begin(const CharBuffer& document);
+    // The same over text where it lies: its bytes must stay unchanged until End.
+    void Begin(std::string_view text);
     // Processes the next item; false once the document is finished or a fatal problem occurred.
     bool Step();
-    // Releases the document; the result stays until the next Begin.
+    // Ends the document; the result, and a private copy with the texts read from it, stay until
+    // the next Begin.
     void End();
     // Reads the character data that comes next into text; false, text untouched, when a tag or
     // the end of input comes next.
     bool ScanText(CharBuffer& text);
+    // The same as a view of the document, valid until End.
+    bool ScanText(std::string_view& text);
 
     // Records status at the current offset: a fatal status replaces any recoverable one, but
     // neither replaces a fatal one.
     void Report(XmlStatus status);
     const XmlParseResult& Result() const { return result_; }
     uint32_t Depth() const { return stack_.Count(); }
+    uint32_t Position() const { return input_.Position(); }
 
   private:
+    // Clears the result and skips the prolog of the loaded document.
+    void Start();
     void SkipProlog();
     void ScanStartTag();
     void ScanEndTag();
-    // Reads one attribute into tag_; returns kOk or the status that drops or ends the tag.
-    XmlStatus ScanAttribute();
-    void Deliver(bool isEmpty);
+    // Reads one attribute into tag; returns kOk or the status that drops or ends the tag.
+    XmlStatus ScanAttribute(XMLElement& tag);
+    void Deliver(XMLElement& tag, bool isEmpty);
     void Fail(XmlStatus status);
 
     XMLDocHandler& docHandler_;
     XMLInput input_;
-    ElementStack stack_;
-    // Scratch start tag, reused from tag to tag.
-    XMLElement tag_;
+    ElementStack<kMaxDepth> stack_;
     CharBuffer attrName_;
     CharBuffer attrValue_;
     XmlParseResult result_;

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdlib>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 namespace voxtrel {
 
@@ -26,7 +28,7 @@ void CloseScalar(std::string& out, int32_t valueType) {
 // Reads a scalar's text, when there is one, and consumes the type element's end tag.
 template <typename Convert>
 bool ReadScalar(XMLNavigator& navigator, Convert convert) {
-    CharBuffer& text = navigator.ScratchText();
+    std::string_view text;
     if (navigator.ReadText(text)) convert(text);
     navigator.SkipElement();
     return true;
@@ -51,14 +53,15 @@ const char* XmlRpcTypeName(int32_t valueType) {
     return valueType >= 0 && valueType <= 7 ? kTypeNames[valueType].data() : nullptr;
 }
 
-int32_t TextToInt(const char* text) {
-    while (IsXmlSpace(static_cast<unsigned char>(*text)))
-        ++text;
-    bool negative = *text == '-';
-    if (*text == '-' || *text == '+') ++text;
+int32_t TextToInt(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && IsXmlSpace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
     int64_t magnitude = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        magnitude = magnitude * 10 + (*text - '0');
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
         if (magnitude > int64_t{INT_MAX} + 1) break;
     }
     if (negative) return magnitude > int64_t{INT_MAX} ? INT_MIN : static_cast<int32_t>(-magnitude);
@@ -93,8 +96,7 @@ bool XmlRpcValueInt::Write(std::string& out) const {
 }
 
 bool XmlRpcValueInt::Read(XMLNavigator& navigator) {
-    return ReadScalar(navigator,
-                      [this](const CharBuffer& text) { value = TextToInt(text.CStr()); });
+    return ReadScalar(navigator, [this](std::string_view text) { value = TextToInt(text); });
 }
 
 bool XmlRpcValueBool::Write(std::string& out) const {
@@ -105,8 +107,7 @@ bool XmlRpcValueBool::Write(std::string& out) const {
 }
 
 bool XmlRpcValueBool::Read(XMLNavigator& navigator) {
-    return ReadScalar(navigator,
-                      [this](const CharBuffer& text) { value = TextToInt(text.CStr()) != 0; });
+    return ReadScalar(navigator, [this](std::string_view text) { value = TextToInt(text) != 0; });
 }
 
 bool XmlRpcValueDouble::Write(std::string& out) const {
@@ -120,8 +121,12 @@ bool XmlRpcValueDouble::Write(std::string& out) const {
 }
 
 bool XmlRpcValueDouble::Read(XMLNavigator& navigator) {
-    return ReadScalar(navigator,
-                      [this](const CharBuffer& text) { value = TextToDouble(text.CStr()); });
+    // The conversion wants a terminating zero, which a view of the document lacks.
+    return ReadScalar(navigator, [this, &navigator](std::string_view text) {
+        CharBuffer& copy = navigator.ScratchText();
+        copy.Assign(text.data(), static_cast<uint32_t>(text.size()));
+        value = TextToDouble(copy.CStr());
+    });
 }
 
 bool XmlRpcValueString::Write(std::string& out) const {
@@ -132,8 +137,7 @@ bool XmlRpcValueString::Write(std::string& out) const {
 }
 
 bool XmlRpcValueString::Read(XMLNavigator& navigator) {
-    return ReadScalar(navigator,
-                      [this](const CharBuffer& text) { value.assign(text.Data(), text.Length()); });
+    return ReadScalar(navigator, [this](std::string_view text) { value.assign(text); });
 }
 
 bool XmlRpcValueStruct::Write(std::string& out) const {
@@ -163,16 +167,19 @@ bool XmlRpcValueStruct::ReadNested(XMLNavigator& navigator, uint32_t depth) {
             ClearMembers();
             return false;
         }
-        CharBuffer& text = navigator.ScratchText();
-        std::string name;
-        if (navigator.ReadText(text)) name.assign(text.Data(), text.Length());
+        // A view of the document, which stays until the next one is opened.
+        std::string_view name;
+        navigator.ReadText(name);
         navigator.SkipElement();
         std::unique_ptr<XmlRpcValue> value = OpenValue(navigator);
         if (!value || !ReadChild(*value, navigator, depth)) {
             ClearMembers();
             return false;
         }
-        members.emplace_back(std::move(name), std::move(value));
+        // A struct received has a handful of members: one allocation holds them.
+        if (members.empty()) members.reserve(kUsualMembers);
+        members.emplace_back(std::piecewise_construct, std::forward_as_tuple(name),
+                             std::forward_as_tuple(std::move(value)));
         navigator.SkipElement();
         navigator.SkipElement();
     }
@@ -181,14 +188,14 @@ bool XmlRpcValueStruct::ReadNested(XMLNavigator& navigator, uint32_t depth) {
 
 XmlRpcValue* XmlRpcValueStruct::GetMember(const char* name) const {
     for (const Member& member : members) {
-        if (EqualsIgnoreCase(member.first.c_str(), name)) return member.second.get();
+        if (EqualsIgnoreCase(member.first, name)) return member.second.get();
     }
     return nullptr;
 }
 
 void XmlRpcValueStruct::SetMember(const char* name, std::unique_ptr<XmlRpcValue> value) {
     for (Member& member : members) {
-        if (EqualsIgnoreCase(member.first.c_str(), name)) {
+        if (EqualsIgnoreCase(member.first, name)) {
             member.second = std::move(value);
             return;
         }
@@ -227,31 +234,60 @@ bool XmlRpcValueArray::ReadNested(XMLNavigator& navigator, uint32_t depth) {
     return XmlRpcValue::Read(navigator);
 }
 
-std::unique_ptr<XmlRpcValue> CreateValue(const char* typeName) {
-    if (EqualsIgnoreCase(typeName, "int") || EqualsIgnoreCase(typeName, "i4")) {
-        return std::make_unique<XmlRpcValueInt>();
+std::unique_ptr<XmlRpcValue> CreateValue(std::string_view typeName) {
+    // By length and first letter: at most two names compare.
+    switch (typeName.size()) {
+        case 2:
+            if (EqualsIgnoreCase(typeName, "i4")) return std::make_unique<XmlRpcValueInt>();
+            break;
+        case 3:
+            if (EqualsIgnoreCase(typeName, "int")) return std::make_unique<XmlRpcValueInt>();
+            break;
+        case 5:
+            if (EqualsIgnoreCase(typeName, "array")) return std::make_unique<XmlRpcValueArray>();
+            break;
+        case 6:
+            switch (FoldAscii(typeName[0])) {
+                case 's':
+                    if (EqualsIgnoreCase(typeName, "string")) {
+                        return std::make_unique<XmlRpcValueString>();
+                    }
+                    if (EqualsIgnoreCase(typeName, "struct")) {
+                        return std::make_unique<XmlRpcValueStruct>();
+                    }
+                    break;
+                case 'd':
+                    if (EqualsIgnoreCase(typeName, "double")) {
+                        return std::make_unique<XmlRpcValueDouble>();
+                    }
+                    break;
+                case 'b':
+                    if (EqualsIgnoreCase(typeName, "base64")) {
+                        return std::make_unique<XmlRpcValueBase64>();
+                    }
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case 7:
+            if (EqualsIgnoreCase(typeName, "boolean")) return std::make_unique<XmlRpcValueBool>();
+            break;
+        case 16:
+            if (EqualsIgnoreCase(typeName, "dateTime.iso8601")) {
+                return std::make_unique<XmlRpcValueDateTime>();
+            }
+            break;
+        default:
+            break;
     }
-    if (EqualsIgnoreCase(typeName, "boolean")) return std::make_unique<XmlRpcValueBool>();
-    if (EqualsIgnoreCase(typeName, "double")) return std::make_unique<XmlRpcValueDouble>();
-    if (EqualsIgnoreCase(typeName, "string")) return std::make_unique<XmlRpcValueString>();
-    if (EqualsIgnoreCase(typeName, "dateTime.iso8601")) {
-        return std::make_unique<XmlRpcValueDateTime>();
-    }
-    if (EqualsIgnoreCase(typeName, "base64")) return std::make_unique<XmlRpcValueBase64>();
-    if (EqualsIgnoreCase(typeName, "array")) return std::make_unique<XmlRpcValueArray>();
-    if (EqualsIgnoreCase(typeName, "struct")) return std::make_unique<XmlRpcValueStruct>();
     return nullptr;
-}
-
-std::unique_ptr<XmlRpcValue> CreateValue(const CharBuffer& typeName) {
-    return CreateValue(typeName.CStr());
 }
 
 std::unique_ptr<XmlRpcValue> OpenValue(XMLNavigator& navigator) {
     if (!ExpectElement(navigator, "value")) return nullptr;
-    XMLElement& type = navigator.ScratchElement();
-    if (!navigator.NextElement(type)) return nullptr;
-    return CreateValue(type.name);
+    const XMLElement* type = navigator.NextElement();
+    return type != nullptr ? CreateValue(type->name) : nullptr;
 }
 
 }  // namespace voxtrel

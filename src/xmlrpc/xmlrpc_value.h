@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -118,6 +119,9 @@ class XmlRpcValueStruct : public XmlRpcValue {
     void SetMember(const char* name, std::unique_ptr<XmlRpcValue> value);
     void ClearMembers() { members.clear(); }
 
+    // The room a struct being read makes for members at its first.
+    static constexpr size_t kUsualMembers = 4;
+
     std::vector<Member> members;
 };
 
@@ -136,15 +140,14 @@ class XmlRpcValueArray : public XmlRpcValue {
 };
 
 // A new, empty value for a type name (letter case ignored, "i4" included), or null.
-std::unique_ptr<XmlRpcValue> CreateValue(const char* typeName);
-std::unique_ptr<XmlRpcValue> CreateValue(const CharBuffer& typeName);
+std::unique_ptr<XmlRpcValue> CreateValue(std::string_view typeName);
 // Reads a "value" start tag and its type element's start tag; the caller then calls Read.
 std::unique_ptr<XmlRpcValue> OpenValue(XMLNavigator& navigator);
 
 // The C library's atoi and atof conversions of a received text, made total: leading white space
 // and a sign are accepted, reading stops at the first other byte, no number reads as 0, and an
 // int that does not fit is held at the nearest bound.
-int32_t TextToInt(const char* text);
+int32_t TextToInt(std::string_view text);
 double TextToDouble(const char* text);
 
 }  // namespace voxtrel

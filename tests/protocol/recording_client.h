@@ -93,11 +93,12 @@ constexpr uint32_t kRequest = kMethodCount;
 
 // Reads a document and dispatches it: the notifications it made, one per line, or "unread".
 inline std::string ReadAndDispatch(uint32_t answerTo, std::string_view text) {
+    static MessageReader reader;  // one for every document, as the session keeps one
     std::unique_ptr<XmlRpcMethod> read;
-    if (answerTo == kRequest) {
-        read = ParseRequest(text);
-    } else if (auto request = CreateRequest(MethodName(answerTo))) {
-        read = request->ParseResponse(text);
+    if (reader.Open(text) == MessageReader::Root::kMethodCall && answerTo == kRequest) {
+        read = reader.ReadRequest();
+    } else if (answerTo != kRequest) {
+        read = reader.ReadResponse(*CreateRequest(MethodName(answerTo)));
     }
     if (!read) return "unread";
     RecordingClient client;

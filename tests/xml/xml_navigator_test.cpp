@@ -27,7 +27,7 @@ std::string Walk(const std::string& text, const std::string& ops) {
         log += log.empty() ? "" : " ";
         if (op == 'n') {
             log += nav.NextElement(e)
-                       ? std::string(e.name.CStr()) + (e.isRoot ? "!" : "") + (e.isEmpty ? "/" : "")
+                       ? std::string(e.name) + (e.isRoot ? "!" : "") + (e.isEmpty ? "/" : "")
                        : "-";
         } else if (op == 't') {
             read.Assign("old");
@@ -38,7 +38,7 @@ std::string Walk(const std::string& text, const std::string& ops) {
         } else if (op == 'c') {
             log += nav.CloseTo(1) ? "c" : "C";
         } else {
-            log += e.name.CStr();
+            log += e.name;
         }
     }
     return log + (nav.Parsing() ? " p1" : " p0");

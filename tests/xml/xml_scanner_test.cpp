@@ -16,7 +16,7 @@ using S = XmlStatus;
 class Recorder : public XMLDocHandler {
   public:
     void StartElement(const XMLElement& e) override {
-        Add(e.name.CStr());
+        Add(std::string(e.name));
         if (e.isRoot) log += '!';
         if (e.isEmpty) log += '/';
         for (uint32_t i = 0; i < e.attributes.Count(); ++i) {
@@ -26,7 +26,7 @@ class Recorder : public XMLDocHandler {
             if (i + 1 == e.attributes.Count()) log += ']';
         }
     }
-    void EndElement(const XMLElement& e) override { Add(std::string("/") + e.name.CStr()); }
+    void EndElement(const XMLElement& e) override { Add("/" + std::string(e.name)); }
     void Add(const std::string& item) { log += (log.empty() ? "" : " ") + item; }
     std::string log;
 };
