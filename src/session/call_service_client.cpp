@@ -27,6 +27,12 @@ constexpr std::chrono::milliseconds kDropWait{1000};
 constexpr std::chrono::milliseconds kShutdownWakeEvery{50};
 // What is left of Connect's bound when its wait ran out.
 constexpr std::chrono::milliseconds kGiveUpWait{90};
+// How long the worker keeps checking without sleeping after requests were written. A service on
+// the same machine answers within it (some 10 to 40 microseconds), and an answer that finds the
+// worker awake spares the wake-up of a sleeping thread, tens of microseconds when it is on
+// another processor. A batch of written requests costs at most this much processor time, so a
+// remote service, whose answers take longer, costs little more than before.
+constexpr std::chrono::microseconds kAnswerSpin{50};
 
 }  // namespace
 
@@ -344,6 +350,7 @@ void CallServiceClient::Flush() {
 
 void CallServiceClient::WorkerLoop() {
     SocketWaitEntry entries[2];
+    std::chrono::steady_clock::time_point awakeUntil;
     while (running_) {
         // Consumed before the state and the queue are looked at: a Wake that comes later wakes
         // the worker again, one that came earlier is seen in this pass.
@@ -367,13 +374,31 @@ void CallServiceClient::WorkerLoop() {
         entries[1].handle = watch.handle;
         entries[1].wantRead = watch.read;
         entries[1].wantWrite = watch.write;
-        WaitSockets(entries, 2, watch.limitSeconds < 0 ? -1 : watch.limitSeconds * 1000);
+        // Awake for the answers to newly written requests for a while, across the passes that
+        // other events cause meanwhile.
+        auto clock = std::chrono::steady_clock::now();
+        if (watch.requestsWritten) awakeUntil = clock + kAnswerSpin;
+        if (!watch.answersAwaited || clock >= awakeUntil ||
+            !AwaitAnswerAwake(entries, awakeUntil)) {
+            WaitSockets(entries, 2, watch.limitSeconds < 0 ? -1 : watch.limitSeconds * 1000);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(stateLock_);
         workerEnded_ = true;
     }
     stateChanged_.notify_all();
+}
+
+bool CallServiceClient::AwaitAnswerAwake(SocketWaitEntry* entries,
+                                         std::chrono::steady_clock::time_point until) {
+    do {
+        WaitSockets(entries, 2, 0);
+        if (entries[0].readable || entries[1].readable || entries[1].writable) return true;
+        // Gives way to any other thread of this processor: it may be the service itself.
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
 }
 
 SessionState CallServiceClient::ConnectingPass(time_t now, bool writable, Watch& watch) {
@@ -426,7 +451,7 @@ void CallServiceClient::ConnectedPass(time_t now, bool readable, bool writable, 
     }
     if (!lost) {
         if (writable) Flush();
-        WriteAndTimeOut(now, watch.limitSeconds);
+        WriteAndTimeOut(now, watch);
         // A service that has stopped reading is as gone as one that floods: the output it
         // leaves unread is not kept without bound.
         lost = outputBuffer_.size() > kMaxUnsentBytes;
@@ -464,6 +489,7 @@ void CallServiceClient::WriteQueued(time_t now) {
         entry.timeWritten = now;
         if (entry.message->isRequest == 1) {
             awaitingList_.push_back(std::move(entry));
+            ++requestsWritten_;
         } else {
             Account(*entry.message, SessionAccounting::kWritten);
         }
@@ -471,11 +497,14 @@ void CallServiceClient::WriteQueued(time_t now) {
     Flush();
 }
 
-void CallServiceClient::WriteAndTimeOut(time_t now, int& limitSeconds) {
+void CallServiceClient::WriteAndTimeOut(time_t now, Watch& watch) {
     std::unique_ptr<XmlRpcMethod> timedOut;
     {
         std::lock_guard<std::mutex> lock(queueLock_);
         WriteQueued(now);
+        watch.answersAwaited = !awaitingList_.empty();
+        watch.requestsWritten = requestsWritten_ != requestsSeen_;
+        requestsSeen_ = requestsWritten_;
         int32_t timeout = timeout_.load();
         if (!awaitingList_.empty() && now - awaitingList_.front().timeWritten >= timeout) {
             timedOut = std::move(awaitingList_.front().message);
@@ -483,7 +512,7 @@ void CallServiceClient::WriteAndTimeOut(time_t now, int& limitSeconds) {
         }
         if (!awaitingList_.empty()) {
             time_t due = awaitingList_.front().timeWritten + timeout - now;
-            limitSeconds = static_cast<int>(std::max<time_t>(due, 0));
+            watch.limitSeconds = static_cast<int>(std::max<time_t>(due, 0));
         }
     }
     if (timedOut) {

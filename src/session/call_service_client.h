@@ -28,6 +28,7 @@ namespace voxtrel {
 
 class BsdSocket;
 class WakeChannel;
+struct SocketWaitEntry;
 
 enum SessionState : int32_t {
     kIdle = 0,
@@ -165,12 +166,17 @@ class CallServiceClient : public CallServiceNotifications {
         bool read = false;
         bool write = false;
         int limitSeconds = -1;
+        // Requests await their answers, and some of them were written since the last pass.
+        bool answersAwaited = false;
+        bool requestsWritten = false;
     };
+    // Checks the watched sockets without sleeping until then; true when one is ready.
+    bool AwaitAnswerAwake(SocketWaitEntry* entries, std::chrono::steady_clock::time_point until);
     // The passes of the worker by state; each says what to watch next.
     SessionState ConnectingPass(time_t now, bool writable, Watch& watch);
     void ConnectedPass(time_t now, bool readable, bool writable, Watch& watch);
     // The write step and the time-out step of an established connection.
-    void WriteAndTimeOut(time_t now, int& limitSeconds);
+    void WriteAndTimeOut(time_t now, Watch& watch);
     // Hands pending output to the connection; keeps what it does not take.
     void Flush();
     void Account(const XmlRpcMethod& message, SessionAccounting::Outcome outcome) {
@@ -190,6 +196,9 @@ class CallServiceClient : public CallServiceNotifications {
     std::mutex queueLock_;
     std::deque<RequestEntry> sendQueue_;
     std::deque<RequestEntry> awaitingList_;
+    // Requests put on the awaiting list so far, and how many of them the worker has seen.
+    uint64_t requestsWritten_ = 0;
+    uint64_t requestsSeen_ = 0;
     // Whether Enqueue takes messages: from Connect until the worker fails the queues.
     bool accepting_ = false;
     std::atomic<time_t> connectStart_{0};
