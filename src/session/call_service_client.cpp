@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "net/bsd_socket.h"
+#include "net/net_platform.h"
 #include "net/socket_wait.h"
 #include "protocol/authenticate.h"
 #include "protocol/call_control.h"
@@ -66,9 +67,9 @@ void CallServiceClient::Shutdown() {
     // its wake-up channel has no worker), and notifications that wait on the host are released
     // by the owner before it gets here.
     worker_.join();
-    connection_.reset();
     std::lock_guard<std::mutex> lock(queueLock_);
     accepting_ = false;
+    connection_.reset();
     for (const RequestEntry& entry : sendQueue_)
         Account(*entry.message, SessionAccounting::kDiscarded);
     for (const RequestEntry& entry : awaitingList_) {
@@ -128,14 +129,60 @@ SessionState CallServiceClient::WaitForState(std::initializer_list<SessionState>
 }
 
 bool CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
-    std::lock_guard<std::mutex> lock(queueLock_);
-    // The state that the caller saw may be a moment old: once the worker has failed what was
-    // queued, a message would wait for a connection that is gone, with no outcome to report.
-    if (!accepting_) return false;
-    if (SessionAccounting* accounting = accounting_.load()) accounting->Accepted(*message);
-    sendQueue_.push_back(RequestEntry{std::move(message), 0});
-    Wake();
+    bool wake = true;
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        // The state that the caller saw may be a moment old: once the worker has failed what
+        // was queued, a message would wait for a connection that is gone, with no outcome to
+        // report.
+        if (!accepting_) return false;
+        if (SessionAccounting* accounting = accounting_.load()) accounting->Accepted(*message);
+        // Written at once when nothing is ahead of it, which spares the wake-up of the worker
+        // on the way to the service; otherwise it waits its turn in the queue.
+        int32_t state = state_.load();
+        bool established = state == kConnected || state == kAuthenticated;
+        if (established && sendQueue_.empty() && outputBuffer_.empty()) {
+            wake = WriteDirectly(std::move(message));
+        } else {
+            sendQueue_.push_back(RequestEntry{std::move(message), 0});
+        }
+    }
+    if (wake) Wake();
     return true;
+}
+
+bool CallServiceClient::WriteDirectly(std::unique_ptr<XmlRpcMethod> message) {
+    // Safe under queueLock_ while accepting_ holds: the worker destroys a connection only after
+    // it has failed the queues, which ends accepting_ under this lock.
+    std::string text;
+    if (!message->Write(text)) {
+        Account(*message, SessionAccounting::kUnwritable);
+        return false;
+    }
+    // On the awaiting list before its bytes can reach the service, so that the worker finds it
+    // there when the answer comes.
+    bool firstAwaited = false;
+    if (message->isRequest == 1) {
+        firstAwaited = awaitingList_.empty();
+        awaitingList_.push_back(RequestEntry{std::move(message), time(nullptr)});
+        ++requestsWritten_;
+    } else {
+        Account(*message, SessionAccounting::kWritten);
+    }
+    // The system call itself, not the socket's Send: a failure is neither noted on the socket,
+    // which the worker is using, nor reported on the host's thread. Whatever is not taken goes
+    // to the output, where the worker's Flush sends it, and reports a failure, as it always has.
+    int sent = platform::Send(connection_->Handle(), text.data(), static_cast<int>(text.size()), 0);
+    size_t taken = sent > 0 ? static_cast<size_t>(sent) : 0;
+    if (taken < text.size()) {
+        outputBuffer_.assign(text, taken);
+        return true;
+    }
+    // The worker's time-out watch comes from the awaiting list, which was empty when it last
+    // looked. Woken now, while the service works on the request, it is also awake when the
+    // answer comes: that wake-up costs little here and much when the answer would find it
+    // asleep on another processor.
+    return firstAwaited;
 }
 
 bool CallServiceClient::Connect(const std::string& server, uint16_t port, int32_t timeout,
@@ -342,6 +389,7 @@ void CallServiceClient::DropConnection() {
 }
 
 void CallServiceClient::Flush() {
+    // Under queueLock_: the host's thread writes to the connection too.
     if (outputBuffer_.empty() || !connection_) return;
     SocketTransfer sent = connection_->Send(
         outputBuffer_.data(), static_cast<int>(outputBuffer_.size()), kSendTimeout, 0);
@@ -439,7 +487,10 @@ void CallServiceClient::ConnectedPass(time_t now, bool readable, bool writable, 
             }
             // The answers to the chunk's messages leave in one write, each before the message
             // it answers is dispatched.
-            Flush();
+            {
+                std::lock_guard<std::mutex> lock(queueLock_);
+                Flush();
+            }
             DispatchReceived();
             if (received.count < kReceiveChunk) break;
         } else {
@@ -449,13 +500,7 @@ void CallServiceClient::ConnectedPass(time_t now, bool readable, bool writable, 
             break;
         }
     }
-    if (!lost) {
-        if (writable) Flush();
-        WriteAndTimeOut(now, watch);
-        // A service that has stopped reading is as gone as one that floods: the output it
-        // leaves unread is not kept without bound.
-        lost = outputBuffer_.size() > kMaxUnsentBytes;
-    }
+    if (!lost) lost = !WriteAndTimeOut(now, writable, watch);
     if (lost) {
         dropping_ = true;
         reportingLoss_ = true;
@@ -469,7 +514,6 @@ void CallServiceClient::ConnectedPass(time_t now, bool readable, bool writable, 
     }
     watch.handle = connection_->Handle();
     watch.read = true;
-    watch.write = !outputBuffer_.empty();
 }
 
 void CallServiceClient::WriteQueued(time_t now) {
@@ -497,11 +541,17 @@ void CallServiceClient::WriteQueued(time_t now) {
     Flush();
 }
 
-void CallServiceClient::WriteAndTimeOut(time_t now, Watch& watch) {
+bool CallServiceClient::WriteAndTimeOut(time_t now, bool writable, Watch& watch) {
     std::unique_ptr<XmlRpcMethod> timedOut;
+    bool overflowing;
     {
         std::lock_guard<std::mutex> lock(queueLock_);
+        if (writable) Flush();
         WriteQueued(now);
+        // A service that has stopped reading is as gone as one that floods: the output it
+        // leaves unread is not kept without bound.
+        overflowing = outputBuffer_.size() > kMaxUnsentBytes;
+        watch.write = !outputBuffer_.empty();
         watch.answersAwaited = !awaitingList_.empty();
         watch.requestsWritten = requestsWritten_ != requestsSeen_;
         requestsSeen_ = requestsWritten_;
@@ -519,6 +569,7 @@ void CallServiceClient::WriteAndTimeOut(time_t now, Watch& watch) {
         Account(*timedOut, SessionAccounting::kTimedOut);
         OnRequestFailed(timedOut->GetId(), kRequestTimeout, "Request timeout");
     }
+    return !overflowing;
 }
 
 bool CallServiceClient::ExtractMessage() {
@@ -528,6 +579,7 @@ bool CallServiceClient::ExtractMessage() {
         std::unique_ptr<XmlRpcResponseMethod> answer = request->CreateResponse(false);
         answer->SetId(request->GetId());
         // Written in place; an answer that cannot be written leaves nothing behind.
+        std::lock_guard<std::mutex> lock(queueLock_);
         size_t written = outputBuffer_.size();
         if (!answer->Write(outputBuffer_)) outputBuffer_.resize(written);
         received_.push_back(std::move(request));

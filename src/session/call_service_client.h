@@ -175,9 +175,13 @@ class CallServiceClient : public CallServiceNotifications {
     // The passes of the worker by state; each says what to watch next.
     SessionState ConnectingPass(time_t now, bool writable, Watch& watch);
     void ConnectedPass(time_t now, bool readable, bool writable, Watch& watch);
-    // The write step and the time-out step of an established connection.
-    void WriteAndTimeOut(time_t now, Watch& watch);
-    // Hands pending output to the connection; keeps what it does not take.
+    // The write step and the time-out step of an established connection; false when the
+    // service has left too much output unread.
+    bool WriteAndTimeOut(time_t now, bool writable, Watch& watch);
+    // Enqueue's write of a message that nothing is queued before, on the host's thread, under
+    // queueLock_; true when the worker is to be woken.
+    bool WriteDirectly(std::unique_ptr<XmlRpcMethod> message);
+    // Hands pending output to the connection; keeps what it does not take. Under queueLock_.
     void Flush();
     void Account(const XmlRpcMethod& message, SessionAccounting::Outcome outcome) {
         if (SessionAccounting* accounting = accounting_.load()) accounting->Ended(message, outcome);
@@ -188,6 +192,9 @@ class CallServiceClient : public CallServiceNotifications {
     std::atomic<bool> dropping_{false};
     std::atomic<bool> reportingLoss_{false};
     std::atomic<bool> workerEnded_{false};
+    // The worker's, except that while accepting_ holds, the host's thread may send on the
+    // connection and fill an empty output, under queueLock_; so the worker too writes to them
+    // only under that lock once the connection is established.
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
     std::string outputBuffer_;
