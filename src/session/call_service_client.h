@@ -192,9 +192,9 @@ class CallServiceClient : public CallServiceNotifications {
     std::atomic<bool> dropping_{false};
     std::atomic<bool> reportingLoss_{false};
     std::atomic<bool> workerEnded_{false};
-    // The worker's, except that while accepting_ holds, the host's thread may send on the
-    // connection and fill an empty output, under queueLock_; so the worker too writes to them
-    // only under that lock once the connection is established.
+    // The worker's. While accepting_ holds, the host's thread may also send on the connection's
+    // handle and fill an empty output, under queueLock_: so the worker, too, sends and changes
+    // the output only under that lock, and destroys the connection only once accepting_ ended.
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
     std::string outputBuffer_;
