@@ -28,6 +28,7 @@ namespace voxtrel {
 
 class BsdSocket;
 class WakeChannel;
+struct SocketWaitEntry;
 
 enum SessionState : int32_t {
     kIdle = 0,
@@ -165,13 +166,22 @@ class CallServiceClient : public CallServiceNotifications {
         bool read = false;
         bool write = false;
         int limitSeconds = -1;
+        // Requests await their answers, and some of them were written since the last pass.
+        bool answersAwaited = false;
+        bool requestsWritten = false;
     };
+    // Checks the watched sockets without sleeping until then; true when one is ready.
+    bool AwaitAnswerAwake(SocketWaitEntry* entries, std::chrono::steady_clock::time_point until);
     // The passes of the worker by state; each says what to watch next.
     SessionState ConnectingPass(time_t now, bool writable, Watch& watch);
     void ConnectedPass(time_t now, bool readable, bool writable, Watch& watch);
-    // The write step and the time-out step of an established connection.
-    void WriteAndTimeOut(time_t now, int& limitSeconds);
-    // Hands pending output to the connection; keeps what it does not take.
+    // The write step and the time-out step of an established connection; false when the
+    // service has left too much output unread.
+    bool WriteAndTimeOut(time_t now, bool writable, Watch& watch);
+    // Enqueue's write of a message that nothing is queued before, on the host's thread, under
+    // queueLock_; true when the worker is to be woken.
+    bool WriteDirectly(std::unique_ptr<XmlRpcMethod> message);
+    // Hands pending output to the connection; keeps what it does not take. Under queueLock_.
     void Flush();
     void Account(const XmlRpcMethod& message, SessionAccounting::Outcome outcome) {
         if (SessionAccounting* accounting = accounting_.load()) accounting->Ended(message, outcome);
@@ -182,6 +192,9 @@ class CallServiceClient : public CallServiceNotifications {
     std::atomic<bool> dropping_{false};
     std::atomic<bool> reportingLoss_{false};
     std::atomic<bool> workerEnded_{false};
+    // The worker's. While accepting_ holds, the host's thread may also send on the connection's
+    // handle and fill an empty output, under queueLock_: so the worker, too, sends and changes
+    // the output only under that lock, and destroys the connection only once accepting_ ended.
     std::unique_ptr<BsdSocket> connection_;
     MessageFramer receiveBuffer_;
     // The worker's reader of received messages, its buffers kept from one to the next.
@@ -192,6 +205,9 @@ class CallServiceClient : public CallServiceNotifications {
     std::mutex queueLock_;
     std::deque<RequestEntry> sendQueue_;
     std::deque<RequestEntry> awaitingList_;
+    // Requests put on the awaiting list so far, and how many of them the worker has seen.
+    uint64_t requestsWritten_ = 0;
+    uint64_t requestsSeen_ = 0;
     // Whether Enqueue takes messages: from Connect until the worker fails the queues.
     bool accepting_ = false;
     std::atomic<time_t> connectStart_{0};
