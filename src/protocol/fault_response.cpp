@@ -9,9 +9,10 @@ using namespace std::string_view_literals;
 bool FaultResponseMethod::Write(std::string& out) const {
     if (!faultStruct) return false;
     XmlRpcMethod::Write(out);
-    out += "<methodResponse>\r\n<fault>\r\n"sv;
-    if (!faultStruct->Write(out)) return false;
-    out += "</fault>\r\n</methodResponse>\r\n\r\n"sv;
+    XmlRpcWriter writer(out);
+    writer.Put("<methodResponse>\r\n<fault>\r\n"sv);
+    if (!faultStruct->Write(writer)) return false;
+    writer.Put("</fault>\r\n</methodResponse>\r\n\r\n"sv);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
 
 namespace voxtrel {
@@ -16,12 +17,34 @@ namespace {
 constexpr std::string_view kTypeNames[] = {"int",    "boolean", "double", "dateTime.iso8601",
                                            "string", "base64",  "array",  "struct"};
 
-// Appends "</T></value>" CR LF after a scalar's content.
-void CloseScalar(std::string& out, int32_t valueType) {
-    out += "</"sv;
-    out += kTypeNames[valueType];
-    out += "></value>\r\n"sv;
+// The slot of a fixed run around a value; the longest, a dateTime's end tags and a param's, takes
+// 39 bytes.
+using FrameRun = TextRun<48>;
+
+// The fixed text before and after a value's content in one place, per type code.
+struct ValueFrame {
+    FrameRun open[std::size(kTypeNames)];
+    FrameRun close[std::size(kTypeNames)];
+};
+
+constexpr ValueFrame MakeFrame(std::string_view before, std::string_view after) {
+    ValueFrame frame;
+    for (int32_t type = kXmlRpcInt; type <= kXmlRpcStruct; ++type) {
+        std::string_view name = kTypeNames[type];
+        bool array = type == kXmlRpcArray;
+        frame.open[type] = {before, "<value><", name, ">", array ? "<data>\r\n" : ""};
+        std::string_view inside = array ? "</data>" : type == kXmlRpcStruct ? "\r\n" : "";
+        frame.close[type] = {inside, "</", name, "></value>\r\n", after};
+    }
+    return frame;
 }
+
+// Indexed by ValuePlace.
+constexpr ValueFrame kFrames[] = {
+    MakeFrame("", ""),
+    MakeFrame("<param>\r\n", "</param>\r\n"),
+    MakeFrame("</name>\r\n", "</member>"),
+};
 
 // Reads a scalar's text, when there is one, and consumes the type element's end tag.
 template <typename Convert>
@@ -69,12 +92,42 @@ double TextToDouble(const char* text) {
     return std::strtod(text, nullptr);
 }
 
+void XmlRpcWriter::PutDouble(double value) {
+    constexpr size_t kLongest = 328;  // DBL_MAX takes 316 characters
+    MakeRoom(kLongest);
+    cursor_ = std::to_chars(cursor_, cursor_ + kLongest, value, std::chars_format::fixed, 6).ptr;
+}
+
+void XmlRpcWriter::Flush() {
+    out_.append(buffer_, static_cast<size_t>(cursor_ - buffer_));
+    cursor_ = buffer_;
+}
+
+void XmlRpcWriter::PutLong(std::string_view text) {
+    Flush();
+    if (text.size() > kBufferSize) {
+        out_ += text;
+        return;
+    }
+    std::memcpy(cursor_, text.data(), text.size());
+    cursor_ += text.size();
+}
+
 bool XmlRpcValue::Write(std::string& out) const {
-    const char* name = XmlRpcTypeName(valueType);
-    if (name == nullptr) return false;
-    out += "<value><"sv;
-    out += name;
-    out += '>';
+    XmlRpcWriter writer(out);
+    return Write(writer);
+}
+
+bool XmlRpcValue::Write(XmlRpcWriter& writer, ValuePlace place) const {
+    if (XmlRpcTypeName(valueType) == nullptr) return false;
+    const ValueFrame& frame = kFrames[static_cast<size_t>(place)];
+    writer.Put(frame.open[valueType]);
+    if (!WriteContent(writer)) return false;
+    writer.Put(frame.close[valueType]);
+    return true;
+}
+
+bool XmlRpcValue::WriteContent(XmlRpcWriter&) const {
     return true;
 }
 
@@ -83,12 +136,8 @@ bool XmlRpcValue::Read(XMLNavigator& navigator) {
     return true;
 }
 
-bool XmlRpcValueInt::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    char digits[16];
-    auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-    CloseScalar(out, valueType);
+bool XmlRpcValueInt::WriteContent(XmlRpcWriter& writer) const {
+    writer.PutInt(value);
     return true;
 }
 
@@ -97,10 +146,8 @@ bool XmlRpcValueInt::Read(XMLNavigator& navigator) {
                       [this](const CharBuffer& text) { value = TextToInt(text.CStr()); });
 }
 
-bool XmlRpcValueBool::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    out += value ? '1' : '0';
-    CloseScalar(out, valueType);
+bool XmlRpcValueBool::WriteContent(XmlRpcWriter& writer) const {
+    writer.Put(value ? "1"sv : "0"sv);
     return true;
 }
 
@@ -109,13 +156,8 @@ bool XmlRpcValueBool::Read(XMLNavigator& navigator) {
                       [this](const CharBuffer& text) { value = TextToInt(text.CStr()) != 0; });
 }
 
-bool XmlRpcValueDouble::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    // Fixed notation with six decimals, as "%f" writes it; DBL_MAX takes 316 characters.
-    char digits[328];
-    auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
-    out.append(digits, result.ptr);
-    CloseScalar(out, valueType);
+bool XmlRpcValueDouble::WriteContent(XmlRpcWriter& writer) const {
+    writer.PutDouble(value);
     return true;
 }
 
@@ -124,10 +166,8 @@ bool XmlRpcValueDouble::Read(XMLNavigator& navigator) {
                       [this](const CharBuffer& text) { value = TextToDouble(text.CStr()); });
 }
 
-bool XmlRpcValueString::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    out += value;
-    CloseScalar(out, valueType);
+bool XmlRpcValueString::WriteContent(XmlRpcWriter& writer) const {
+    writer.Put(value);
     return true;
 }
 
@@ -136,16 +176,12 @@ bool XmlRpcValueString::Read(XMLNavigator& navigator) {
                       [this](const CharBuffer& text) { value.assign(text.Data(), text.Length()); });
 }
 
-bool XmlRpcValueStruct::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
+bool XmlRpcValueStruct::WriteContent(XmlRpcWriter& writer) const {
     for (const Member& member : members) {
-        out += "\r\n<member>\r\n<name>"sv;
-        out += member.first;
-        out += "</name>\r\n"sv;
-        if (!member.second->Write(out)) return false;
-        out += "</member>"sv;
+        writer.Put("\r\n<member>\r\n<name>"sv);
+        writer.Put(member.first);
+        if (!member.second->Write(writer, ValuePlace::kMember)) return false;
     }
-    out += "\r\n</struct></value>\r\n"sv;
     return true;
 }
 
@@ -196,13 +232,10 @@ void XmlRpcValueStruct::SetMember(const char* name, std::unique_ptr<XmlRpcValue>
     members.emplace_back(name, std::move(value));
 }
 
-bool XmlRpcValueArray::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    out += "<data>\r\n"sv;
+bool XmlRpcValueArray::WriteContent(XmlRpcWriter& writer) const {
     for (const auto& element : elements) {
-        if (!element->Write(out)) return false;
+        if (!element->Write(writer)) return false;
     }
-    out += "</data></array></value>\r\n"sv;
     return true;
 }
 

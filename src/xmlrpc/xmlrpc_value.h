@@ -2,9 +2,14 @@
 // navigator. Structs and arrays own their children, so one value is a whole tree.
 #pragma once
 
+#include <charconv>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +31,80 @@ enum XmlRpcValueType : int32_t {
 // The written element name of a type code; null outside 0 to 7.
 const char* XmlRpcTypeName(int32_t valueType);
 
+// Fixed text in a slot of a fixed width, joined from its parts at compile time. Copying the whole
+// slot is a copy of known size, which the compiler does in a few moves instead of a call.
+template <size_t Width>
+struct TextRun {
+    constexpr TextRun() = default;
+    constexpr TextRun(std::initializer_list<std::string_view> parts) {
+        // A run longer than its slot writes past text: not a constant expression, so a table
+        // holding one does not compile.
+        for (std::string_view part : parts) {
+            for (char c : part)
+                text[size++] = c;
+        }
+    }
+
+    char text[Width] = {};
+    size_t size = 0;
+};
+
+// Gathers written text in a buffer of its own and appends it to a string a buffer-full at a
+// time: a document is dozens of short runs, and appending each to the string costs a call and a
+// capacity check, where a copy into the buffer is a few moves. The rest is appended when the
+// writer goes out of scope.
+class XmlRpcWriter {
+  public:
+    explicit XmlRpcWriter(std::string& out) : out_(out) {}
+    ~XmlRpcWriter() { Flush(); }
+    XmlRpcWriter(const XmlRpcWriter&) = delete;
+    XmlRpcWriter& operator=(const XmlRpcWriter&) = delete;
+
+    void Put(std::string_view text) {
+        if (text.size() > Room()) return PutLong(text);
+        std::memcpy(cursor_, text.data(), text.size());
+        cursor_ += text.size();
+    }
+    // Copies the whole slot; the bytes past the run's text are overwritten by what follows.
+    template <size_t Width>
+    void Put(const TextRun<Width>& run) {
+        static_assert(Width <= kBufferSize);
+        MakeRoom(Width);
+        std::memcpy(cursor_, run.text, Width);
+        cursor_ += run.size;
+    }
+    void PutInt(int32_t value) {
+        constexpr size_t kLongest = 11;  // "-2147483648"
+        MakeRoom(kLongest);
+        cursor_ = std::to_chars(cursor_, cursor_ + kLongest, value).ptr;
+    }
+    // Fixed notation with six decimals, as "%f" writes it.
+    void PutDouble(double value);
+    // Appends what the buffer holds to the string.
+    void Flush();
+
+  private:
+    static constexpr size_t kBufferSize = 1024;
+
+    size_t Room() const { return static_cast<size_t>(buffer_ + kBufferSize - cursor_); }
+    void MakeRoom(size_t size) {
+        if (Room() < size) Flush();
+    }
+    void PutLong(std::string_view text);
+
+    std::string& out_;
+    char* cursor_ = buffer_;
+    char buffer_[kBufferSize];
+};
+
+// Where a value stands in a document, which decides the fixed text written around it.
+enum class ValuePlace : uint8_t {
+    kAlone,   // a value by itself or an array's element
+    kParam,   // a method's param: inside "param" tags
+    kMember,  // a struct member's value, after the member's name text: the name's end tag
+              // before it, the member's end tag after it
+};
+
 class XmlRpcValue {
   public:
     explicit XmlRpcValue(int32_t type) : valueType(type) {}
@@ -34,8 +113,13 @@ class XmlRpcValue {
     XmlRpcValue& operator=(const XmlRpcValue&) = delete;
 
     // Appends the value's XML text to out; false for a type code outside 0 to 7 (here or in a
-    // child), with what was appended before the failure left in out.
-    virtual bool Write(std::string& out) const;
+    // child), with what was written before the failure left in out.
+    bool Write(std::string& out) const;
+    // The same through a writer, with the fixed text of the place around it.
+    bool Write(XmlRpcWriter& writer, ValuePlace place = ValuePlace::kAlone) const;
+    // Writes what stands inside the type element (for an array, inside its "data" element);
+    // false when a child does not write.
+    virtual bool WriteContent(XmlRpcWriter& writer) const;
     // Reads the content after OpenValue, through the type element's end tag.
     virtual bool Read(XMLNavigator& navigator);
 
@@ -45,7 +129,7 @@ class XmlRpcValue {
 class XmlRpcValueInt : public XmlRpcValue {
   public:
     explicit XmlRpcValueInt(int32_t v = 0) : XmlRpcValue(kXmlRpcInt), value(v) {}
-    bool Write(std::string& out) const override;
+    bool WriteContent(XmlRpcWriter& writer) const override;
     bool Read(XMLNavigator& navigator) override;
     int32_t value;
 };
@@ -53,7 +137,7 @@ class XmlRpcValueInt : public XmlRpcValue {
 class XmlRpcValueBool : public XmlRpcValue {
   public:
     explicit XmlRpcValueBool(bool v = false) : XmlRpcValue(kXmlRpcBool), value(v) {}
-    bool Write(std::string& out) const override;
+    bool WriteContent(XmlRpcWriter& writer) const override;
     bool Read(XMLNavigator& navigator) override;
     bool value;
 };
@@ -61,7 +145,7 @@ class XmlRpcValueBool : public XmlRpcValue {
 class XmlRpcValueDouble : public XmlRpcValue {
   public:
     explicit XmlRpcValueDouble(double v = 0.0) : XmlRpcValue(kXmlRpcDouble), value(v) {}
-    bool Write(std::string& out) const override;
+    bool WriteContent(XmlRpcWriter& writer) const override;
     bool Read(XMLNavigator& navigator) override;
     double value;
 };
@@ -70,7 +154,7 @@ class XmlRpcValueString : public XmlRpcValue {
   public:
     explicit XmlRpcValueString(std::string v = std::string())
         : XmlRpcValue(kXmlRpcString), value(std::move(v)) {}
-    bool Write(std::string& out) const override;
+    bool WriteContent(XmlRpcWriter& writer) const override;
     bool Read(XMLNavigator& navigator) override;
     std::string value;
 
@@ -106,7 +190,7 @@ class XmlRpcValueStruct : public XmlRpcValue {
     using Member = std::pair<std::string, std::unique_ptr<XmlRpcValue>>;
 
     XmlRpcValueStruct() : XmlRpcValue(kXmlRpcStruct) {}
-    bool Write(std::string& out) const override;
+    bool WriteContent(XmlRpcWriter& writer) const override;
     bool Read(XMLNavigator& navigator) override;
     // Read for a struct that is nested in depth containers; false beyond kMaxValueDepth.
     bool ReadNested(XMLNavigator& navigator, uint32_t depth);
@@ -124,7 +208,7 @@ class XmlRpcValueStruct : public XmlRpcValue {
 class XmlRpcValueArray : public XmlRpcValue {
   public:
     XmlRpcValueArray() : XmlRpcValue(kXmlRpcArray) {}
-    bool Write(std::string& out) const override;
+    bool WriteContent(XmlRpcWriter& writer) const override;
     bool Read(XMLNavigator& navigator) override;
     // Read for an array that is nested in depth containers; false beyond kMaxValueDepth.
     bool ReadNested(XMLNavigator& navigator, uint32_t depth);
