@@ -69,13 +69,11 @@ bool WriteDocument(std::string& out, const TextRun<Width>& head,
                    std::initializer_list<const XmlRpcValue*> params, std::string_view tail) {
     ReserveForMessage(out);
     XmlRpcWriter writer(out);
-    writer.Put(head);
-    writer.Put("<params>\r\n"sv);
+    writer.Put(head, "<params>\r\n"sv);
     for (const XmlRpcValue* value : params) {
         if (value != nullptr && !value->Write(writer, ValuePlace::kParam)) return false;
     }
-    writer.Put("</params>\r\n"sv);
-    writer.Put(tail);
+    writer.Put("</params>\r\n"sv, tail);
     return true;
 }
 

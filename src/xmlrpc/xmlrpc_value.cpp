@@ -20,30 +20,35 @@ constexpr std::string_view kTypeNames[] = {"int",    "boolean", "double", "dateT
 // The slot of a fixed run around a value; the longest, a dateTime's end tags and a param's, takes
 // 39 bytes.
 using FrameRun = TextRun<48>;
+// The slot of the text before a member's name.
+using LeadRun = TextRun<32>;
 
-// The fixed text before and after a value's content in one place, per type code.
-struct ValueFrame {
+// The fixed text around a value in one place, per type code.
+struct PlaceFrames {
+    LeadRun lead;  // before a member's name
     FrameRun open[std::size(kTypeNames)];
     FrameRun close[std::size(kTypeNames)];
 };
 
-constexpr ValueFrame MakeFrame(std::string_view before, std::string_view after) {
-    ValueFrame frame;
+constexpr PlaceFrames MakeFrames(std::string_view lead, std::string_view before,
+                                 std::string_view after) {
+    PlaceFrames frames;
+    frames.lead = {lead};
     for (int32_t type = kXmlRpcInt; type <= kXmlRpcStruct; ++type) {
         std::string_view name = kTypeNames[type];
         bool array = type == kXmlRpcArray;
-        frame.open[type] = {before, "<value><", name, ">", array ? "<data>\r\n" : ""};
+        frames.open[type] = {before, "<value><", name, ">", array ? "<data>\r\n" : ""};
         std::string_view inside = array ? "</data>" : type == kXmlRpcStruct ? "\r\n" : "";
-        frame.close[type] = {inside, "</", name, "></value>\r\n", after};
+        frames.close[type] = {inside, "</", name, "></value>\r\n", after};
     }
-    return frame;
+    return frames;
 }
 
 // Indexed by ValuePlace.
-constexpr ValueFrame kFrames[] = {
-    MakeFrame("", ""),
-    MakeFrame("<param>\r\n", "</param>\r\n"),
-    MakeFrame("</name>\r\n", "</member>"),
+constexpr PlaceFrames kPlaceFrames[] = {
+    MakeFrames("", "", ""),
+    MakeFrames("", "<param>\r\n", "</param>\r\n"),
+    MakeFrames("\r\n<member>\r\n<name>", "</name>\r\n", "</member>"),
 };
 
 // Reads a scalar's text, when there is one, and consumes the type element's end tag.
@@ -92,10 +97,15 @@ double TextToDouble(const char* text) {
     return std::strtod(text, nullptr);
 }
 
-void XmlRpcWriter::PutDouble(double value) {
-    constexpr size_t kLongest = 328;  // DBL_MAX takes 316 characters
-    MakeRoom(kLongest);
-    cursor_ = std::to_chars(cursor_, cursor_ + kLongest, value, std::chars_format::fixed, 6).ptr;
+struct ValueFraming {
+    const LeadRun& lead;
+    std::string_view memberName;
+    const FrameRun& open;
+    const FrameRun& close;
+};
+
+char* XmlRpcWriter::Copy(char* to, double value) {
+    return std::to_chars(to, to + kLongestDouble, value, std::chars_format::fixed, 6).ptr;
 }
 
 void XmlRpcWriter::Flush() {
@@ -103,14 +113,15 @@ void XmlRpcWriter::Flush() {
     cursor_ = buffer_;
 }
 
-void XmlRpcWriter::PutLong(std::string_view text) {
-    Flush();
-    if (text.size() > kBufferSize) {
-        out_ += text;
-        return;
+void XmlRpcWriter::PutAlone(std::string_view text) {
+    if (text.size() > Room()) {
+        Flush();
+        if (text.size() > kBufferSize) {
+            out_ += text;
+            return;
+        }
     }
-    std::memcpy(cursor_, text.data(), text.size());
-    cursor_ += text.size();
+    cursor_ = Copy(cursor_, text);
 }
 
 bool XmlRpcValue::Write(std::string& out) const {
@@ -118,16 +129,16 @@ bool XmlRpcValue::Write(std::string& out) const {
     return Write(writer);
 }
 
-bool XmlRpcValue::Write(XmlRpcWriter& writer, ValuePlace place) const {
+bool XmlRpcValue::Write(XmlRpcWriter& writer, ValuePlace place, std::string_view memberName) const {
     if (XmlRpcTypeName(valueType) == nullptr) return false;
-    const ValueFrame& frame = kFrames[static_cast<size_t>(place)];
-    writer.Put(frame.open[valueType]);
-    if (!WriteContent(writer)) return false;
-    writer.Put(frame.close[valueType]);
-    return true;
+    const PlaceFrames& frames = kPlaceFrames[static_cast<size_t>(place)];
+    return WriteFramed(writer,
+                       {frames.lead, memberName, frames.open[valueType], frames.close[valueType]});
 }
 
-bool XmlRpcValue::WriteContent(XmlRpcWriter&) const {
+// A bare value has no content: its type element stays empty.
+bool XmlRpcValue::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.lead, framing.memberName, framing.open, framing.close);
     return true;
 }
 
@@ -136,8 +147,8 @@ bool XmlRpcValue::Read(XMLNavigator& navigator) {
     return true;
 }
 
-bool XmlRpcValueInt::WriteContent(XmlRpcWriter& writer) const {
-    writer.PutInt(value);
+bool XmlRpcValueInt::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.lead, framing.memberName, framing.open, value, framing.close);
     return true;
 }
 
@@ -146,8 +157,9 @@ bool XmlRpcValueInt::Read(XMLNavigator& navigator) {
                       [this](const CharBuffer& text) { value = TextToInt(text.CStr()); });
 }
 
-bool XmlRpcValueBool::WriteContent(XmlRpcWriter& writer) const {
-    writer.Put(value ? "1"sv : "0"sv);
+bool XmlRpcValueBool::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.lead, framing.memberName, framing.open, value ? "1"sv : "0"sv,
+               framing.close);
     return true;
 }
 
@@ -156,8 +168,8 @@ bool XmlRpcValueBool::Read(XMLNavigator& navigator) {
                       [this](const CharBuffer& text) { value = TextToInt(text.CStr()) != 0; });
 }
 
-bool XmlRpcValueDouble::WriteContent(XmlRpcWriter& writer) const {
-    writer.PutDouble(value);
+bool XmlRpcValueDouble::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.lead, framing.memberName, framing.open, value, framing.close);
     return true;
 }
 
@@ -166,8 +178,8 @@ bool XmlRpcValueDouble::Read(XMLNavigator& navigator) {
                       [this](const CharBuffer& text) { value = TextToDouble(text.CStr()); });
 }
 
-bool XmlRpcValueString::WriteContent(XmlRpcWriter& writer) const {
-    writer.Put(value);
+bool XmlRpcValueString::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.lead, framing.memberName, framing.open, value, framing.close);
     return true;
 }
 
@@ -176,12 +188,12 @@ bool XmlRpcValueString::Read(XMLNavigator& navigator) {
                       [this](const CharBuffer& text) { value.assign(text.Data(), text.Length()); });
 }
 
-bool XmlRpcValueStruct::WriteContent(XmlRpcWriter& writer) const {
+bool XmlRpcValueStruct::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.lead, framing.memberName, framing.open);
     for (const Member& member : members) {
-        writer.Put("\r\n<member>\r\n<name>"sv);
-        writer.Put(member.first);
-        if (!member.second->Write(writer, ValuePlace::kMember)) return false;
+        if (!member.second->Write(writer, ValuePlace::kMember, member.first)) return false;
     }
+    writer.Put(framing.close);
     return true;
 }
 
@@ -232,10 +244,12 @@ void XmlRpcValueStruct::SetMember(const char* name, std::unique_ptr<XmlRpcValue>
     members.emplace_back(name, std::move(value));
 }
 
-bool XmlRpcValueArray::WriteContent(XmlRpcWriter& writer) const {
+bool XmlRpcValueArray::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.lead, framing.memberName, framing.open);
     for (const auto& element : elements) {
         if (!element->Write(writer)) return false;
     }
+    writer.Put(framing.close);
     return true;
 }
 

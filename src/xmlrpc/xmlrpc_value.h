@@ -50,7 +50,7 @@ struct TextRun {
 };
 
 // Gathers written text in a buffer of its own and appends it to a string a buffer-full at a
-// time: a document is dozens of short runs, and appending each to the string costs a call and a
+// time: a document is dozens of short pieces, and appending each to the string costs a call and a
 // capacity check, where a copy into the buffer is a few moves. The rest is appended when the
 // writer goes out of scope.
 class XmlRpcWriter {
@@ -60,37 +60,88 @@ class XmlRpcWriter {
     XmlRpcWriter(const XmlRpcWriter&) = delete;
     XmlRpcWriter& operator=(const XmlRpcWriter&) = delete;
 
-    void Put(std::string_view text) {
-        if (text.size() > Room()) return PutLong(text);
-        std::memcpy(cursor_, text.data(), text.size());
-        cursor_ += text.size();
+    // Writes the pieces in order: texts, runs, int32_t and double values (fixed notation with six
+    // decimals, as "%f" writes it). The room for all of them is checked once and the position
+    // kept in a register meanwhile: a byte written through a char pointer may alias the
+    // writer's own position, so each piece written alone would store and reload it.
+    template <typename... Pieces>
+    void Put(const Pieces&... pieces) {
+        const size_t longest = (Longest(pieces) + ...);
+        if (longest > Room()) {
+            Flush();
+            if (longest > kBufferSize) return (PutAlone(pieces), ...);
+        }
+        char* cursor = cursor_;
+        ((cursor = Copy(cursor, pieces)), ...);
+        cursor_ = cursor;
     }
-    // Copies the whole slot; the bytes past the run's text are overwritten by what follows.
-    template <size_t Width>
-    void Put(const TextRun<Width>& run) {
-        static_assert(Width <= kBufferSize);
-        MakeRoom(Width);
-        std::memcpy(cursor_, run.text, Width);
-        cursor_ += run.size;
-    }
-    void PutInt(int32_t value) {
-        constexpr size_t kLongest = 11;  // "-2147483648"
-        MakeRoom(kLongest);
-        cursor_ = std::to_chars(cursor_, cursor_ + kLongest, value).ptr;
-    }
-    // Fixed notation with six decimals, as "%f" writes it.
-    void PutDouble(double value);
     // Appends what the buffer holds to the string.
     void Flush();
 
   private:
     static constexpr size_t kBufferSize = 1024;
+    static constexpr size_t kLongestInt = 11;      // "-2147483648"
+    static constexpr size_t kLongestDouble = 328;  // DBL_MAX takes 316 characters
 
     size_t Room() const { return static_cast<size_t>(buffer_ + kBufferSize - cursor_); }
-    void MakeRoom(size_t size) {
-        if (Room() < size) Flush();
+
+    static size_t Longest(std::string_view text) { return text.size(); }
+    template <size_t Width>
+    static constexpr size_t Longest(const TextRun<Width>&) {
+        static_assert(Width <= kBufferSize);
+        return Width;
     }
-    void PutLong(std::string_view text);
+    static constexpr size_t Longest(int32_t) { return kLongestInt; }
+    static constexpr size_t Longest(double) { return kLongestDouble; }
+
+    // One piece of a group longer than the buffer; a text longer than the buffer goes to the
+    // string directly.
+    void PutAlone(std::string_view text);
+    template <size_t Width>
+    void PutAlone(const TextRun<Width>& run) {
+        Put(run);
+    }
+    void PutAlone(int32_t value) { Put(value); }
+    void PutAlone(double value) { Put(value); }
+
+    static char* Copy(char* to, std::string_view text) {
+        CopyText(to, text.data(), text.size());
+        return to + text.size();
+    }
+    // Copies the whole slot; the bytes past the run's text are overwritten by what follows.
+    template <size_t Width>
+    static char* Copy(char* to, const TextRun<Width>& run) {
+        std::memcpy(to, run.text, Width);
+        return to + run.size;
+    }
+    static char* Copy(char* to, int32_t value) {
+        return std::to_chars(to, to + kLongestInt, value).ptr;
+    }
+    static char* Copy(char* to, double value);
+
+    // The texts between the fixed runs (names, ids, addresses) are mostly short: two overlapping
+    // copies of a fixed size each save the call into the C library's copy.
+    [[gnu::always_inline]] static void CopyText(char* to, const char* from, size_t size) {
+        if (size > 32) {
+            std::memcpy(to, from, size);
+        } else if (size >= 16) {
+            CopyEnds<16>(to, from, size);
+        } else if (size >= 8) {
+            CopyEnds<8>(to, from, size);
+        } else if (size >= 4) {
+            CopyEnds<4>(to, from, size);
+        } else if (size >= 2) {
+            CopyEnds<2>(to, from, size);
+        } else if (size == 1) {
+            *to = *from;
+        }
+    }
+    // Copies size bytes, Piece to 2 * Piece of them, as the first and the last Piece bytes.
+    template <size_t Piece>
+    static void CopyEnds(char* to, const char* from, size_t size) {
+        std::memcpy(to, from, Piece);
+        std::memcpy(to + size - Piece, from + size - Piece, Piece);
+    }
 
     std::string& out_;
     char* cursor_ = buffer_;
@@ -101,9 +152,11 @@ class XmlRpcWriter {
 enum class ValuePlace : uint8_t {
     kAlone,   // a value by itself or an array's element
     kParam,   // a method's param: inside "param" tags
-    kMember,  // a struct member's value, after the member's name text: the name's end tag
-              // before it, the member's end tag after it
+    kMember,  // a struct member's value: inside "member" tags, after the member's name
 };
+
+// The fixed text around one value in its place, resolved from the value's type code.
+struct ValueFraming;
 
 class XmlRpcValue {
   public:
@@ -115,11 +168,13 @@ class XmlRpcValue {
     // Appends the value's XML text to out; false for a type code outside 0 to 7 (here or in a
     // child), with what was written before the failure left in out.
     bool Write(std::string& out) const;
-    // The same through a writer, with the fixed text of the place around it.
-    bool Write(XmlRpcWriter& writer, ValuePlace place = ValuePlace::kAlone) const;
-    // Writes what stands inside the type element (for an array, inside its "data" element);
-    // false when a child does not write.
-    virtual bool WriteContent(XmlRpcWriter& writer) const;
+    // The same through a writer, with the fixed text of the place around it; a member's value
+    // comes with its member's name.
+    bool Write(XmlRpcWriter& writer, ValuePlace place = ValuePlace::kAlone,
+               std::string_view memberName = {}) const;
+    // Writes the value inside its framing; Write resolves the framing from a valid type code.
+    // False when a child does not write.
+    virtual bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const;
     // Reads the content after OpenValue, through the type element's end tag.
     virtual bool Read(XMLNavigator& navigator);
 
@@ -129,7 +184,7 @@ class XmlRpcValue {
 class XmlRpcValueInt : public XmlRpcValue {
   public:
     explicit XmlRpcValueInt(int32_t v = 0) : XmlRpcValue(kXmlRpcInt), value(v) {}
-    bool WriteContent(XmlRpcWriter& writer) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     int32_t value;
 };
@@ -137,7 +192,7 @@ class XmlRpcValueInt : public XmlRpcValue {
 class XmlRpcValueBool : public XmlRpcValue {
   public:
     explicit XmlRpcValueBool(bool v = false) : XmlRpcValue(kXmlRpcBool), value(v) {}
-    bool WriteContent(XmlRpcWriter& writer) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     bool value;
 };
@@ -145,7 +200,7 @@ class XmlRpcValueBool : public XmlRpcValue {
 class XmlRpcValueDouble : public XmlRpcValue {
   public:
     explicit XmlRpcValueDouble(double v = 0.0) : XmlRpcValue(kXmlRpcDouble), value(v) {}
-    bool WriteContent(XmlRpcWriter& writer) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     double value;
 };
@@ -154,7 +209,7 @@ class XmlRpcValueString : public XmlRpcValue {
   public:
     explicit XmlRpcValueString(std::string v = std::string())
         : XmlRpcValue(kXmlRpcString), value(std::move(v)) {}
-    bool WriteContent(XmlRpcWriter& writer) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     std::string value;
 
@@ -190,7 +245,7 @@ class XmlRpcValueStruct : public XmlRpcValue {
     using Member = std::pair<std::string, std::unique_ptr<XmlRpcValue>>;
 
     XmlRpcValueStruct() : XmlRpcValue(kXmlRpcStruct) {}
-    bool WriteContent(XmlRpcWriter& writer) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     // Read for a struct that is nested in depth containers; false beyond kMaxValueDepth.
     bool ReadNested(XMLNavigator& navigator, uint32_t depth);
@@ -208,7 +263,7 @@ class XmlRpcValueStruct : public XmlRpcValue {
 class XmlRpcValueArray : public XmlRpcValue {
   public:
     XmlRpcValueArray() : XmlRpcValue(kXmlRpcArray) {}
-    bool WriteContent(XmlRpcWriter& writer) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     // Read for an array that is nested in depth containers; false beyond kMaxValueDepth.
     bool ReadNested(XMLNavigator& navigator, uint32_t depth);
