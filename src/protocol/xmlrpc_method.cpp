@@ -51,6 +51,11 @@ constexpr std::array<RequestHead, kMethodCount> MakeRequestHeads() {
 constexpr std::array<RequestHead, kMethodCount> kRequestHeads = MakeRequestHeads();
 constexpr TextRun<48> kResponseHead = {kXmlDeclaration, "<methodResponse>\r\n"};
 
+// The text after the params.
+using DocumentTail = TextRun<48>;
+constexpr DocumentTail kRequestTail = {"</params>\r\n</methodCall>\r\n\r\n"};
+constexpr DocumentTail kResponseTail = {"</params>\r\n</methodResponse>\r\n\r\n"};
+
 constexpr size_t kWriteReserve = 1024;
 
 void ReserveForMessage(std::string& out) {
@@ -66,14 +71,14 @@ void AppendDeclaration(std::string& out) {
 // when a value fails.
 template <size_t Width>
 bool WriteDocument(std::string& out, const TextRun<Width>& head,
-                   std::initializer_list<const XmlRpcValue*> params, std::string_view tail) {
+                   std::initializer_list<const XmlRpcValue*> params, const DocumentTail& tail) {
     ReserveForMessage(out);
     XmlRpcWriter writer(out);
     writer.Put(head, "<params>\r\n"sv);
     for (const XmlRpcValue* value : params) {
         if (value != nullptr && !value->Write(writer, ValuePlace::kParam)) return false;
     }
-    writer.Put("</params>\r\n"sv, tail);
+    writer.Put(tail);
     return true;
 }
 
@@ -128,7 +133,7 @@ bool XmlRpcRequestMethod::Write(std::string& out) const {
 bool XmlRpcRequestMethod::WriteRequest(std::string& out,
                                        std::initializer_list<const XmlRpcValue*> params) const {
     if (methodType >= kMethodCount) return false;
-    return WriteDocument(out, kRequestHeads[methodType], params, "</methodCall>\r\n\r\n"sv);
+    return WriteDocument(out, kRequestHeads[methodType], params, kRequestTail);
 }
 
 std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::CreateResponse(bool fault) const {
@@ -147,7 +152,7 @@ std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::ParseResponse(
 
 bool XmlRpcResponseMethod::WriteResponse(std::string& out,
                                          std::initializer_list<const XmlRpcValue*> params) const {
-    return WriteDocument(out, kResponseHead, params, "</methodResponse>\r\n\r\n"sv);
+    return WriteDocument(out, kResponseHead, params, kResponseTail);
 }
 
 bool XmlRpcResponseMethod::Write(std::string& out) const {

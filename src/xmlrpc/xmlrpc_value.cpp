@@ -130,7 +130,7 @@ bool XmlRpcValue::Write(std::string& out) const {
 }
 
 bool XmlRpcValue::Write(XmlRpcWriter& writer, ValuePlace place, std::string_view memberName) const {
-    if (XmlRpcTypeName(valueType) == nullptr) return false;
+    if (valueType < kXmlRpcInt || valueType > kXmlRpcStruct) return false;
     const PlaceFrames& frames = kPlaceFrames[static_cast<size_t>(place)];
     return WriteFramed(writer,
                        {frames.lead, memberName, frames.open[valueType], frames.close[valueType]});

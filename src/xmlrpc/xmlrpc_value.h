@@ -104,7 +104,7 @@ class XmlRpcWriter {
     void PutAlone(int32_t value) { Put(value); }
     void PutAlone(double value) { Put(value); }
 
-    static char* Copy(char* to, std::string_view text) {
+    [[gnu::always_inline]] static char* Copy(char* to, std::string_view text) {
         CopyText(to, text.data(), text.size());
         return to + text.size();
     }
