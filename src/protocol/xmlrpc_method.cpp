@@ -73,13 +73,14 @@ template <size_t Width>
 bool WriteDocument(std::string& out, const TextRun<Width>& head,
                    std::initializer_list<const XmlRpcValue*> params, const DocumentTail& tail) {
     ReserveForMessage(out);
-    XmlRpcWriter writer(out);
-    writer.Put(head, "<params>\r\n"sv);
-    for (const XmlRpcValue* value : params) {
-        if (value != nullptr && !value->Write(writer, ValuePlace::kParam)) return false;
-    }
-    writer.Put(tail);
-    return true;
+    return XmlRpcWriter::Into(out, [&](XmlRpcWriter& writer) {
+        writer.Put(head, "<params>\r\n"sv);
+        for (const XmlRpcValue* value : params) {
+            if (value != nullptr && !value->Write(writer, ValuePlace::kParam)) return false;
+        }
+        writer.Put(tail);
+        return true;
+    });
 }
 
 // A fresh navigator over a copy of one message's text.

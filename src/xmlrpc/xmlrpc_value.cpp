@@ -104,29 +104,8 @@ struct ValueFraming {
     const FrameRun& close;
 };
 
-char* XmlRpcWriter::Copy(char* to, double value) {
-    return std::to_chars(to, to + kLongestDouble, value, std::chars_format::fixed, 6).ptr;
-}
-
-void XmlRpcWriter::Flush() {
-    out_.append(buffer_, static_cast<size_t>(cursor_ - buffer_));
-    cursor_ = buffer_;
-}
-
-void XmlRpcWriter::PutAlone(std::string_view text) {
-    if (text.size() > Room()) {
-        Flush();
-        if (text.size() > kBufferSize) {
-            out_ += text;
-            return;
-        }
-    }
-    cursor_ = Copy(cursor_, text);
-}
-
 bool XmlRpcValue::Write(std::string& out) const {
-    XmlRpcWriter writer(out);
-    return Write(writer);
+    return XmlRpcWriter::Into(out, [this](XmlRpcWriter& writer) { return Write(writer); });
 }
 
 bool XmlRpcValue::Write(XmlRpcWriter& writer, ValuePlace place, std::string_view memberName) const {
