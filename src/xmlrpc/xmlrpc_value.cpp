@@ -20,20 +20,15 @@ constexpr std::string_view kTypeNames[] = {"int",    "boolean", "double", "dateT
 // The slot of a fixed run around a value; the longest, a dateTime's end tags and a param's, takes
 // 39 bytes.
 using FrameRun = TextRun<48>;
-// The slot of the text before a member's name.
-using LeadRun = TextRun<32>;
 
 // The fixed text around a value in one place, per type code.
 struct PlaceFrames {
-    LeadRun lead;  // before a member's name
     FrameRun open[std::size(kTypeNames)];
     FrameRun close[std::size(kTypeNames)];
 };
 
-constexpr PlaceFrames MakeFrames(std::string_view lead, std::string_view before,
-                                 std::string_view after) {
+constexpr PlaceFrames MakeFrames(std::string_view before, std::string_view after) {
     PlaceFrames frames;
-    frames.lead = {lead};
     for (int32_t type = kXmlRpcInt; type <= kXmlRpcStruct; ++type) {
         std::string_view name = kTypeNames[type];
         bool array = type == kXmlRpcArray;
@@ -46,9 +41,9 @@ constexpr PlaceFrames MakeFrames(std::string_view lead, std::string_view before,
 
 // Indexed by ValuePlace.
 constexpr PlaceFrames kPlaceFrames[] = {
-    MakeFrames("", "", ""),
-    MakeFrames("", "<param>\r\n", "</param>\r\n"),
-    MakeFrames("\r\n<member>\r\n<name>", "</name>\r\n", "</member>"),
+    MakeFrames("", ""),
+    MakeFrames("<param>\r\n", "</param>\r\n"),
+    MakeFrames("</name>\r\n", "</member>"),
 };
 
 // Reads a scalar's text, when there is one, and consumes the type element's end tag.
@@ -98,8 +93,6 @@ double TextToDouble(const char* text) {
 }
 
 struct ValueFraming {
-    const LeadRun& lead;
-    std::string_view memberName;
     const FrameRun& open;
     const FrameRun& close;
 };
@@ -108,16 +101,15 @@ bool XmlRpcValue::Write(std::string& out) const {
     return XmlRpcWriter::Into(out, [this](XmlRpcWriter& writer) { return Write(writer); });
 }
 
-bool XmlRpcValue::Write(XmlRpcWriter& writer, ValuePlace place, std::string_view memberName) const {
+bool XmlRpcValue::Write(XmlRpcWriter& writer, ValuePlace place) const {
     if (valueType < kXmlRpcInt || valueType > kXmlRpcStruct) return false;
     const PlaceFrames& frames = kPlaceFrames[static_cast<size_t>(place)];
-    return WriteFramed(writer,
-                       {frames.lead, memberName, frames.open[valueType], frames.close[valueType]});
+    return WriteFramed(writer, {frames.open[valueType], frames.close[valueType]});
 }
 
 // A bare value has no content: its type element stays empty.
 bool XmlRpcValue::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
-    writer.Put(framing.lead, framing.memberName, framing.open, framing.close);
+    writer.Put(framing.open, framing.close);
     return true;
 }
 
@@ -127,7 +119,7 @@ bool XmlRpcValue::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueInt::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
-    writer.Put(framing.lead, framing.memberName, framing.open, value, framing.close);
+    writer.Put(framing.open, value, framing.close);
     return true;
 }
 
@@ -137,8 +129,7 @@ bool XmlRpcValueInt::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueBool::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
-    writer.Put(framing.lead, framing.memberName, framing.open, value ? "1"sv : "0"sv,
-               framing.close);
+    writer.Put(framing.open, value ? "1"sv : "0"sv, framing.close);
     return true;
 }
 
@@ -148,7 +139,7 @@ bool XmlRpcValueBool::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueDouble::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
-    writer.Put(framing.lead, framing.memberName, framing.open, value, framing.close);
+    writer.Put(framing.open, value, framing.close);
     return true;
 }
 
@@ -158,7 +149,7 @@ bool XmlRpcValueDouble::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueString::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
-    writer.Put(framing.lead, framing.memberName, framing.open, value, framing.close);
+    writer.Put(framing.open, value, framing.close);
     return true;
 }
 
@@ -168,9 +159,10 @@ bool XmlRpcValueString::Read(XMLNavigator& navigator) {
 }
 
 bool XmlRpcValueStruct::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
-    writer.Put(framing.lead, framing.memberName, framing.open);
+    writer.Put(framing.open);
     for (const Member& member : members) {
-        if (!member.second->Write(writer, ValuePlace::kMember, member.first)) return false;
+        writer.Put("\r\n<member>\r\n<name>"sv, member.first);
+        if (!member.second->Write(writer, ValuePlace::kMember)) return false;
     }
     writer.Put(framing.close);
     return true;
@@ -224,7 +216,7 @@ void XmlRpcValueStruct::SetMember(const char* name, std::unique_ptr<XmlRpcValue>
 }
 
 bool XmlRpcValueArray::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
-    writer.Put(framing.lead, framing.memberName, framing.open);
+    writer.Put(framing.open);
     for (const auto& element : elements) {
         if (!element->Write(writer)) return false;
     }

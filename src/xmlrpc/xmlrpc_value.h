@@ -32,7 +32,8 @@ const char* XmlRpcTypeName(int32_t valueType);
 enum class ValuePlace : uint8_t {
     kAlone,   // a value by itself or an array's element
     kParam,   // a method's param: inside "param" tags
-    kMember,  // a struct member's value: inside "member" tags, after the member's name
+    kMember,  // a struct member's value, after the member's name: the name's end tag before it,
+              // the member's end tag after it
 };
 
 // The fixed text around one value in its place, resolved from the value's type code.
@@ -48,10 +49,8 @@ class XmlRpcValue {
     // Appends the value's XML text to out; false for a type code outside 0 to 7 (here or in a
     // child), with what was written before the failure left in out.
     bool Write(std::string& out) const;
-    // The same through a writer, with the fixed text of the place around it; a member's value
-    // comes with its member's name.
-    bool Write(XmlRpcWriter& writer, ValuePlace place = ValuePlace::kAlone,
-               std::string_view memberName = {}) const;
+    // The same through a writer, with the fixed text of the place around it.
+    bool Write(XmlRpcWriter& writer, ValuePlace place = ValuePlace::kAlone) const;
     // Writes the value inside its framing; Write resolves the framing from a valid type code.
     // False when a child does not write.
     virtual bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const;
