@@ -92,6 +92,7 @@ double TextToDouble(const char* text) {
     return std::strtod(text, nullptr);
 }
 
+// The runs of one value's type code in its place.
 struct ValueFraming {
     const FrameRun& open;
     const FrameRun& close;
