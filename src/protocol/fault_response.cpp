@@ -9,10 +9,12 @@ using namespace std::string_view_literals;
 bool FaultResponseMethod::Write(std::string& out) const {
     if (!faultStruct) return false;
     XmlRpcMethod::Write(out);
-    out += "<methodResponse>\r\n<fault>\r\n"sv;
-    if (!faultStruct->Write(out)) return false;
-    out += "</fault>\r\n</methodResponse>\r\n\r\n"sv;
-    return true;
+    return XmlRpcWriter::Into(out, [this](XmlRpcWriter& writer) {
+        writer.Put("<methodResponse>\r\n<fault>\r\n"sv);
+        if (!faultStruct->Write(writer)) return false;
+        writer.Put("</fault>\r\n</methodResponse>\r\n\r\n"sv);
+        return true;
+    });
 }
 
 void FaultResponseMethod::Dispatch(CallServiceNotifications& session) {

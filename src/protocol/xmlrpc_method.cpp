@@ -1,6 +1,7 @@
 // The message framework: method table, ids, document writing and reading.
 #include "protocol/xmlrpc_method.h"
 
+#include <array>
 #include <charconv>
 #include <string_view>
 #include <utility>
@@ -33,24 +34,54 @@ constexpr std::string_view kMethodNames[kMethodCount] = {
     "Services.CallProcessingService.mailarrived",
 };
 
-constexpr size_t kWriteReserve = 1024;
+constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\"?>\r\n";
 
-void AppendDeclaration(std::string& out) {
-    if (out.capacity() < kWriteReserve) out.reserve(kWriteReserve);
-    out += "<?xml version=\"1.0\"?>\r\n"sv;
+// The text before a request's params: the declaration, the methodCall and methodName lines. The
+// longest method name makes it 115 bytes.
+using RequestHead = TextRun<128>;
+
+constexpr std::array<RequestHead, kMethodCount> MakeRequestHeads() {
+    std::array<RequestHead, kMethodCount> heads;
+    for (uint32_t type = 0; type < kMethodCount; ++type) {
+        heads[type] = {kXmlDeclaration, "<methodCall>\r\n<methodName>", kMethodNames[type],
+                       "</methodName>\r\n"};
+    }
+    return heads;
 }
 
-// Appends "<param>", each present value, "</param>" per param; false when a value fails.
-bool AppendParams(std::string& out, std::initializer_list<const XmlRpcValue*> params) {
-    out += "<params>\r\n"sv;
-    for (const XmlRpcValue* value : params) {
-        if (value == nullptr) continue;
-        out += "<param>\r\n"sv;
-        if (!value->Write(out)) return false;
-        out += "</param>\r\n"sv;
-    }
-    out += "</params>\r\n"sv;
-    return true;
+constexpr std::array<RequestHead, kMethodCount> kRequestHeads = MakeRequestHeads();
+constexpr TextRun<48> kResponseHead = {kXmlDeclaration, "<methodResponse>\r\n"};
+
+// The text after the params.
+using DocumentTail = TextRun<48>;
+constexpr DocumentTail kRequestTail = {"</params>\r\n</methodCall>\r\n\r\n"};
+constexpr DocumentTail kResponseTail = {"</params>\r\n</methodResponse>\r\n\r\n"};
+
+constexpr size_t kWriteReserve = 1024;
+
+void ReserveForMessage(std::string& out) {
+    if (out.capacity() < kWriteReserve) out.reserve(kWriteReserve);
+}
+
+void AppendDeclaration(std::string& out) {
+    ReserveForMessage(out);
+    out += kXmlDeclaration;
+}
+
+// Writes a whole document: the head, the params element with each present value, the tail; false
+// when a value fails.
+template <size_t Width>
+bool WriteDocument(std::string& out, const TextRun<Width>& head,
+                   std::initializer_list<const XmlRpcValue*> params, const DocumentTail& tail) {
+    ReserveForMessage(out);
+    return XmlRpcWriter::Into(out, [&](XmlRpcWriter& writer) {
+        writer.Put(head, "<params>\r\n"sv);
+        for (const XmlRpcValue* value : params) {
+            if (value != nullptr && !value->Write(writer, ValuePlace::kParam)) return false;
+        }
+        writer.Put(tail);
+        return true;
+    });
 }
 
 }  // namespace
@@ -90,18 +121,16 @@ uint64_t XmlRpcMethod::GetId() const {
 
 bool XmlRpcRequestMethod::Write(std::string& out) const {
     if (methodType >= kMethodCount) return false;
-    XmlRpcMethod::Write(out);
-    out += "<methodCall>\r\n<methodName>"sv;
-    out += kMethodNames[methodType];
-    out += "</methodName>\r\n"sv;
+    ReserveForMessage(out);
+    const RequestHead& head = kRequestHeads[methodType];
+    out.append(head.text, head.size);
     return true;
 }
 
 bool XmlRpcRequestMethod::WriteRequest(std::string& out,
                                        std::initializer_list<const XmlRpcValue*> params) const {
-    if (!XmlRpcRequestMethod::Write(out) || !AppendParams(out, params)) return false;
-    out += "</methodCall>\r\n\r\n"sv;
-    return true;
+    if (methodType >= kMethodCount) return false;
+    return WriteDocument(out, kRequestHeads[methodType], params, kRequestTail);
 }
 
 std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::CreateResponse(bool fault) const {
@@ -118,11 +147,7 @@ std::unique_ptr<XmlRpcResponseMethod> XmlRpcRequestMethod::ParseResponse(
 
 bool XmlRpcResponseMethod::WriteResponse(std::string& out,
                                          std::initializer_list<const XmlRpcValue*> params) const {
-    XmlRpcMethod::Write(out);
-    out += "<methodResponse>\r\n"sv;
-    if (!AppendParams(out, params)) return false;
-    out += "</methodResponse>\r\n\r\n"sv;
-    return true;
+    return WriteDocument(out, kResponseHead, params, kResponseTail);
 }
 
 bool XmlRpcResponseMethod::Write(std::string& out) const {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -18,12 +19,34 @@ namespace {
 constexpr std::string_view kTypeNames[] = {"int",    "boolean", "double", "dateTime.iso8601",
                                            "string", "base64",  "array",  "struct"};
 
-// Appends "</T></value>" CR LF after a scalar's content.
-void CloseScalar(std::string& out, int32_t valueType) {
-    out += "</"sv;
-    out += kTypeNames[valueType];
-    out += "></value>\r\n"sv;
+// The slot of a fixed run around a value; the longest, a dateTime's end tags and a param's, takes
+// 39 bytes.
+using FrameRun = TextRun<48>;
+
+// The fixed text around a value in one place, per type code.
+struct PlaceFrames {
+    FrameRun open[std::size(kTypeNames)];
+    FrameRun close[std::size(kTypeNames)];
+};
+
+constexpr PlaceFrames MakeFrames(std::string_view before, std::string_view after) {
+    PlaceFrames frames;
+    for (int32_t type = kXmlRpcInt; type <= kXmlRpcStruct; ++type) {
+        std::string_view name = kTypeNames[type];
+        bool array = type == kXmlRpcArray;
+        frames.open[type] = {before, "<value><", name, ">", array ? "<data>\r\n" : ""};
+        std::string_view inside = array ? "</data>" : type == kXmlRpcStruct ? "\r\n" : "";
+        frames.close[type] = {inside, "</", name, "></value>\r\n", after};
+    }
+    return frames;
 }
+
+// Indexed by ValuePlace.
+constexpr PlaceFrames kPlaceFrames[] = {
+    MakeFrames("", ""),
+    MakeFrames("<param>\r\n", "</param>\r\n"),
+    MakeFrames("</name>\r\n", "</member>"),
+};
 
 // Reads a scalar's text, when there is one, and consumes the type element's end tag.
 template <typename Convert>
@@ -72,12 +95,25 @@ double TextToDouble(const char* text) {
     return std::strtod(text, nullptr);
 }
 
+// The runs of one value's type code in its place.
+struct ValueFraming {
+    const FrameRun& open;
+    const FrameRun& close;
+};
+
 bool XmlRpcValue::Write(std::string& out) const {
-    const char* name = XmlRpcTypeName(valueType);
-    if (name == nullptr) return false;
-    out += "<value><"sv;
-    out += name;
-    out += '>';
+    return XmlRpcWriter::Into(out, [this](XmlRpcWriter& writer) { return Write(writer); });
+}
+
+bool XmlRpcValue::Write(XmlRpcWriter& writer, ValuePlace place) const {
+    if (valueType < kXmlRpcInt || valueType > kXmlRpcStruct) return false;
+    const PlaceFrames& frames = kPlaceFrames[static_cast<size_t>(place)];
+    return WriteFramed(writer, {frames.open[valueType], frames.close[valueType]});
+}
+
+// A bare value has no content: its type element stays empty.
+bool XmlRpcValue::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.open, framing.close);
     return true;
 }
 
@@ -86,12 +122,8 @@ bool XmlRpcValue::Read(XMLNavigator& navigator) {
     return true;
 }
 
-bool XmlRpcValueInt::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    char digits[16];
-    auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-    CloseScalar(out, valueType);
+bool XmlRpcValueInt::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.open, value, framing.close);
     return true;
 }
 
@@ -99,10 +131,8 @@ bool XmlRpcValueInt::Read(XMLNavigator& navigator) {
     return ReadScalar(navigator, [this](std::string_view text) { value = TextToInt(text); });
 }
 
-bool XmlRpcValueBool::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    out += value ? '1' : '0';
-    CloseScalar(out, valueType);
+bool XmlRpcValueBool::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.open, value ? "1"sv : "0"sv, framing.close);
     return true;
 }
 
@@ -110,13 +140,8 @@ bool XmlRpcValueBool::Read(XMLNavigator& navigator) {
     return ReadScalar(navigator, [this](std::string_view text) { value = TextToInt(text) != 0; });
 }
 
-bool XmlRpcValueDouble::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    // Fixed notation with six decimals, as "%f" writes it; DBL_MAX takes 316 characters.
-    char digits[328];
-    auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
-    out.append(digits, result.ptr);
-    CloseScalar(out, valueType);
+bool XmlRpcValueDouble::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.open, value, framing.close);
     return true;
 }
 
@@ -129,10 +154,8 @@ bool XmlRpcValueDouble::Read(XMLNavigator& navigator) {
     });
 }
 
-bool XmlRpcValueString::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    out += value;
-    CloseScalar(out, valueType);
+bool XmlRpcValueString::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.open, value, framing.close);
     return true;
 }
 
@@ -140,16 +163,13 @@ bool XmlRpcValueString::Read(XMLNavigator& navigator) {
     return ReadScalar(navigator, [this](std::string_view text) { value.assign(text); });
 }
 
-bool XmlRpcValueStruct::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
+bool XmlRpcValueStruct::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.open);
     for (const Member& member : members) {
-        out += "\r\n<member>\r\n<name>"sv;
-        out += member.first;
-        out += "</name>\r\n"sv;
-        if (!member.second->Write(out)) return false;
-        out += "</member>"sv;
+        writer.Put("\r\n<member>\r\n<name>"sv, member.first);
+        if (!member.second->Write(writer, ValuePlace::kMember)) return false;
     }
-    out += "\r\n</struct></value>\r\n"sv;
+    writer.Put(framing.close);
     return true;
 }
 
@@ -203,13 +223,12 @@ void XmlRpcValueStruct::SetMember(const char* name, std::unique_ptr<XmlRpcValue>
     members.emplace_back(name, std::move(value));
 }
 
-bool XmlRpcValueArray::Write(std::string& out) const {
-    if (!XmlRpcValue::Write(out)) return false;
-    out += "<data>\r\n"sv;
+bool XmlRpcValueArray::WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const {
+    writer.Put(framing.open);
     for (const auto& element : elements) {
-        if (!element->Write(out)) return false;
+        if (!element->Write(writer)) return false;
     }
-    out += "</data></array></value>\r\n"sv;
+    writer.Put(framing.close);
     return true;
 }
 

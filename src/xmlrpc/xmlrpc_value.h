@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "xml/xml_navigator.h"
+#include "xmlrpc/xmlrpc_writer.h"
 
 namespace voxtrel {
 
@@ -27,6 +28,17 @@ enum XmlRpcValueType : int32_t {
 // The written element name of a type code; null outside 0 to 7.
 const char* XmlRpcTypeName(int32_t valueType);
 
+// Where a value stands in a document, which decides the fixed text written around it.
+enum class ValuePlace : uint8_t {
+    kAlone,   // a value by itself or an array's element
+    kParam,   // a method's param: inside "param" tags
+    kMember,  // a struct member's value, after the member's name: the name's end tag before it,
+              // the member's end tag after it
+};
+
+// The fixed text around one value in its place, resolved from the value's type code.
+struct ValueFraming;
+
 class XmlRpcValue {
   public:
     explicit XmlRpcValue(int32_t type) : valueType(type) {}
@@ -35,8 +47,13 @@ class XmlRpcValue {
     XmlRpcValue& operator=(const XmlRpcValue&) = delete;
 
     // Appends the value's XML text to out; false for a type code outside 0 to 7 (here or in a
-    // child), with what was appended before the failure left in out.
-    virtual bool Write(std::string& out) const;
+    // child), with what was written before the failure left in out.
+    bool Write(std::string& out) const;
+    // The same through a writer, with the fixed text of the place around it.
+    bool Write(XmlRpcWriter& writer, ValuePlace place = ValuePlace::kAlone) const;
+    // Writes the value inside its framing; Write resolves the framing from a valid type code.
+    // False when a child does not write.
+    virtual bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const;
     // Reads the content after OpenValue, through the type element's end tag.
     virtual bool Read(XMLNavigator& navigator);
 
@@ -46,7 +63,7 @@ class XmlRpcValue {
 class XmlRpcValueInt : public XmlRpcValue {
   public:
     explicit XmlRpcValueInt(int32_t v = 0) : XmlRpcValue(kXmlRpcInt), value(v) {}
-    bool Write(std::string& out) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     int32_t value;
 };
@@ -54,7 +71,7 @@ class XmlRpcValueInt : public XmlRpcValue {
 class XmlRpcValueBool : public XmlRpcValue {
   public:
     explicit XmlRpcValueBool(bool v = false) : XmlRpcValue(kXmlRpcBool), value(v) {}
-    bool Write(std::string& out) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     bool value;
 };
@@ -62,7 +79,7 @@ class XmlRpcValueBool : public XmlRpcValue {
 class XmlRpcValueDouble : public XmlRpcValue {
   public:
     explicit XmlRpcValueDouble(double v = 0.0) : XmlRpcValue(kXmlRpcDouble), value(v) {}
-    bool Write(std::string& out) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     double value;
 };
@@ -71,7 +88,7 @@ class XmlRpcValueString : public XmlRpcValue {
   public:
     explicit XmlRpcValueString(std::string v = std::string())
         : XmlRpcValue(kXmlRpcString), value(std::move(v)) {}
-    bool Write(std::string& out) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     std::string value;
 
@@ -107,7 +124,7 @@ class XmlRpcValueStruct : public XmlRpcValue {
     using Member = std::pair<std::string, std::unique_ptr<XmlRpcValue>>;
 
     XmlRpcValueStruct() : XmlRpcValue(kXmlRpcStruct) {}
-    bool Write(std::string& out) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     // Read for a struct that is nested in depth containers; false beyond kMaxValueDepth.
     bool ReadNested(XMLNavigator& navigator, uint32_t depth);
@@ -128,7 +145,7 @@ class XmlRpcValueStruct : public XmlRpcValue {
 class XmlRpcValueArray : public XmlRpcValue {
   public:
     XmlRpcValueArray() : XmlRpcValue(kXmlRpcArray) {}
-    bool Write(std::string& out) const override;
+    bool WriteFramed(XmlRpcWriter& writer, const ValueFraming& framing) const override;
     bool Read(XMLNavigator& navigator) override;
     // Read for an array that is nested in depth containers; false beyond kMaxValueDepth.
     bool ReadNested(XMLNavigator& navigator, uint32_t depth);

@@ -113,6 +113,11 @@ TEST(XmlRpcValue, StructMembersAndBadTypeCodes) {
     EXPECT_EQ(s.members[0].first, "From");
     EXPECT_EQ(s.GetMember("FROM")->valueType, kXmlRpcInt);
     EXPECT_EQ(s.GetMember("T"), nullptr);
+    // A name and a text longer than the writer's own buffer.
+    const std::string text(5000, 'x');
+    s.SetMember(text.c_str(), std::make_unique<XmlRpcValueString>(text));
+    EXPECT_TRUE(Written(s).ends_with("<name>" + text + "</name>\r\n" + Scalar("string", text) +
+                                     "</member>\r\n</struct></value>\r\n"));
     // A type code outside the eight fails the writing, here or in any child.
     std::string out;
     s.GetMember("TO")->valueType = 8;
