@@ -3,7 +3,9 @@
 // destroyed the window or the control.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -51,7 +53,9 @@ class EventMailbox {
   private:
     struct Pending {
         ControlMessage message;
-        bool finished = false;
+        // Set under the lock; read without it only by the sender's spin, which takes the lock
+        // before it looks at handled.
+        std::atomic<bool> finished{false};
         bool handled = false;
     };
 
@@ -68,6 +72,8 @@ class EventMailbox {
     // there: a message then wakes it without a call of the system when it is not asleep.
     std::condition_variable arrived_;
     bool hostWaiting_ = false;
+    // Messages handed over so far: the host's thread watches it while it spins in Pump.
+    std::atomic<uint64_t> arrivals_{0};
     // Entries on their senders' stacks, each valid while its sender waits.
     std::deque<Pending*> waiting_;
     // The innermost message being handled while its sender waits; null once its sender goes on.

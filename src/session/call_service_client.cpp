@@ -520,16 +520,16 @@ void CallServiceClient::WriteQueued(time_t now) {
     // Everything queued goes to the output in this pass, so that no message depends on a
     // wake-up of its own; what the socket does not take yet waits there, watched for room. The
     // output stops growing past its bound, where the pass ends the connection.
-    std::string text;
     while (!sendQueue_.empty() && outputBuffer_.size() <= kMaxUnsentBytes) {
         RequestEntry entry = std::move(sendQueue_.front());
         sendQueue_.pop_front();
-        text.clear();
-        if (!entry.message->Write(text)) {
+        // Written in place; a message that does not write leaves nothing of itself behind.
+        size_t before = outputBuffer_.size();
+        if (!entry.message->Write(outputBuffer_)) {
+            outputBuffer_.resize(before);
             Account(*entry.message, SessionAccounting::kUnwritable);
             continue;
         }
-        outputBuffer_ += text;
         entry.timeWritten = now;
         if (entry.message->isRequest == 1) {
             awaitingList_.push_back(std::move(entry));
