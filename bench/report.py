@@ -203,6 +203,9 @@ def build_table(benchmarks, python, runtime):
               get("roundtrip.plain_p50_us"), "us", ("≤", 1.5))
     table.add("request round trip p99", get("roundtrip.session_p99_us"), "plain TCP ping-pong",
               get("roundtrip.plain_p99_us"), "us")
+    table.add("request round trip p50, all on one processor",
+              get("roundtrip.shared_session_p50_us"), "plain TCP ping-pong",
+              get("roundtrip.shared_plain_p50_us"), "us")
     table.add("notification throughput", get("throughput.session_per_s"),
               "raw acknowledged stream", get("throughput.plain_per_s"), "/s", ("≥", 0.9))
     table.add("event delivery rate", get("delivery.control_per_s"), "plain two-thread hand-off",
