@@ -39,7 +39,8 @@ double Median(std::vector<double>& values) {
 }
 
 // The worker posts an item and waits until the host's thread has handled it.
-Result PlainHandOff(int count) {
+// Paced, the worker sleeps 100 us between items, as the service does in the paced delivery run.
+Result PlainHandOff(int count, bool paced) {
     std::mutex lock;
     std::condition_variable posted;
     std::condition_variable handled;
@@ -54,6 +55,10 @@ Result PlainHandOff(int count) {
             uint64_t target = done + 1;
             posted.notify_one();
             handled.wait(guard, [&] { return done >= target; });
+            if (paced) {
+                guard.unlock();
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
         }
     });
     auto start = Clock::now();
@@ -143,7 +148,8 @@ Result Delivery(int count, bool paced) {
 
 int main(int argc, char** argv) {
     int count = argc > 1 ? std::atoi(argv[1]) : 20000;
-    Result plain = PlainHandOff(count);
+    Result plain = PlainHandOff(count, false);
+    plain.p50Us = PlainHandOff(count / 4, true).p50Us;
     Result delivery = Delivery(count, false);
     delivery.p50Us = Delivery(count / 4, true).p50Us;
     std::printf("\n%-44s %12s %10s\n", "event hand-off to the host's thread", "events/s", "p50 us");
