@@ -15,20 +15,22 @@ void XMLNavigator::EndElement(const XMLElement&) {
     --depth_;
 }
 
-bool XMLNavigator::Open(const CharBuffer& document) {
+bool XMLNavigator::StartDocument() {
     if (parsing_) return false;
     parsing_ = true;
     more_ = true;
     depth_ = 0;
+    return true;
+}
+
+bool XMLNavigator::Open(const CharBuffer& document) {
+    if (!StartDocument()) return false;
     scanner_.Begin(document);
     return true;
 }
 
 bool XMLNavigator::OpenInPlace(std::string_view text) {
-    if (parsing_) return false;
-    parsing_ = true;
-    more_ = true;
-    depth_ = 0;
+    if (!StartDocument()) return false;
     scanner_.Begin(text);
     return true;
 }

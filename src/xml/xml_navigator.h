@@ -69,6 +69,8 @@ class XMLNavigator final : private XMLDocHandler {
   private:
     void StartElement(const XMLElement& element) override;
     void EndElement(const XMLElement& element) override;
+    // False while a document is open; otherwise marks one open, its reading not yet begun.
+    bool StartDocument();
     void Finish();
 
     XMLScanner scanner_{*this};
