@@ -172,6 +172,9 @@ TEST_F(PbxSimulatorTest, CommandsAreLookedUpAndStartStopsAndStartsAgain) {
              {"chaos split maybe",
               "error: usage: chaos [close PERCENT | split on|off | "
               "slow-read BYTES_PER_SECOND | seed N | off]"},
+             {"chaos close",
+              "error: usage: chaos [close PERCENT | split on|off | "
+              "slow-read BYTES_PER_SECOND | seed N | off]"},
              {"garbage", "error: no connection"},
              {"garbage 9", "error: no connection 9"},
              {"mail 89 pbx:300 35 12", "error: unknown subscription 89"},
