@@ -165,7 +165,7 @@ bool CallServiceClient::WriteDirectly(std::unique_ptr<XmlRpcMethod> message) {
     if (message->isRequest == 1) {
         firstAwaited = awaitingList_.empty();
         awaitingList_.push_back(RequestEntry{std::move(message), time(nullptr)});
-        ++requestsWritten_;
+        requestsWrittenUnseen_ = true;
     } else {
         Account(*message, SessionAccounting::kWritten);
     }
@@ -533,7 +533,7 @@ void CallServiceClient::WriteQueued(time_t now) {
         entry.timeWritten = now;
         if (entry.message->isRequest == 1) {
             awaitingList_.push_back(std::move(entry));
-            ++requestsWritten_;
+            requestsWrittenUnseen_ = true;
         } else {
             Account(*entry.message, SessionAccounting::kWritten);
         }
@@ -553,8 +553,8 @@ bool CallServiceClient::WriteAndTimeOut(time_t now, bool writable, Watch& watch)
         overflowing = outputBuffer_.size() > kMaxUnsentBytes;
         watch.write = !outputBuffer_.empty();
         watch.answersAwaited = !awaitingList_.empty();
-        watch.requestsWritten = requestsWritten_ != requestsSeen_;
-        requestsSeen_ = requestsWritten_;
+        watch.requestsWritten = requestsWrittenUnseen_;
+        requestsWrittenUnseen_ = false;
         int32_t timeout = timeout_.load();
         if (!awaitingList_.empty() && now - awaitingList_.front().timeWritten >= timeout) {
             timedOut = std::move(awaitingList_.front().message);

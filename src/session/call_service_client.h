@@ -205,9 +205,8 @@ class CallServiceClient : public CallServiceNotifications {
     std::mutex queueLock_;
     std::deque<RequestEntry> sendQueue_;
     std::deque<RequestEntry> awaitingList_;
-    // Requests put on the awaiting list so far, and how many of them the worker has seen.
-    uint64_t requestsWritten_ = 0;
-    uint64_t requestsSeen_ = 0;
+    // A request went on the awaiting list since the worker's last write step looked.
+    bool requestsWrittenUnseen_ = false;
     // Whether Enqueue takes messages: from Connect until the worker fails the queues.
     bool accepting_ = false;
     std::atomic<time_t> connectStart_{0};
