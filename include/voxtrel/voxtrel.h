@@ -144,6 +144,45 @@ VOXTREL_API int voxtrel_create_window(voxtrel_control* control);
 VOXTREL_API void voxtrel_destroy_window(voxtrel_control* control);
 VOXTREL_API int voxtrel_has_window(voxtrel_control* control);
 
+/* Reconnecting by itself (off until set). When the connection is lost, not ended by
+ * voxtrel_disconnect, the control fires request_failed and disconnected as usual and then calls
+ * voxtrel_connect again with the last arguments, on the host thread inside voxtrel_pump, after
+ * a back-off: exponential with jitter, never shorter than min_delay_ms nor longer than
+ * max_delay_ms, for at most max_attempts tries in a row (0: no limit). reconnecting runs before
+ * each wait with the try's number (1, 2, ...) and its delay; reconnected runs after a try that
+ * succeeded, once the control has taken over again every extension it had taken over
+ * (voxtrel_incoming_call_handling with 1) and subscribed again to every extension it had
+ * subscribed to; each new subscription is reported to resubscribed with the id it replaces.
+ * voxtrel_disconnect, or voxtrel_connect by the host, stops the tries under way.
+ * min_delay_ms of 0 or less switches reconnecting off; max_delay_ms below min_delay_ms counts as
+ * min_delay_ms. Returns 1, or 0 for a refused handle. Callbacks as for the events. */
+typedef void (*voxtrel_reconnecting_fn)(void* user, int attempt, int delay_ms);
+typedef void (*voxtrel_reconnected_fn)(void* user);
+typedef void (*voxtrel_resubscribed_fn)(void* user, const char* extension_name,
+                                        const char* old_subscr_id, const char* subscr_id);
+VOXTREL_API int voxtrel_set_reconnect(voxtrel_control* control, int min_delay_ms,
+                                      int max_delay_ms, int max_attempts,
+                                      voxtrel_reconnecting_fn reconnecting,
+                                      voxtrel_reconnected_fn reconnected, void* user);
+VOXTREL_API int voxtrel_on_resubscribed(voxtrel_control* control,
+                                        voxtrel_resubscribed_fn callback, void* user);
+/* For a host that polls voxtrel_event_descriptor in its own loop: the milliseconds until
+ * voxtrel_pump has work of its own (a reconnect try that is due), 0 when it has now, -1 when it
+ * has none. */
+VOXTREL_API int voxtrel_next_timeout(voxtrel_control* control);
+
+/* The wire trace (off until set): every message the control sends (direction '>') or receives
+ * ('<'), as the document without its terminating CR LF CR LF, with the time it was sent or
+ * received in seconds since 1970-01-01 UTC. The password of an authenticate request reads
+ * "****". The callback runs on the control's worker thread, never on the host thread: it must
+ * not call the control's functions, and it should return quickly, since the connection waits
+ * for it. document is valid only until it returns. A null callback switches the trace off.
+ * Returns 1, or 0 for a refused handle. */
+typedef void (*voxtrel_trace_fn)(void* user, int direction, double time, const char* document,
+                                 size_t length);
+VOXTREL_API int voxtrel_set_trace(voxtrel_control* control, voxtrel_trace_fn callback,
+                                  void* user);
+
 #ifdef __cplusplus
 }
 #endif
