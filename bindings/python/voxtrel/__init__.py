@@ -8,17 +8,19 @@
             call_id = control.create_call("pbx:100", "pbx:200")
             control.pump(5.0)
 
-libvoxtrel is looked for in this package's folder, then at the path in the environment variable
-VOXTREL_LIBRARY, then by the system's loader.
+voxtrel.aio has the same control for asyncio. libvoxtrel is looked for in this package's
+folder, then at the path in the environment variable VOXTREL_LIBRARY, then by the system's
+loader.
 """
 
 from . import _native
 from ._native import library_path
-from .control import EVENTS, Control
+from .control import EVENTS, RECONNECT_EVENTS, WIRE_LOGGER, Control, Reconnect, Text
 
-__all__ = ["Control", "EVENTS", "library_path", "version"]
+__all__ = ["Control", "EVENTS", "RECONNECT_EVENTS", "Reconnect", "Text", "WIRE_LOGGER",
+           "library_path", "version"]
 
 
-def version():
+def version() -> str:
     """The control's version, "1.0.0.1"."""
-    return _native.load().voxtrel_version().decode("ascii")
+    return str(_native.load().voxtrel_version().decode("ascii"))

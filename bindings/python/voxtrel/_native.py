@@ -1,13 +1,16 @@
 """Finds and loads libvoxtrel, and declares its C functions and callback types for ctypes."""
 
+from __future__ import annotations
+
 import ctypes
 import ctypes.util
 import os
 import threading
+from typing import Any, Dict, Iterator, List, Optional, Tuple
 
 # Names the shared library may have in the package's own folder.
-_LOCAL_NAMES = ("libvoxtrel.so.1", "libvoxtrel.so", "libvoxtrel.1.dylib", "libvoxtrel.dylib",
-                "libvoxtrel.dll", "voxtrel.dll")
+LOCAL_NAMES = ("libvoxtrel.so.1", "libvoxtrel.so", "libvoxtrel.1.dylib", "libvoxtrel.dylib",
+               "libvoxtrel.dll", "voxtrel.dll")
 
 ID_SIZE = 21  # VOXTREL_ID_SIZE: 20 digits of an unsigned 64-bit id and the zero
 
@@ -23,6 +26,13 @@ MailArrived = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_
                                ctypes.c_char_p, ctypes.c_int, ctypes.c_int)
 SubscriptionConfirmed = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int,
                                          ctypes.c_int)
+Reconnecting = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_int)
+Reconnected = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
+Resubscribed = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p,
+                                ctypes.c_char_p)
+# The document is not zero-terminated text to ctypes: its length comes beside it.
+Trace = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_double, ctypes.c_void_p,
+                         ctypes.c_size_t)
 
 _handle = ctypes.c_void_p
 _text = ctypes.c_char_p
@@ -30,7 +40,7 @@ _int = ctypes.c_int
 _short = ctypes.c_short
 
 # name: (result, argument types)
-_FUNCTIONS = {
+_FUNCTIONS: Dict[str, Tuple[Any, List[Any]]] = {
     "voxtrel_version": (_text, []),
     "voxtrel_create": (_handle, []),
     "voxtrel_destroy": (None, [_handle]),
@@ -64,18 +74,23 @@ _FUNCTIONS = {
     "voxtrel_create_window": (_int, [_handle]),
     "voxtrel_destroy_window": (None, [_handle]),
     "voxtrel_has_window": (_int, [_handle]),
+    "voxtrel_set_reconnect": (_int, [_handle, _int, _int, _int, Reconnecting, Reconnected,
+                                     ctypes.c_void_p]),
+    "voxtrel_on_resubscribed": (_int, [_handle, Resubscribed, ctypes.c_void_p]),
+    "voxtrel_next_timeout": (_int, [_handle]),
+    "voxtrel_set_trace": (_int, [_handle, Trace, ctypes.c_void_p]),
 }
 
 _lock = threading.Lock()
-_library = None
-_path = None
+_library: Optional[ctypes.CDLL] = None
+_path: Optional[str] = None
 
 
-def _candidates():
+def _candidates() -> Iterator[str]:
     """Where the library is looked for, in order: the package's folder, VOXTREL_LIBRARY, and
     the system's loader."""
     here = os.path.dirname(os.path.abspath(__file__))
-    for name in _LOCAL_NAMES:
+    for name in LOCAL_NAMES:
         path = os.path.join(here, name)
         if os.path.exists(path):
             yield path
@@ -88,7 +103,7 @@ def _candidates():
     yield "libvoxtrel.so.1"
 
 
-def load():
+def load() -> ctypes.CDLL:
     """The loaded library with its prototypes declared; OSError when it cannot be found."""
     global _library, _path
     with _lock:
@@ -102,15 +117,29 @@ def load():
                 failures.append(f"{candidate}: {error}")
                 continue
             for name, (result, arguments) in _FUNCTIONS.items():
-                function = getattr(library, name)
-                function.restype = result
-                function.argtypes = arguments
+                # A library older than the package lacks some functions; using one of them
+                # raises, see function().
+                function = getattr(library, name, None)
+                if function is not None:
+                    function.restype = result
+                    function.argtypes = arguments
             _library, _path = library, candidate
             return library
         raise OSError("libvoxtrel could not be loaded (tried " + "; ".join(failures) + ")")
 
 
-def library_path():
+def function(name: str) -> Any:
+    """The library's function called name; NotImplementedError when the loaded library is too
+    old to have it."""
+    found = getattr(load(), name, None)
+    if found is None:
+        raise NotImplementedError(f"{name} is missing from {_path}: that libvoxtrel is older "
+                                  "than this package")
+    return found
+
+
+def library_path() -> str:
     """The file or name from which libvoxtrel was loaded."""
     load()
+    assert _path is not None
     return _path

@@ -1,8 +1,15 @@
-"""The Control class: one Voxtrel control, its fifteen methods and its eight events."""
+"""The Control class: one Voxtrel control, its fifteen methods and its eight events, reconnecting
+by itself and the wire trace."""
+
+from __future__ import annotations
 
 import ctypes
+import datetime
+import logging
 import threading
 import weakref
+from dataclasses import dataclass
+from typing import Any, Callable, Dict, List, Optional, Tuple, Union
 
 from . import _native
 
@@ -17,23 +24,40 @@ EVENTS = {
     "MailArrived": "on_mail_arrived",
     "SubscriptionConfirmed": "on_subscription_confirmed",
 }
+# What reconnecting by itself reports, named and received the same way.
+RECONNECT_EVENTS = {
+    "Reconnecting": "on_reconnecting",
+    "Reconnected": "on_reconnected",
+    "Resubscribed": "on_resubscribed",
+}
+
+Text = Union[str, bytes, bytearray, memoryview, None]
+"""A text argument: str is encoded Latin-1, bytes-like objects pass as they are, None is the
+empty text."""
+
+WIRE_LOGGER = logging.getLogger("voxtrel.wire")
 
 
-def _decode(value):
+def _decode(value: Optional[bytes]) -> str:
     # Latin-1 maps every byte to one character, so text.encode("latin-1") gives the bytes back.
     return "" if value is None else value.decode("latin-1")
 
 
-def _same(value):
+def _same(value: int) -> int:
     return value
 
 
-def _flag(value):
+def _flag(value: int) -> bool:
     return bool(value)
 
 
-# Per event: the C callback type, the setter, and how each argument reaches the handler.
-_WIRING = {
+def _seconds(milliseconds: int) -> float:
+    return milliseconds / 1000
+
+
+# Per event: the C callback type, the setter (None: set with voxtrel_set_reconnect), and how
+# each argument reaches the handler.
+_WIRING: Dict[str, Tuple[Any, Optional[str], Tuple[Callable[[Any], Any], ...]]] = {
     "CallStateChanged": (_native.CallStateChanged, "voxtrel_on_call_state_changed",
                          (_decode, _same)),
     "MessagePlayed": (_native.MessagePlayed, "voxtrel_on_message_played", (_decode,)),
@@ -48,10 +72,13 @@ _WIRING = {
                     (_decode, _decode, _decode, _same, _same)),
     "SubscriptionConfirmed": (_native.SubscriptionConfirmed, "voxtrel_on_subscription_confirmed",
                               (_decode, _flag, _same)),
+    "Reconnecting": (_native.Reconnecting, None, (_same, _seconds)),
+    "Reconnected": (_native.Reconnected, None, ()),
+    "Resubscribed": (_native.Resubscribed, "voxtrel_on_resubscribed", (_decode, _decode, _decode)),
 }
 
 
-def _text(value, name):
+def _text(value: Text, name: str) -> Optional[bytes]:
     """A text argument as the C interface takes it: str is encoded Latin-1, bytes pass as they
     are, None is the empty text."""
     if value is None or isinstance(value, bytes):
@@ -63,7 +90,7 @@ def _text(value, name):
     raise TypeError(f"{name} must be str, bytes or None, not {type(value).__name__}")
 
 
-def _integer(value, name, low, high):
+def _integer(value: int, name: str, low: int, high: int) -> int:
     if isinstance(value, bool) or not isinstance(value, int):
         raise TypeError(f"{name} must be an int, not {type(value).__name__}")
     if not low <= value <= high:
@@ -71,23 +98,94 @@ def _integer(value, name, low, high):
     return value
 
 
-def _int16(value, name):
+def _int16(value: int, name: str) -> int:
     """A 16-bit argument: -32768 to 65535, the upper half taken as its signed twin (65535 is
     -1), as the control reads its 16 bits."""
     value = _integer(value, name, -0x8000, 0xFFFF)
     return value - 0x10000 if value > 0x7FFF else value
 
 
-def _int32(value, name):
+def _int32(value: int, name: str) -> int:
     return _integer(value, name, -0x80000000, 0x7FFFFFFF)
 
 
-def _bool32(value, name):
+def _bool32(value: Union[bool, int], name: str) -> int:
     """A BOOL argument: True and False become 1 and 0; an int passes as it is, and the control
     takes only 1 as on."""
     if isinstance(value, bool):
         return int(value)
     return _int32(value, name)
+
+
+def _milliseconds(seconds: float, name: str) -> int:
+    if isinstance(seconds, bool) or not isinstance(seconds, (int, float)):
+        raise TypeError(f"{name} must be a number of seconds, not {type(seconds).__name__}")
+    if not 0.001 <= seconds <= 0x7FFFFFFF / 1000:
+        raise ValueError(f"{name} must lie between 0.001 and {0x7FFFFFFF / 1000} seconds")
+    return round(seconds * 1000)
+
+
+@dataclass(frozen=True)
+class Reconnect:
+    """How a control reconnects by itself after the service closed its connection.
+
+    It connects again with the arguments of the last connect(), after a back-off that grows
+    exponentially with jitter, never shorter than min_delay nor longer than max_delay seconds
+    (both kept to the millisecond), for at most attempts tries in a row (None: no limit). After
+    a try that succeeded it takes over again the extensions it had taken over and subscribes
+    again to the voice mail it had subscribed to, then on_reconnected runs. disconnect(), or a
+    connect() by the host, stops the tries.
+    """
+
+    min_delay: float = 0.5
+    max_delay: float = 30.0
+    attempts: Optional[int] = None
+
+    def __post_init__(self) -> None:
+        if _milliseconds(self.max_delay, "max_delay") < _milliseconds(self.min_delay,
+                                                                      "min_delay"):
+            raise ValueError("max_delay must not be shorter than min_delay")
+        if self.attempts is not None:
+            _integer(self.attempts, "attempts", 1, 0x7FFFFFFF)
+
+
+ReconnectSetting = Union[Reconnect, Tuple[float, float], Tuple[float, float, Optional[int]],
+                         bool, None]
+"""Control's reconnect: a Reconnect, the tuple of its fields, True for Reconnect(), or None
+(False) for none."""
+
+
+def _reconnect(setting: ReconnectSetting) -> Optional[Reconnect]:
+    if setting is None or setting is False:
+        return None
+    if setting is True:
+        return Reconnect()
+    if isinstance(setting, Reconnect):
+        return setting
+    if isinstance(setting, tuple):
+        return Reconnect(*setting)
+    raise TypeError(f"reconnect must be a Reconnect, a tuple, a bool or None, not "
+                    f"{type(setting).__name__}")
+
+
+def _wire_line(direction: int, time: float, document: bytes) -> str:
+    """One traced message as `voxtrel run --trace` prints it: the UTC time to the microsecond,
+    the direction and the document on one line, its backslashes, CRs and LFs escaped."""
+    seconds, micro = divmod(round(time * 1_000_000), 1_000_000)
+    stamp = datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc)
+    text = document.decode("latin-1").replace("\\", "\\\\")
+    text = text.replace("\r", "\\r").replace("\n", "\\n")
+    return f"{stamp:%Y-%m-%dT%H:%M:%S}.{micro:06d}Z {chr(direction)} {text}"
+
+
+def _trace(_user: Any, direction: int, time: float, document: int, length: int) -> None:
+    # Runs on the control's worker thread, which waits for it.
+    if WIRE_LOGGER.isEnabledFor(logging.DEBUG):
+        WIRE_LOGGER.debug("%s", _wire_line(direction, time, ctypes.string_at(document, length)))
+
+
+# One callback object serves every control; it lives as long as the module.
+_TRACE = _native.Trace(_trace)
 
 
 class Control:
@@ -103,37 +201,63 @@ class Control:
     the new id as text, "0" when nothing was sent. Only connect() and disconnect() wait for the
     service.
 
-    Events reach the handler attributes (on_call_state_changed and the others, see EVENTS),
-    each a callable or None, and run only inside pump(), on the host thread. Texts reach the
-    handlers as str decoded Latin-1. A handler may call the control's methods, close() included;
-    an exception it raises is raised again by the pump() that ran it, once that pump has handled
-    the events waiting.
+    Events reach the handler attributes (on_call_state_changed and the others, see EVENTS and
+    RECONNECT_EVENTS), each a callable or None, and run only inside pump(), on the host thread.
+    Texts reach the handlers as str decoded Latin-1. A handler may call the control's methods,
+    close() included; an exception it raises is raised again by the pump() that ran it, once
+    that pump has handled the events waiting.
+
+    reconnect (see Reconnect) makes the control connect again by itself when the service closes
+    the connection. While the logger "voxtrel.wire" is enabled for DEBUG when connect() runs,
+    every message sent and received is logged there, one record each.
 
     A control is a context manager: leaving the with block closes it.
     """
 
-    def __init__(self):
+    on_call_state_changed: Optional[Callable[[str, int], object]]
+    on_message_played: Optional[Callable[[str], object]]
+    on_dtmf_digit_received: Optional[Callable[[str, int], object]]
+    on_request_failed: Optional[Callable[[str, int, str], object]]
+    on_disconnected: Optional[Callable[[], object]]
+    on_call_arrived: Optional[Callable[[str, str, str, str], object]]
+    on_mail_arrived: Optional[Callable[[str, str, str, int, int], object]]
+    on_subscription_confirmed: Optional[Callable[[str, bool, int], object]]
+    on_reconnecting: Optional[Callable[[int, float], object]]
+    """Before each reconnect try: its number (1, 2, ...) and the seconds it waits first."""
+    on_reconnected: Optional[Callable[[], object]]
+    """After a try that succeeded, once extensions and subscriptions are back."""
+    on_resubscribed: Optional[Callable[[str, str, str], object]]
+    """For each voice-mail subscription made again: extension, old id, new id."""
+
+    def __init__(self, reconnect: ReconnectSetting = None) -> None:
         self._library = _native.load()
         self._thread = threading.get_ident()
-        self._errors = []
-        for attribute in EVENTS.values():
+        self._errors: List[BaseException] = []
+        self._tracing = False
+        self._reconnect: Optional[Reconnect] = None
+        for attribute in list(EVENTS.values()) + list(RECONNECT_EVENTS.values()):
             setattr(self, attribute, None)
         handle = self._library.voxtrel_create()
         if not handle:
             raise OSError("voxtrel_create failed")
-        self._handle = handle
+        self._handle: Optional[int] = handle
         # The C side keeps only the function pointers: these objects must live as long as the
         # handle, and longer when the control is closed from inside one of them.
-        self._callbacks = []
+        self._callbacks: Dict[str, Any] = {}
         owner = weakref.ref(self)
         for event, (kind, setter, conversions) in _WIRING.items():
-            callback = kind(self._trampoline(owner, EVENTS[event], conversions))
-            self._callbacks.append(callback)
-            getattr(self._library, setter)(handle, callback, None)
+            attribute = EVENTS.get(event) or RECONNECT_EVENTS[event]
+            callback = kind(self._trampoline(owner, attribute, conversions))
+            self._callbacks[event] = callback
+            # A library without reconnecting has no setter for what only it reports.
+            if setter is not None and hasattr(self._library, setter):
+                getattr(self._library, setter)(handle, callback, None)
+        self.reconnect = reconnect  # type: ignore[assignment]
 
     @staticmethod
-    def _trampoline(owner, attribute, conversions):
-        def call(_user, *arguments):
+    def _trampoline(owner: "weakref.ref[Control]", attribute: str,
+                    conversions: Tuple[Callable[[Any], Any], ...]) -> Callable[..., None]:
+        def call(_user: Any, *arguments: Any) -> None:
             control = owner()
             if control is None:
                 return
@@ -149,87 +273,108 @@ class Control:
 
     # The fifteen methods.
 
-    def connect(self, server_address, server_port, timeout, username, password):
+    def connect(self, server_address: Text, server_port: int, timeout: int, username: Text,
+                password: Text) -> bool:
         """Connects and authenticates; blocks up to about timeout + 5 seconds (20 when timeout
         is 0 or less). server_port is 0 to 65535 (or -32768 to -1, read as 16 bits)."""
-        return self._call("voxtrel_connect", _text(server_address, "server_address"),
-                          _int16(server_port, "server_port"), _int32(timeout, "timeout"),
-                          _text(username, "username"), _text(password, "password"))
+        return self._call("voxtrel_connect", *self._connect_arguments(
+            server_address, server_port, timeout, username, password))
 
-    def disconnect(self):
+    def disconnect(self) -> bool:
         """Drops the connection; events on their way are lost."""
         return self._call("voxtrel_disconnect")
 
-    def create_call(self, from_, to):
+    def create_call(self, from_: Text, to: Text) -> str:
         """Asks for a call from from_ to the party address to; the new call id, or "0"."""
         return self._id_call("voxtrel_create_call", _text(from_, "from_"), _text(to, "to"))
 
-    def close_call(self, call_id):
+    def close_call(self, call_id: Text) -> bool:
         """Closes the call."""
         return self._call("voxtrel_close_call", _text(call_id, "call_id"))
 
-    def transfer_call(self, call_id, to):
+    def transfer_call(self, call_id: Text, to: Text) -> bool:
         """Transfers the call to the party address to."""
         return self._call("voxtrel_transfer_call", _text(call_id, "call_id"), _text(to, "to"))
 
-    def join_calls(self, call_id, call_id_to_join):
+    def join_calls(self, call_id: Text, call_id_to_join: Text) -> bool:
         """Joins two calls."""
         return self._call("voxtrel_join_calls", _text(call_id, "call_id"),
                           _text(call_id_to_join, "call_id_to_join"))
 
-    def unjoin_calls(self, call_id, call_id_to_unjoin):
+    def unjoin_calls(self, call_id: Text, call_id_to_unjoin: Text) -> bool:
         """Separates two joined calls."""
         return self._call("voxtrel_unjoin_calls", _text(call_id, "call_id"),
                           _text(call_id_to_unjoin, "call_id_to_unjoin"))
 
-    def play_message(self, call_id, file_name, play_count):
+    def play_message(self, call_id: Text, file_name: Text, play_count: int) -> bool:
         """Plays a message file into the call play_count times (16 bits, -1 passes as -1)."""
         return self._call("voxtrel_play_message", _text(call_id, "call_id"),
                           _text(file_name, "file_name"), _int16(play_count, "play_count"))
 
-    def enable_dtmf_detection(self, call_id, onoff):
+    def enable_dtmf_detection(self, call_id: Text, onoff: Union[bool, int]) -> bool:
         """Switches DTMF detection for the call on (True or 1) or off."""
         return self._call("voxtrel_enable_dtmf_detection", _text(call_id, "call_id"),
                           _bool32(onoff, "onoff"))
 
-    def incoming_call_handling(self, extension_name, enable):
+    def incoming_call_handling(self, extension_name: Text, enable: Union[bool, int]) -> bool:
         """Takes over (True or 1) or gives back the offering of the extension's incoming
         calls."""
         return self._call("voxtrel_incoming_call_handling",
                           _text(extension_name, "extension_name"), _bool32(enable, "enable"))
 
-    def accept_call(self, call_id, caller_id, caller_disp_name):
+    def accept_call(self, call_id: Text, caller_id: Text, caller_disp_name: Text) -> bool:
         """Accepts an offered call."""
         return self._call("voxtrel_accept_call", _text(call_id, "call_id"),
                           _text(caller_id, "caller_id"),
                           _text(caller_disp_name, "caller_disp_name"))
 
-    def reject_call(self, call_id):
+    def reject_call(self, call_id: Text) -> bool:
         """Rejects an offered call."""
         return self._call("voxtrel_reject_call", _text(call_id, "call_id"))
 
-    def forward_call(self, call_id, callee, caller_id, caller_disp_name):
+    def forward_call(self, call_id: Text, callee: Text, caller_id: Text,
+                     caller_disp_name: Text) -> bool:
         """Forwards an offered call to the party address callee."""
         return self._call("voxtrel_forward_call", _text(call_id, "call_id"),
                           _text(callee, "callee"), _text(caller_id, "caller_id"),
                           _text(caller_disp_name, "caller_disp_name"))
 
-    def subscribe_to_voice_mail(self, extension_name):
+    def subscribe_to_voice_mail(self, extension_name: Text) -> str:
         """Subscribes to the extension's voice-mail notices; the new subscription id, or
         "0"."""
         return self._id_call("voxtrel_subscribe_to_voice_mail",
                              _text(extension_name, "extension_name"))
 
-    def unsubscribe(self, subscr_id):
+    def unsubscribe(self, subscr_id: Text) -> bool:
         """Ends a voice-mail subscription."""
         return self._call("voxtrel_unsubscribe", _text(subscr_id, "subscr_id"))
 
+    # Reconnecting by itself.
+
+    @property
+    def reconnect(self) -> Optional[Reconnect]:
+        """How the control reconnects by itself (see Reconnect), None when it does not. Takes a
+        Reconnect, the tuple of its fields, True for Reconnect(), or None."""
+        return self._reconnect
+
+    @reconnect.setter
+    def reconnect(self, setting: ReconnectSetting) -> None:
+        reconnect = _reconnect(setting)
+        if self._handle is not None and (reconnect is not None or self._reconnect is not None):
+            delays = (0, 0, 0) if reconnect is None else (
+                _milliseconds(reconnect.min_delay, "min_delay"),
+                _milliseconds(reconnect.max_delay, "max_delay"), reconnect.attempts or 0)
+            _native.function("voxtrel_set_reconnect")(
+                self._handle, *delays, self._callbacks["Reconnecting"],
+                self._callbacks["Reconnected"], None)
+        self._reconnect = reconnect
+
     # Delivery and the window.
 
-    def pump(self, timeout=0.0):
+    def pump(self, timeout: float = 0.0) -> int:
         """Runs the handlers of the events waiting, waiting up to timeout seconds for the first
         (0: only those already waiting); returns how many events were handled. A closed control
-        handles none."""
+        handles none. A reconnect try that is due runs here too."""
         milliseconds = max(0, min(int(timeout * 1000), 0x7FFFFFFF))
         if self._handle is None:
             return 0
@@ -240,69 +385,90 @@ class Control:
             error = self._errors[0]
             del self._errors[:]
             raise error
-        return max(handled, 0)
+        return max(int(handled), 0)
 
-    def fileno(self):
+    def fileno(self) -> int:
         """A descriptor that polls readable while an event waits, for select, selectors or
         asyncio's add_reader; call pump() when it is. ValueError without a window or once
         closed. The control owns it: never read or close it."""
         descriptor = self._library.voxtrel_event_descriptor(self._handle) if self._handle else -1
         if descriptor < 0:
             raise ValueError("the control has no event descriptor (closed, or no window)")
-        return descriptor
+        return int(descriptor)
 
-    def create_window(self):
+    def next_timeout(self) -> Optional[float]:
+        """For a host that waits on fileno() in its own loop: the seconds until pump() has work
+        of its own (a reconnect try that is due), 0 when it has now, None when it has none."""
+        if self._handle is None or not hasattr(self._library, "voxtrel_next_timeout"):
+            return None
+        milliseconds = self._library.voxtrel_next_timeout(self._handle)
+        return None if milliseconds < 0 else milliseconds / 1000
+
+    def create_window(self) -> bool:
         """Makes the control's window, the target of event delivery; False when it exists."""
         return self._call("voxtrel_create_window")
 
-    def destroy_window(self):
+    def destroy_window(self) -> None:
         """Destroys the window: from then on every event is dropped."""
         if self._handle is not None:
             self._library.voxtrel_destroy_window(self._handle)
 
-    def has_window(self):
+    def has_window(self) -> bool:
         """True while the control has its window."""
         return self._call("voxtrel_has_window")
 
     # Lifetime.
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
         """True once close() has run."""
         return self._handle is None
 
-    def close(self):
+    def close(self) -> None:
         """Disconnects and frees the control; later calls are refused. From inside a handler
         the control goes when the pump that runs the handler returns."""
         handle, self._handle = getattr(self, "_handle", None), None
         if handle is not None:
             self._library.voxtrel_destroy(handle)
 
-    def __enter__(self):
+    def __enter__(self) -> Control:
         return self
 
-    def __exit__(self, *exc_info):
+    def __exit__(self, *exc_info: object) -> None:
         self.close()
-        return False
 
-    def __del__(self):
+    def __del__(self) -> None:
         try:
             self.close()
         except Exception:  # noqa: BLE001 - interpreter shutdown may have torn down the module
             pass
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         state = "closed" if self._handle is None else "open"
         return f"<voxtrel.Control {state}>"
 
     # Plumbing.
 
-    def _call(self, name, *arguments):
+    def _connect_arguments(self, server_address: Text, server_port: int, timeout: int,
+                           username: Text, password: Text) -> Tuple[Any, ...]:
+        """connect()'s arguments as the C interface takes them; switches the wire trace on or
+        off as the logger wants it, here on the host thread."""
+        arguments = (_text(server_address, "server_address"), _int16(server_port, "server_port"),
+                     _int32(timeout, "timeout"), _text(username, "username"),
+                     _text(password, "password"))
+        tracing = WIRE_LOGGER.isEnabledFor(logging.DEBUG)
+        if self._handle is not None and tracing != self._tracing:
+            _native.function("voxtrel_set_trace")(self._handle,
+                                                  _TRACE if tracing else _native.Trace(0), None)
+            self._tracing = tracing
+        return arguments
+
+    def _call(self, name: str, *arguments: Any) -> bool:
         if self._handle is None:
             return False
-        return getattr(self._library, name)(self._handle, *arguments) == 1
+        return bool(getattr(self._library, name)(self._handle, *arguments) == 1)
 
-    def _id_call(self, name, *arguments):
+    def _id_call(self, name: str, *arguments: Any) -> str:
         if self._handle is None:
             return "0"
         buffer = ctypes.create_string_buffer(_native.ID_SIZE)
