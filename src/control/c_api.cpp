@@ -2,11 +2,13 @@
 // their user pointers, and the deferred release of a control destroyed from inside a callback.
 #include "voxtrel/voxtrel.h"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "control/deferred_task.h"
+#include "control/reconnect_supervisor.h"
 #include "control/voxtrel_ctrl.h"
 
 #ifndef VOXTREL_VERSION_TEXT
@@ -32,11 +34,18 @@ struct Callback {
     }
 };
 
+// The row of an event, the control's or the reconnect supervisor's.
+constexpr const voxtrel::ControlMember& EventRow(int32_t id) {
+    return id > voxtrel::kReconnectEvents[0].dispid - 1
+               ? voxtrel::kReconnectEvents[id - voxtrel::kReconnectEvents[0].dispid]
+               : voxtrel::kControlEvents[id - 1];
+}
+
 }  // namespace
 
 struct voxtrel_control final : voxtrel::VoxtrelEvents {
-    voxtrel_control() { control.SetEventSink(this); }
-    ~voxtrel_control() override { control.SetEventSink(nullptr); }
+    voxtrel_control() { supervisor.SetEventSink(this); }
+    ~voxtrel_control() override { supervisor.SetEventSink(nullptr); }
 
     // The sink runs on the host's thread: inside voxtrel_pump, or on Windows from any message loop
     // of that thread, which dispatches to the control's window. A released control shows nothing
@@ -49,6 +58,7 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
         Fire<id>(c_name, values);           \
         break;
             VOXTREL_EVENTS(VOXTREL_FIRE, )
+            VOXTREL_RECONNECT_EVENTS(VOXTREL_FIRE, )
 #undef VOXTREL_FIRE
             default:
                 break;
@@ -58,7 +68,7 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
     template <int32_t id, typename... Args>
     void Fire(const Callback<void (*)(void*, Args...)>& callback,
               std::span<const voxtrel::ControlValue> values) {
-        static_assert(voxtrel::kControlEvents[id - 1].count == sizeof...(Args));
+        static_assert(EventRow(id).count == sizeof...(Args));
         if (released) return;
         ++deliveryDepth;
         voxtrel::ApplyValues<Args...>(callback, values);
@@ -81,6 +91,9 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
     }
 
     voxtrel::CVoxtrelCtrl control;
+    // Follows the methods that a new connection must repeat; a pass-through until reconnecting
+    // is switched on.
+    voxtrel::ReconnectSupervisor supervisor{control};
     const std::thread::id hostThread = std::this_thread::get_id();
     // How many voxtrel_pump calls and callbacks are on the host thread's stack: a control
     // destroyed inside a callback is freed only when the last of them has left the control's code.
@@ -90,6 +103,7 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
 
 #define VOXTREL_SLOT(id, name, c_name, ...) Callback<voxtrel_##c_name##_fn> c_name;
     VOXTREL_EVENTS(VOXTREL_SLOT, )
+    VOXTREL_RECONNECT_EVENTS(VOXTREL_SLOT, )
 #undef VOXTREL_SLOT
 };
 
@@ -98,6 +112,12 @@ namespace {
 bool Usable(const voxtrel_control* handle) {
     return handle != nullptr && !handle->released &&
            handle->hostThread == std::this_thread::get_id();
+}
+
+// Connect and disconnect may run on another thread while the host thread leaves the control
+// alone, so that an event loop need not block on them.
+bool UsableFromAnyThread(const voxtrel_control* handle) {
+    return handle != nullptr && !handle->released;
 }
 
 const char* Text(const char* text) {
@@ -120,6 +140,18 @@ Result Guarded(voxtrel_control* handle, Result refused, Body body) noexcept {
     }
 }
 
+// The same for the methods that the reconnect supervisor follows.
+template <typename Result, typename Body>
+Result Supervised(voxtrel_control* handle, Result refused, Body body,
+                  bool anyThread = false) noexcept {
+    if (!(anyThread ? UsableFromAnyThread(handle) : Usable(handle))) return refused;
+    try {
+        return body(handle->supervisor);
+    } catch (...) {
+        return refused;
+    }
+}
+
 // The id-returning methods: the buffer is checked before anything is sent, so that an id the
 // host could not receive is never requested.
 template <typename Body>
@@ -129,8 +161,8 @@ int IdMethod(voxtrel_control* handle, char* buffer, size_t size, Body body) noex
         return 0;
     }
     std::memcpy(buffer, "0", 2);
-    return Guarded(handle, 0, [&](voxtrel::CVoxtrelCtrl& control) {
-        std::string id = body(control);
+    return Guarded(handle, 0, [&](voxtrel::CVoxtrelCtrl&) {
+        std::string id = body(*handle);
         if (id.size() >= VOXTREL_ID_SIZE) return 0;
         std::memcpy(buffer, id.c_str(), id.size() + 1);
         return Bool(id != "0");
@@ -198,20 +230,24 @@ void voxtrel_destroy(voxtrel_control* control) {
 
 int voxtrel_connect(voxtrel_control* control, const char* server_address, short server_port,
                     int timeout, const char* username, const char* password) {
-    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
-        return Bool(c.Connect(Text(server_address), static_cast<int16_t>(server_port),
-                              static_cast<int32_t>(timeout), Text(username), Text(password)));
-    });
+    return Supervised(
+        control, 0,
+        [&](voxtrel::ReconnectSupervisor& s) {
+            return Bool(s.Connect(Text(server_address), static_cast<int16_t>(server_port),
+                                  static_cast<int32_t>(timeout), Text(username), Text(password)));
+        },
+        true);
 }
 
 int voxtrel_disconnect(voxtrel_control* control) {
-    return Guarded(control, 0, [](voxtrel::CVoxtrelCtrl& c) { return Bool(c.Disconnect()); });
+    return Supervised(
+        control, 0, [](voxtrel::ReconnectSupervisor& s) { return Bool(s.Disconnect()); }, true);
 }
 
 int voxtrel_create_call(voxtrel_control* control, const char* from, const char* to, char* id_buffer,
                         size_t id_size) {
     return IdMethod(control, id_buffer, id_size,
-                    [&](voxtrel::CVoxtrelCtrl& c) { return c.CreateCall(Text(from), Text(to)); });
+                    [&](voxtrel_control& c) { return c.control.CreateCall(Text(from), Text(to)); });
 }
 
 int voxtrel_close_call(voxtrel_control* control, const char* call_id) {
@@ -254,8 +290,8 @@ int voxtrel_enable_dtmf_detection(voxtrel_control* control, const char* call_id,
 
 int voxtrel_incoming_call_handling(voxtrel_control* control, const char* extension_name,
                                    int enable) {
-    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
-        return Bool(c.IncomingCallHandling(Text(extension_name), static_cast<int32_t>(enable)));
+    return Supervised(control, 0, [&](voxtrel::ReconnectSupervisor& s) {
+        return Bool(s.IncomingCallHandling(Text(extension_name), static_cast<int32_t>(enable)));
     });
 }
 
@@ -281,14 +317,15 @@ int voxtrel_forward_call(voxtrel_control* control, const char* call_id, const ch
 
 int voxtrel_subscribe_to_voice_mail(voxtrel_control* control, const char* extension_name,
                                     char* id_buffer, size_t id_size) {
-    return IdMethod(control, id_buffer, id_size, [&](voxtrel::CVoxtrelCtrl& c) {
-        return c.SubscribeToVoiceMail(Text(extension_name));
+    return IdMethod(control, id_buffer, id_size, [&](voxtrel_control& c) {
+        return c.supervisor.SubscribeToVoiceMail(Text(extension_name));
     });
 }
 
 int voxtrel_unsubscribe(voxtrel_control* control, const char* subscr_id) {
-    return Guarded(control, 0,
-                   [&](voxtrel::CVoxtrelCtrl& c) { return Bool(c.Unsubscribe(Text(subscr_id))); });
+    return Supervised(control, 0, [&](voxtrel::ReconnectSupervisor& s) {
+        return Bool(s.Unsubscribe(Text(subscr_id)));
+    });
 }
 
 #define VOXTREL_SETTER(id, name, c_name, ...)                                         \
@@ -297,7 +334,24 @@ int voxtrel_unsubscribe(voxtrel_control* control, const char* subscr_id) {
         return SetCallback(control, &voxtrel_control::c_name, callback, user);        \
     }
 VOXTREL_EVENTS(VOXTREL_SETTER, )
+VOXTREL_SETTER(103, Resubscribed, resubscribed)
 #undef VOXTREL_SETTER
+
+int voxtrel_set_reconnect(voxtrel_control* control, int min_delay_ms, int max_delay_ms,
+                          int max_attempts, voxtrel_reconnecting_fn reconnecting,
+                          voxtrel_reconnected_fn reconnected, void* user) {
+    if (!Usable(control)) return 0;
+    control->reconnecting = {reconnecting, user};
+    control->reconnected = {reconnected, user};
+    control->supervisor.SetPolicy({std::chrono::milliseconds(min_delay_ms),
+                                   std::chrono::milliseconds(max_delay_ms), max_attempts});
+    return 1;
+}
+
+int voxtrel_next_timeout(voxtrel_control* control) {
+    if (!Usable(control)) return -1;
+    return control->supervisor.NextTimeoutMs();
+}
 
 int voxtrel_pump(voxtrel_control* control, int timeout_ms) {
     if (!Usable(control)) return -1;
@@ -305,7 +359,7 @@ int voxtrel_pump(voxtrel_control* control, int timeout_ms) {
     int handled = 0;
     try {
         // A negative time-out would wait without bound.
-        handled = control->control.PumpEvents(timeout_ms > 0 ? timeout_ms : 0);
+        handled = control->supervisor.PumpEvents(timeout_ms > 0 ? timeout_ms : 0);
     } catch (...) {
     }
     // A pump nested in a callback that the host's own loop ran leaves the control to that

@@ -51,6 +51,7 @@
 namespace voxtrel {
 
 #define VOXTREL_LIST_ID(id, name, ...) name = id,
+enum class ControlMethodId : int32_t { VOXTREL_METHODS(VOXTREL_LIST_ID, ) };
 enum class ControlEventId : int32_t { VOXTREL_EVENTS(VOXTREL_LIST_ID, ) };
 #undef VOXTREL_LIST_ID
 

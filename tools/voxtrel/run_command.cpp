@@ -1,10 +1,15 @@
 // The scripting host command: argument handling around ScriptHost and one control.
 
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
+#include "control/reconnect_supervisor.h"
 #include "control/voxtrel_ctrl.h"
 #include "script_host.h"
 #include "subcommands.h"
@@ -14,7 +19,7 @@ namespace voxtrel::tools {
 namespace {
 
 const char kUsage[] =
-    "usage: voxtrel run [--json] [FILE]\n"
+    "usage: voxtrel run [--json] [--reconnect MIN,MAX[,ATTEMPTS]] [FILE]\n"
     "Creates one control on this thread and executes the commands of FILE (standard input\n"
     "when FILE is absent or -), one per line: a method of the control with exactly its\n"
     "arguments, or one of the directives\n"
@@ -23,16 +28,52 @@ const char kUsage[] =
     "  sleep SECONDS          block without pumping\n"
     "  window create|destroy  (re)create or destroy the control's window\n"
     "  quit                   end the script\n"
-    "With --json every method result, event, timed-out wait and error is one JSON line.\n";
+    "With --json every method result, event, timed-out wait and error is one JSON line.\n"
+    "With --reconnect a connection lost, not ended by Disconnect, is made again with the last\n"
+    "Connect's arguments after MIN to MAX milliseconds (doubling, with jitter), at most\n"
+    "ATTEMPTS tries in a row (no limit without it), while the script pumps or waits; then the\n"
+    "extensions taken over and the subscriptions held are made again. The events Reconnecting\n"
+    "(attempt, delay), Resubscribed (extensionName, oldSubscrID, subscrID) and Reconnected\n"
+    "report it, and wait accepts their names.\n";
+
+// MIN,MAX[,ATTEMPTS] in milliseconds: MIN at least 1, MAX at least MIN, ATTEMPTS at least 0.
+bool ParseReconnect(const char* text, ReconnectPolicy& policy) {
+    long values[3] = {0, 0, 0};
+    int count = 0;
+    for (const char* at = text;;) {
+        char* end = nullptr;
+        errno = 0;
+        long value = std::strtol(at, &end, 10);
+        if (errno != 0 || end == at || value < 0 || value > 0x7FFFFFFF) return false;
+        values[count++] = value;
+        if (*end == 0) break;
+        if (*end != ',' || count == 3) return false;
+        at = end + 1;
+    }
+    if (count < 2 || values[0] < 1 || values[1] < values[0]) return false;
+    policy.minDelay = std::chrono::milliseconds(values[0]);
+    policy.maxDelay = std::chrono::milliseconds(values[1]);
+    policy.maxAttempts = static_cast<int32_t>(values[2]);
+    return true;
+}
 
 }  // namespace
 
 int RunScript(int argc, char** argv) {
     bool json = false;
     const char* file = nullptr;
+    const char* reconnect = nullptr;
+    ReconnectPolicy policy;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (std::strcmp(argv[i], "--reconnect") == 0) {
+            reconnect = i + 1 < argc ? argv[++i] : "";
+            if (!ParseReconnect(reconnect, policy)) {
+                std::cerr << "voxtrel run: --reconnect takes MIN,MAX[,ATTEMPTS] in milliseconds\n"
+                          << kUsage;
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::cout << kUsage;
             return 0;
@@ -56,10 +97,20 @@ int RunScript(int argc, char** argv) {
         }
     }
     CVoxtrelCtrl control;
-    ControlScriptTarget target(control);
+    std::optional<ReconnectSupervisor> supervisor;
+    if (reconnect != nullptr) {
+        supervisor.emplace(control);
+        supervisor->SetPolicy(policy);
+    }
+    ControlScriptTarget target(control, supervisor ? &*supervisor : nullptr);
     ScriptHost host(target, std::cout, json);
-    control.SetEventSink(&host);
+    if (supervisor) {
+        supervisor->SetEventSink(&host);
+    } else {
+        control.SetEventSink(&host);
+    }
     host.Run(fromStdin ? std::cin : script);
+    if (supervisor) supervisor->SetEventSink(nullptr);
     control.SetEventSink(nullptr);
     return 0;
 }

@@ -53,8 +53,8 @@ std::string Quoted(const std::string& text) {
 
 namespace {
 
-template <class Result, class... Params>
-ControlValue Call(CVoxtrelCtrl& control, Result (CVoxtrelCtrl::*method)(Params...),
+template <class Target, class Result, class... Params>
+ControlValue Call(Target& control, Result (Target::*method)(Params...),
                   std::span<const ControlValue> args) {
     return ApplyValues<Params...>(
         [&](auto&&... values) {
@@ -71,6 +71,22 @@ ControlValue Call(CVoxtrelCtrl& control, Result (CVoxtrelCtrl::*method)(Params..
 
 ControlValue ControlScriptTarget::Invoke(const ControlMember& method,
                                          std::span<const ControlValue> args) {
+    if (supervisor_ != nullptr) {
+        switch (static_cast<ControlMethodId>(method.dispid)) {
+            case ControlMethodId::Connect:
+                return Call(*supervisor_, &ReconnectSupervisor::Connect, args);
+            case ControlMethodId::Disconnect:
+                return Call(*supervisor_, &ReconnectSupervisor::Disconnect, args);
+            case ControlMethodId::IncomingCallHandling:
+                return Call(*supervisor_, &ReconnectSupervisor::IncomingCallHandling, args);
+            case ControlMethodId::SubscribeToVoiceMail:
+                return Call(*supervisor_, &ReconnectSupervisor::SubscribeToVoiceMail, args);
+            case ControlMethodId::Unsubscribe:
+                return Call(*supervisor_, &ReconnectSupervisor::Unsubscribe, args);
+            default:
+                break;
+        }
+    }
     switch (method.dispid) {
 #define VOXTREL_CALL(id, name, ...) \
     case id:                        \
@@ -82,7 +98,11 @@ ControlValue ControlScriptTarget::Invoke(const ControlMember& method,
     }
 }
 void ControlScriptTarget::Pump(int timeoutMs, const std::function<bool()>&) {
-    control_.PumpEvents(timeoutMs);
+    if (supervisor_ != nullptr) {
+        supervisor_->PumpEvents(timeoutMs);
+    } else {
+        control_.PumpEvents(timeoutMs);
+    }
 }
 bool ControlScriptTarget::CreateControlWindow(std::string& error) {
     if (control_.CreateControlWindow()) return true;
@@ -208,8 +228,9 @@ bool ScriptHost::Directive(const std::vector<std::string>& words) {
             Error("wait takes an event name and optional seconds");
             return true;
         }
-        const bool known = std::ranges::any_of(
-            kControlEvents, [&](const ControlMember& event) { return words[1] == event.name; });
+        auto named = [&](const ControlMember& event) { return words[1] == event.name; };
+        const bool known = std::ranges::any_of(kControlEvents, named) ||
+                           std::ranges::any_of(kReconnectEvents, named);
         double seconds = 10;
         if (!known) {
             Error("unknown event: " + words[1]);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "control/reconnect_supervisor.h"
 #include "control/voxtrel_ctrl.h"
 
 namespace voxtrel {
@@ -29,10 +30,12 @@ class ScriptTarget {
     virtual bool DestroyControlWindow(std::string& error) = 0;
 };
 
-// The portable control as a script target.
+// The portable control as a script target; with a supervisor, the methods it follows and the
+// pumping go through it.
 class ControlScriptTarget : public ScriptTarget {
   public:
-    explicit ControlScriptTarget(CVoxtrelCtrl& control) : control_(control) {}
+    explicit ControlScriptTarget(CVoxtrelCtrl& control, ReconnectSupervisor* supervisor = nullptr)
+        : control_(control), supervisor_(supervisor) {}
     ControlValue Invoke(const ControlMember& method, std::span<const ControlValue> args) override;
     // The core returns as soon as it has handled the events waiting, one at a time as its
     // worker hands them over; done() has nothing to cut short.
@@ -42,6 +45,7 @@ class ControlScriptTarget : public ScriptTarget {
 
   private:
     CVoxtrelCtrl& control_;
+    ReconnectSupervisor* supervisor_;
 };
 
 // Splits a line into words: blanks separate, double quotes group, \" and \\ escape inside
