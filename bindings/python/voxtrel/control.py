@@ -188,7 +188,27 @@ def _trace(_user: Any, direction: int, time: float, document: int, length: int) 
 _TRACE = _native.Trace(_trace)
 
 
-class Control:
+class Handlers:
+    """The handler attributes of a control, each a callable or None: one per event of EVENTS
+    and of RECONNECT_EVENTS."""
+
+    on_call_state_changed: Optional[Callable[[str, int], object]] = None
+    on_message_played: Optional[Callable[[str], object]] = None
+    on_dtmf_digit_received: Optional[Callable[[str, int], object]] = None
+    on_request_failed: Optional[Callable[[str, int, str], object]] = None
+    on_disconnected: Optional[Callable[[], object]] = None
+    on_call_arrived: Optional[Callable[[str, str, str, str], object]] = None
+    on_mail_arrived: Optional[Callable[[str, str, str, int, int], object]] = None
+    on_subscription_confirmed: Optional[Callable[[str, bool, int], object]] = None
+    on_reconnecting: Optional[Callable[[int, float], object]] = None
+    """Before each reconnect try: its number (1, 2, ...) and the seconds it waits first."""
+    on_reconnected: Optional[Callable[[], object]] = None
+    """After a try that succeeded, once extensions and subscriptions are back."""
+    on_resubscribed: Optional[Callable[[str, str, str], object]] = None
+    """For each voice-mail subscription made again: extension, old id, new id."""
+
+
+class Control(Handlers):
     """One Voxtrel control: a session with the PBX's call-processing service.
 
     The thread that makes the control is its host thread; methods, pump() and the handlers all
@@ -214,29 +234,12 @@ class Control:
     A control is a context manager: leaving the with block closes it.
     """
 
-    on_call_state_changed: Optional[Callable[[str, int], object]]
-    on_message_played: Optional[Callable[[str], object]]
-    on_dtmf_digit_received: Optional[Callable[[str, int], object]]
-    on_request_failed: Optional[Callable[[str, int, str], object]]
-    on_disconnected: Optional[Callable[[], object]]
-    on_call_arrived: Optional[Callable[[str, str, str, str], object]]
-    on_mail_arrived: Optional[Callable[[str, str, str, int, int], object]]
-    on_subscription_confirmed: Optional[Callable[[str, bool, int], object]]
-    on_reconnecting: Optional[Callable[[int, float], object]]
-    """Before each reconnect try: its number (1, 2, ...) and the seconds it waits first."""
-    on_reconnected: Optional[Callable[[], object]]
-    """After a try that succeeded, once extensions and subscriptions are back."""
-    on_resubscribed: Optional[Callable[[str, str, str], object]]
-    """For each voice-mail subscription made again: extension, old id, new id."""
-
     def __init__(self, reconnect: ReconnectSetting = None) -> None:
         self._library = _native.load()
         self._thread = threading.get_ident()
         self._errors: List[BaseException] = []
         self._tracing = False
         self._reconnect: Optional[Reconnect] = None
-        for attribute in list(EVENTS.values()) + list(RECONNECT_EVENTS.values()):
-            setattr(self, attribute, None)
         handle = self._library.voxtrel_create()
         if not handle:
             raise OSError("voxtrel_create failed")
