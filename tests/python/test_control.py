@@ -16,6 +16,7 @@ import scenarios
 import voxtrel
 from scenarios import FakeService, message
 from voxtrel import _native
+from voxtrel.aio import AsyncControl
 from voxtrel.control import _WIRING, _decode, _flag, _same
 
 # The rows of the control's lists of methods and of events, each as its words (dispid, Name,
@@ -135,8 +136,11 @@ class Package(unittest.TestCase):
         self.assertEqual((len(METHODS), [row[1] for row, _ in EVENTS]), (15, list(voxtrel.EVENTS)))
         for (_, name, c_name, result, *_), params in METHODS:
             with self.subTest(name):
-                signature = inspect.signature(getattr(voxtrel.Control, c_name))
-                self.assertEqual(len(signature.parameters), len(params) + 1)
+                # The asyncio face has each method as a coroutine with the same signature.
+                signature, *others = {inspect.signature(getattr(face, c_name))
+                                      for face in (voxtrel.Control, AsyncControl)}
+                self.assertEqual((len(signature.parameters), others, inspect.iscoroutinefunction(
+                    getattr(AsyncControl, c_name))), (len(params) + 1, [], True))
                 buffer = [ctypes.c_char_p, ctypes.c_size_t] if result == "Text" else []
                 self.assertEqual(_native._FUNCTIONS["voxtrel_" + c_name], (ctypes.c_int, [
                     ctypes.c_void_p] + [c_type(p, ctypes.c_int) for p in params] + buffer))

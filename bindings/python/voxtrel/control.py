@@ -459,10 +459,12 @@ class Control(Handlers):
         arguments = (_text(server_address, "server_address"), _int16(server_port, "server_port"),
                      _int32(timeout, "timeout"), _text(username, "username"),
                      _text(password, "password"))
-        tracing = WIRE_LOGGER.isEnabledFor(logging.DEBUG)
+        # A library older than the package has no trace: debug logging must not stop connect().
+        tracing = WIRE_LOGGER.isEnabledFor(logging.DEBUG) and hasattr(self._library,
+                                                                      "voxtrel_set_trace")
         if self._handle is not None and tracing != self._tracing:
-            _native.function("voxtrel_set_trace")(self._handle,
-                                                  _TRACE if tracing else _native.Trace(0), None)
+            self._library.voxtrel_set_trace(self._handle, _TRACE if tracing else _native.Trace(0),
+                                            None)
             self._tracing = tracing
         return arguments
 

@@ -1,0 +1,109 @@
+"""voxtrel.aio against `voxtrel pbx`: connect off the loop, a call's states, an offer accepted by
+a coroutine handler, voice mail, a reconnect with what it restores."""
+
+import asyncio
+import os
+import unittest
+
+from voxtrel.aio import AsyncControl, Event
+
+VOXTREL = os.environ.get("VOXTREL")
+
+
+class Pbx:
+    """`voxtrel pbx` on a free loopback port, driven through its console."""
+
+    async def start(self, *options):
+        self.process = await asyncio.create_subprocess_exec(
+            VOXTREL, "pbx", *options, stdin=asyncio.subprocess.PIPE,
+            stdout=asyncio.subprocess.PIPE)
+        self.port = int((await self.line()).rsplit(":", 1)[1])
+
+    async def line(self):
+        return (await asyncio.wait_for(self.process.stdout.readline(), 10)).decode().strip()
+
+    async def command(self, text):
+        self.process.stdin.write(text.encode() + b"\n")
+        return await self.line()
+
+    async def stop(self):
+        self.process.terminate()
+        await self.process.wait()
+
+
+async def until(stream, name, seen):
+    """Reads the stream up to the first event called name, which it returns; seen gets all."""
+    while (event := await asyncio.wait_for(stream.__anext__(), 10)).name != name:
+        seen.append(event)
+    seen.append(event)
+    return event
+
+
+@unittest.skipUnless(VOXTREL, "VOXTREL names no voxtrel command to run the simulator")
+class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
+    async def asyncSetUp(self):
+        self.pbx = Pbx()
+        # A slow authenticate shows whether connect() leaves the loop free.
+        await self.pbx.start("--delay", "authenticate:300", "--user", "demo:s3cret")
+        self.addAsyncCleanup(self.pbx.stop)
+
+    async def test_calls_offers_mail_and_a_reconnect(self):
+        errors, seen, ticks = [], [], []
+        asyncio.get_running_loop().set_exception_handler(
+            lambda loop, context: errors.append(context["exception"]))
+        async with AsyncControl(reconnect=(0.1, 0.5)) as c:
+            stream = c.events()
+
+            async def offered(call_id, caller, callee, orig_call_id):
+                seen.append(("accepted", await c.accept_call(call_id, caller, "me")))
+            c.on_call_arrived = offered
+            c.on_disconnected = lambda: {}["raised"]
+
+            async def tick():
+                while True:
+                    ticks.append(await asyncio.sleep(0.02))
+            ticker = asyncio.ensure_future(tick())
+            # A method called during connect() waits for it rather than be refused.
+            connected, call_id = await asyncio.gather(c.connect("127.0.0.1", self.pbx.port, 5,
+                                                               "demo", "s3cret"),
+                                                      c.create_call("pbx:100", "pbx:200"))
+            ticker.cancel()
+            self.assertEqual((connected, call_id.isdigit() and call_id != "0"), (True, True))
+            self.assertGreater(len(ticks), 5, "the loop ran while connect() waited")
+            for state in (1, 2, 3):
+                self.assertEqual(await until(stream, "CallStateChanged", seen),
+                                 Event("CallStateChanged", (call_id, state)))
+            self.assertTrue(await c.incoming_call_handling("100", True))
+            subscription = await c.subscribe_to_voice_mail("100")
+            self.assertEqual((await until(stream, "SubscriptionConfirmed", seen)).args,
+                             (subscription, True, 0))
+
+            # The simulator drops the connection: the take-over and the subscription come back.
+            self.assertEqual(await self.pbx.command("close"), "ok 1 closed")
+            await until(stream, "Reconnected", seen)
+            names = [event.name for event in seen if isinstance(event, Event)]
+            self.assertEqual(names[-4:], ["Disconnected", "Reconnecting", "Resubscribed",
+                                          "Reconnected"])
+            attempt, delay = seen[-3].args
+            self.assertEqual((attempt, 0.1 <= delay <= 0.5), (1, True))
+            old, renewed = seen[-2].args[1:]
+            self.assertEqual((seen[-2].args[0], old), ("100", subscription))
+            self.assertEqual([type(error) for error in errors], [KeyError])
+
+            offer = await self.pbx.command("offer 100 pbx:300")
+            self.assertEqual((await until(stream, "CallArrived", seen)).args,
+                             (offer, "tel:300", "tel:100", "0"))
+            self.assertEqual(await until(stream, "CallStateChanged", seen),
+                             Event("CallStateChanged", (offer, 3)))
+            self.assertIn(("accepted", True), seen)
+            self.assertEqual(await self.pbx.command(f"mail {renewed} pbx:5 30 7"), "ok")
+            mail = (await until(stream, "MailArrived", seen)).args
+            self.assertEqual(mail[:2] + mail[3:], (renewed, "pbx:5", 30, 7))
+        # Closing ends every stream, and the methods are refused.
+        with self.assertRaises(StopAsyncIteration):
+            await until(stream, "", seen)
+        self.assertFalse(await c.close_call(call_id))
+
+
+if __name__ == "__main__":
+    unittest.main()
