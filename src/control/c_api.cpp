@@ -222,6 +222,8 @@ void voxtrel_destroy(voxtrel_control* control) {
         if (!control->released && control->hostThread == std::this_thread::get_id()) {
             control->released = true;
             control->control.DestroyControlWindow();
+            // No try may connect a control on its way out.
+            control->supervisor.SetPolicy({});
         }
         return;
     }

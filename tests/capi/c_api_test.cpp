@@ -157,6 +157,51 @@ TEST(CApiThreads, AnotherThreadIsRefusedButMayDestroy) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
+// Reconnecting through the C interface: connect from a thread other than the host's while the
+// host leaves the control alone, the supervisor's callbacks with their user pointer, and the
+// subscription made again on the new connection.
+TEST(CApiReconnect, ALostConnectionComesBackWithItsSubscription) {
+    FakePeer peer;
+    voxtrel_control* control = voxtrel_create();
+    Recorder recorder;
+    SetAllCallbacks(control, &recorder);
+    EXPECT_EQ(voxtrel_next_timeout(control), -1);
+    ASSERT_EQ(voxtrel_set_reconnect(control, 30, 60, 0, Record<kReconnecting>, Record<kReconnected>,
+                                    &recorder),
+              1);
+    ASSERT_EQ(voxtrel_on_resubscribed(control, Record<kResubscribed>, &recorder), 1);
+    int ok = 0;
+    std::thread connecting([&] {
+        ok = voxtrel_connect(control, "127.0.0.1", static_cast<short>(peer.Port()), 5, "u", "p");
+    });
+    EXPECT_TRUE(peer.Authenticate(true));
+    connecting.join();
+    ASSERT_EQ(ok, 1);
+    char old[VOXTREL_ID_SIZE];
+    ASSERT_EQ(voxtrel_subscribe_to_voice_mail(control, "300", old, sizeof old), 1);
+    std::string m;
+    ASSERT_TRUE(peer.NextMessage(m));
+    peer.CloseConnection();
+    std::thread service([&] {
+        EXPECT_TRUE(peer.Authenticate(true));
+        EXPECT_TRUE(peer.NextMessage(m));
+    });
+    Events events = PumpFor(control, recorder, 5);
+    service.join();
+    ASSERT_EQ(events.size(), 5u) << ::testing::PrintToString(events);
+    EXPECT_EQ(events[0], std::string("RequestFailed ") + old + " 102 Connection closed remotely");
+    EXPECT_EQ(events[1], "Disconnected");
+    EXPECT_EQ(events[2], "Reconnecting 1 30");
+    EXPECT_TRUE(events[3].starts_with(std::string("Resubscribed 300 ") + old + " "));
+    EXPECT_EQ(events[4], "Reconnected");
+    EXPECT_EQ(MethodOf(m), "subscribe");
+    for (void* user : recorder.users)
+        EXPECT_EQ(user, &recorder);
+    EXPECT_EQ(voxtrel_disconnect(control), 1);
+    EXPECT_EQ(voxtrel_next_timeout(control), -1);
+    voxtrel_destroy(control);
+}
+
 TEST(CApiLifetime, DestroyedFromInsideACallback) {
     Connected c;
     ASSERT_EQ(c.ok, 1);

@@ -61,7 +61,9 @@ inline constexpr char kCallStateChanged[] = "CallStateChanged", kMessagePlayed[]
                       kDtmf[] = "DtmfDigitReceived", kRequestFailed[] = "RequestFailed",
                       kDisconnected[] = "Disconnected", kCallArrived[] = "CallArrived",
                       kMailArrived[] = "MailArrived",
-                      kSubscriptionConfirmed[] = "SubscriptionConfirmed";
+                      kSubscriptionConfirmed[] = "SubscriptionConfirmed",
+                      kReconnecting[] = "Reconnecting", kReconnected[] = "Reconnected",
+                      kResubscribed[] = "Resubscribed";
 
 inline void SetAllCallbacks(voxtrel_control* control, Recorder* recorder) {
     ASSERT_EQ(voxtrel_on_call_state_changed(control, Record<kCallStateChanged>, recorder), 1);

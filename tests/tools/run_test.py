@@ -44,12 +44,51 @@ class Command(unittest.TestCase):
         self.assertEqual(host("# comment\n\n  \t# indented\nFrobnicate\nCloseCall\nclosecall 1 2\n"
                               "wait Nothing 1\nwait Disconnected 0.2\nquit\nCloseCall 1\n"),
                          [("error",)] * 4 + [("timedOut", "Disconnected")])
-        for args in (["--bogus"], ["/nonexistent/script"]):
+        for args in (["--bogus"], ["/nonexistent/script"], ["--reconnect"], ["--reconnect", "0,5"],
+                     ["--reconnect", "9,5"], ["--reconnect", "1,2,3,4"], ["--reconnect", "5"]):
             self.assertEqual(subprocess.run(RUN + args, capture_output=True).returncode, 2, args)
         with tempfile.NamedTemporaryFile("w", delete=False) as script:
             script.write("cLOSEcALL 1\n")
         self.addCleanup(os.unlink, script.name)
         self.assertEqual(run_script("", script.name), b'{"method":"CloseCall","result":false}\n')
+
+    @unittest.skipIf(OTHER_HOST, "--reconnect belongs to voxtrel run")
+    def test_reconnect_restores_the_take_over_and_the_subscription(self):
+        def start(*args):
+            process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                                       encoding="latin-1")
+            self.addCleanup(lambda: (process.kill(), process.communicate()))
+            return process
+
+        def say(process, *lines):
+            process.stdin.write("".join(line + "\n" for line in lines))
+            process.stdin.flush()
+
+        def until(event):
+            records = []
+            while not records or records[-1].get("event") != event:
+                line = run.stdout.readline()
+                self.assertTrue(line, f"the script ended before {event}: {records}")
+                records.append(json.loads(line))
+            return records
+
+        pbx = start(VOXTREL, "pbx")
+        port = pbx.stdout.readline().rsplit(":", 1)[1].strip()
+        run = start(*RUN, "--json", "--reconnect", "100,1000")
+        say(run, f"Connect 127.0.0.1 {port} 5 demo demo", "IncomingCallHandling 300 1",
+            "SubscribeToVoiceMail 300", "wait SubscriptionConfirmed 5")
+        old = until("SubscriptionConfirmed")[-1]["subscrID"]
+        say(run, "wait Reconnected 10")
+        say(pbx, "close")
+        records = until("Reconnected")
+        self.assertEqual(records[0], {"event": "Disconnected"})
+        self.assertEqual(records[1], {"event": "Reconnecting", "attempt": 1, "delay": 100})
+        self.assertEqual(records[2]["oldSubscrID"], old)
+        new = records[2]["subscrID"]
+        say(run, "wait CallArrived 5", "wait MailArrived 5", "quit")
+        say(pbx, "offer 300 pbx:555", f"mail {new} pbx:555 12 7")
+        self.assertEqual(until("CallArrived")[-1]["callee"], "tel:300")
+        self.assertEqual(until("MailArrived")[-1]["subscrID"], new)
 
     def test_netinfo_routes_as_the_kernel_chooses_them_and_a_bad_address(self):
         cases = [("127.0.0.1", 0, r"^Host name: .+\n[\s\S]*\n  127\.0\.0\.0/8  from 127\.0\.0\.1  "
