@@ -69,7 +69,7 @@ class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
                                                       c.create_call("pbx:100", "pbx:200"))
             ticker.cancel()
             self.assertEqual((connected, call_id.isdigit() and call_id != "0"), (True, True))
-            self.assertGreater(len(ticks), 5, "the loop ran while connect() waited")
+            self.assertGreater(len(ticks), 2, "the loop ran while connect() waited")
             for state in (1, 2, 3):
                 self.assertEqual(await until(stream, "CallStateChanged", seen),
                                  Event("CallStateChanged", (call_id, state)))
@@ -84,8 +84,7 @@ class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
             names = [event.name for event in seen if isinstance(event, Event)]
             self.assertEqual(names[-4:], ["Disconnected", "Reconnecting", "Resubscribed",
                                           "Reconnected"])
-            attempt, delay = seen[-3].args
-            self.assertEqual((attempt, 0.1 <= delay <= 0.5), (1, True))
+            self.assertEqual(seen[-3].args, (1, 0.1), "the first try waits min_delay seconds")
             old, renewed = seen[-2].args[1:]
             self.assertEqual((seen[-2].args[0], old), ("100", subscription))
             self.assertEqual([type(error) for error in errors], [KeyError])
