@@ -99,11 +99,15 @@ class AsyncControl(Handlers):
 
     async def connect(self, server_address: Text, server_port: int, timeout: int,
                       username: Text, password: Text) -> bool:
+        """Connects and authenticates on the loop's executor, while the loop goes on; done
+        within about timeout + 5 seconds (20 when timeout is 0 or less). server_port is 0 to
+        65535 (or -32768 to -1, read as 16 bits)."""
         return await self._off_the_loop("voxtrel_connect", functools.partial(
             self._control._connect_arguments, server_address, server_port, timeout, username,
             password))
 
     async def disconnect(self) -> bool:
+        """Drops the connection, on the loop's executor; events on their way are lost."""
         return await self._off_the_loop("voxtrel_disconnect", tuple)
 
     async def create_call(self, from_: Text, to: Text) -> str:
@@ -161,7 +165,8 @@ class AsyncControl(Handlers):
 
     @property
     def reconnect(self) -> Optional[Reconnect]:
-        """As Control.reconnect; the tries run on the loop, at their time."""
+        """As Control.reconnect; the tries run on the loop, at their time. It cannot change
+        while connect() or disconnect() runs (RuntimeError)."""
         return self._control.reconnect
 
     @reconnect.setter
