@@ -84,7 +84,11 @@ class Package(unittest.TestCase):
                             (UnicodeEncodeError, lambda: c.close_call("\u20ac")),
                             (ValueError, lambda: c.connect("127.0.0.1", 65536, 1, "u", "p")),
                             (ValueError, lambda: c.play_message("1", "f", -40000)),
-                            (TypeError, lambda: c.enable_dtmf_detection("1", "yes"))]:
+                            (TypeError, lambda: c.enable_dtmf_detection("1", "yes")),
+                            (ValueError, lambda: voxtrel.Reconnect(0.0001)),
+                            (ValueError, lambda: voxtrel.Reconnect(2, 1)),
+                            (ValueError, lambda: voxtrel.Reconnect(1, 2, 0)),
+                            (TypeError, lambda: setattr(c, "reconnect", "often"))]:
             self.assertRaises(error, call)
         for text, sent in [(b"raw\xff", b"<string>raw\xff</string>"), (None, b"<string></string>")]:
             self.assertTrue(c.incoming_call_handling(text, 0))
