@@ -6,6 +6,7 @@ from __future__ import annotations
 import ctypes
 import datetime
 import logging
+import math
 import threading
 import weakref
 from dataclasses import dataclass
@@ -168,13 +169,18 @@ def _reconnect(setting: ReconnectSetting) -> Optional[Reconnect]:
                     f"{type(setting).__name__}")
 
 
+# What a trace line writes in place of CR, LF, the backslash and the other control characters but
+# tab, so that a message stays on one line.
+_LINE_ESCAPES = {**{code: f"\\x{code:02x}" for code in [*range(0x20), 0x7F] if code != 9},
+                 13: "\\r", 10: "\\n", 92: "\\\\"}
+
+
 def _wire_line(direction: int, time: float, document: bytes) -> str:
-    """One traced message as `voxtrel run --trace` prints it: the UTC time to the microsecond,
-    the direction and the document on one line, its backslashes, CRs and LFs escaped."""
-    seconds, micro = divmod(round(time * 1_000_000), 1_000_000)
+    """One traced message as `voxtrel run --trace` writes it: the UTC time to the microsecond
+    (cut, not rounded), the direction and the document, escaped onto one line."""
+    seconds, micro = divmod(math.floor(time * 1_000_000), 1_000_000)
     stamp = datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc)
-    text = document.decode("latin-1").replace("\\", "\\\\")
-    text = text.replace("\r", "\\r").replace("\n", "\\n")
+    text = document.decode("latin-1").translate(_LINE_ESCAPES)
     return f"{stamp:%Y-%m-%dT%H:%M:%S}.{micro:06d}Z {chr(direction)} {text}"
 
 
