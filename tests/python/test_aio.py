@@ -10,27 +10,6 @@ from voxtrel.aio import AsyncControl, Event
 VOXTREL = os.environ.get("VOXTREL")
 
 
-class Pbx:
-    """`voxtrel pbx` on a free loopback port, driven through its console."""
-
-    async def start(self, *options):
-        self.process = await asyncio.create_subprocess_exec(
-            VOXTREL, "pbx", *options, stdin=asyncio.subprocess.PIPE,
-            stdout=asyncio.subprocess.PIPE)
-        self.port = int((await self.line()).rsplit(":", 1)[1])
-
-    async def line(self):
-        return (await asyncio.wait_for(self.process.stdout.readline(), 10)).decode().strip()
-
-    async def command(self, text):
-        self.process.stdin.write(text.encode() + b"\n")
-        return await self.line()
-
-    async def stop(self):
-        self.process.terminate()
-        await self.process.wait()
-
-
 async def until(stream, name, seen):
     """Reads the stream up to the first event called name, which it returns; seen gets all."""
     while (event := await asyncio.wait_for(stream.__anext__(), 10)).name != name:
@@ -42,10 +21,19 @@ async def until(stream, name, seen):
 @unittest.skipUnless(VOXTREL, "VOXTREL names no voxtrel command to run the simulator")
 class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
     async def asyncSetUp(self):
-        self.pbx = Pbx()
         # A slow authenticate shows whether connect() leaves the loop free.
-        await self.pbx.start("--delay", "authenticate:300", "--user", "demo:s3cret")
-        self.addAsyncCleanup(self.pbx.stop)
+        self.pbx = await asyncio.create_subprocess_exec(
+            VOXTREL, "pbx", "--delay", "authenticate:300", "--user", "demo:s3cret",
+            stdin=asyncio.subprocess.PIPE, stdout=asyncio.subprocess.PIPE)
+        self.addAsyncCleanup(self.pbx.wait)
+        self.addCleanup(self.pbx.terminate)
+        self.port = int((await self.command(None)).rsplit(":", 1)[1])
+
+    async def command(self, text):
+        """The simulator's answer to a console command (None: its next line)."""
+        if text:
+            self.pbx.stdin.write(text.encode() + b"\n")
+        return (await asyncio.wait_for(self.pbx.stdout.readline(), 10)).decode().strip()
 
     async def test_calls_offers_mail_and_a_reconnect(self):
         errors, seen, ticks = [], [], []
@@ -64,7 +52,7 @@ class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
                     ticks.append(await asyncio.sleep(0.02))
             ticker = asyncio.ensure_future(tick())
             # A method called during connect() waits for it rather than be refused.
-            connected, call_id = await asyncio.gather(c.connect("127.0.0.1", self.pbx.port, 5,
+            connected, call_id = await asyncio.gather(c.connect("127.0.0.1", self.port, 5,
                                                                "demo", "s3cret"),
                                                       c.create_call("pbx:100", "pbx:200"))
             ticker.cancel()
@@ -79,7 +67,7 @@ class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
                              (subscription, True, 0))
 
             # The simulator drops the connection: the take-over and the subscription come back.
-            self.assertEqual(await self.pbx.command("close"), "ok 1 closed")
+            self.assertEqual(await self.command("close"), "ok 1 closed")
             await until(stream, "Reconnected", seen)
             names = [event.name for event in seen if isinstance(event, Event)]
             self.assertEqual(names[-4:], ["Disconnected", "Reconnecting", "Resubscribed",
@@ -89,13 +77,13 @@ class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
             self.assertEqual((seen[-2].args[0], old), ("100", subscription))
             self.assertEqual([type(error) for error in errors], [KeyError])
 
-            offer = await self.pbx.command("offer 100 pbx:300")
+            offer = await self.command("offer 100 pbx:300")
             self.assertEqual((await until(stream, "CallArrived", seen)).args,
                              (offer, "tel:300", "tel:100", "0"))
             self.assertEqual(await until(stream, "CallStateChanged", seen),
                              Event("CallStateChanged", (offer, 3)))
             self.assertIn(("accepted", True), seen)
-            self.assertEqual(await self.pbx.command(f"mail {renewed} pbx:5 30 7"), "ok")
+            self.assertEqual(await self.command(f"mail {renewed} pbx:5 30 7"), "ok")
             mail = (await until(stream, "MailArrived", seen)).args
             self.assertEqual(mail[:2] + mail[3:], (renewed, "pbx:5", 30, 7))
         # Closing ends every stream, and the methods are refused.
