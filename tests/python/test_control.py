@@ -4,7 +4,7 @@ methods, events and C prototypes against the control's one list of them."""
 import concurrent.futures
 import ctypes
 import inspect
-import os
+import pathlib
 import re
 import selectors
 import shlex
@@ -19,15 +19,15 @@ from voxtrel import _native
 from voxtrel.aio import AsyncControl
 from voxtrel.control import _WIRING, _decode, _flag, _same
 
-# The rows of the control's lists of methods and of events, each as its words (dispid, Name,
-# c_name, a method's result) and its parameters' types.
-with open(os.path.join(os.path.dirname(__file__), "../../src/control/control_api_list.h"),
-          encoding="utf-8") as header:
-    _LIST = header.read().replace("\\\n", " ")
-METHODS, EVENTS = ([(words, [words[i + 1] for i, w in enumerate(words) if w == "P"])
-                    for words in (re.findall(r"\w+", row) for row in re.split(
-                        r"\b[ME]\(", re.search(rf"#define {macro}\(\w, P\)(.*)", _LIST)[1])[1:])]
-                   for macro in ("VOXTREL_METHODS", "VOXTREL_EVENTS"))
+# The rows of the control's lists of methods and of events, and of the reconnect supervisor's
+# events, each as its words (dispid, Name, c_name, a method's result) and its parameters' types.
+_LIST = "".join(pathlib.Path(__file__, "../../../src/control", name).resolve().read_text("utf-8")
+                for name in ("control_api_list.h", "reconnect_supervisor.h")).replace("\\\n", " ")
+METHODS, EVENTS, RECONNECT_EVENTS = (
+    [(words, [words[i + 1] for i, w in enumerate(words) if w == "P"])
+     for words in (re.findall(r"\w+", row) for row in re.split(
+         r"\b[ME]\(", re.search(rf"#define {macro}\(\w, P\)(.*)", _LIST)[1])[1:])]
+    for macro in ("VOXTREL_METHODS", "VOXTREL_EVENTS", "VOXTREL_RECONNECT_EVENTS"))
 INTEGERS = {words[1]: [i for i, p in enumerate(params) if p != "Text"] for words, params in METHODS}
 
 
@@ -156,6 +156,12 @@ class Package(unittest.TestCase):
                         {"Text": _decode, "Bool": _flag}.get(p, _same) for p in params)))
                 self.assertEqual((kind._argtypes_, _native._FUNCTIONS[setter][1][1]), (
                     (ctypes.c_void_p,) + tuple(c_type(p, ctypes.c_int) for p in params), kind))
+        self.assertEqual([row[1] for row, _ in RECONNECT_EVENTS], list(voxtrel.RECONNECT_EVENTS))
+        for (_, name, c_name, *_), params in RECONNECT_EVENTS:
+            with self.subTest(name):
+                self.assertEqual((voxtrel.RECONNECT_EVENTS[name], _WIRING[name][0]._argtypes_), (
+                    "on_" + c_name, (ctypes.c_void_p,) + tuple(c_type(p, ctypes.c_int)
+                                                               for p in params)))
 
 
 if __name__ == "__main__":
