@@ -22,7 +22,7 @@ const endpoint = `${location.protocol === "https:" ? "wss" : "ws"}://${location.
 
 let vx = null; // the open bridge connection, or null
 let opening = null; // the Voxtrel.open under way
-const calls = new Map(); // call id -> { from, to, state, ended, dtmf, digits, played, note, row }
+const calls = new Map(); // call id -> { from, to, state, ended, failed, dtmf, digits, played, row }
 const offers = new Map(); // call id -> { caller, callee, element }
 const subscriptions = new Map(); // subscription id -> { extension, status, notices, element }
 const extensions = new Set();
@@ -146,7 +146,9 @@ function addCall(id, from, to) {
     return known;
   }
   const row = $("#call-row").content.firstElementChild.cloneNode(true);
-  const call = { from, to, state: null, ended: false, dtmf: false, digits: "", played: 0, failed: "", row };
+  const call = {
+    from, to, state: null, ended: false, failed: "", dtmf: false, digits: "", played: 0, row,
+  };
   row.dataset.call = id;
   row.querySelector(".id").textContent = id;
   row.addEventListener("click", (event) => {
@@ -206,9 +208,10 @@ const ACTION_FORMS = {
     label: "Play",
     fields: () => [
       element("input", { name: "file", placeholder: "greeting.wav", required: "" }),
-      element("input", { name: "count", type: "number", value: "1", class: "count", title: "play count" }),
+      element("input", { name: "count", type: "number", value: "1", class: "count" }),
     ],
-    send: (id, form) => request("PlayMessage", id, form.file.value.trim(), Number(form.count.value)),
+    send: (id, form) =>
+      request("PlayMessage", id, form.file.value.trim(), Number(form.count.value)),
   },
 };
 
@@ -236,9 +239,13 @@ function callAction(id, action) {
   }
 }
 
+function closeEditor(row) {
+  if (row.nextElementSibling?.classList.contains("editor")) row.nextElementSibling.remove();
+}
+
 function openActionForm(id, action) {
   const { row } = calls.get(id);
-  if (row.nextElementSibling?.classList.contains("editor")) row.nextElementSibling.remove();
+  closeEditor(row);
   const spec = ACTION_FORMS[action];
   const editor = element("tr", { class: "editor" });
   const form = element(
@@ -268,7 +275,6 @@ function drawExtensions() {
 }
 
 function addOffer({ callID, caller, callee, origCallID }) {
-  const forwardTo = element("input", { name: "callee", placeholder: "pbx:400", "aria-label": "forward to" });
   const answer = async (method, ...params) => {
     const result = await request(method, callID, ...params);
     if (result !== true) return;
@@ -276,27 +282,22 @@ function addOffer({ callID, caller, callee, origCallID }) {
     offers.delete(callID);
     if (method === "AcceptCall") addCall(callID, caller, callee);
   };
+  const button = (name, text, onclick, attributes = {}) =>
+    element("button", { type: "button", name, onclick, ...attributes }, text);
+  const forwardTo = element("input", { name: "callee", placeholder: "pbx:400" });
+  const origin = origCallID !== "0" ? `, from call ${origCallID}` : "";
   const card = element(
     "li",
     { class: "offer", "data-call": callID },
-    element("div", { class: "title" }, element("strong", {}, caller || "unknown caller"), ` \u2192 ${callee}`),
-    element("div", { class: "hint" }, `call ${callID}${origCallID !== "0" ? `, from call ${origCallID}` : ""}`),
-    element(
-      "div",
-      { class: "buttons" },
-      element("button", { type: "button", name: "accept", onclick: () => answer("AcceptCall", caller, "") }, "Accept"),
-      element("button", { type: "button", name: "reject", class: "danger", onclick: () => answer("RejectCall") }, "Reject"),
-    ),
-    element(
-      "div",
-      { class: "buttons" },
-      forwardTo,
-      element(
-        "button",
-        { type: "button", name: "forward", onclick: () => answer("ForwardCall", forwardTo.value.trim(), caller, "") },
-        "Forward",
-      ),
-    ),
+    element("div", { class: "title" }, element("strong", {}, caller || "unknown caller"),
+      ` \u2192 ${callee}`),
+    element("div", { class: "hint" }, `call ${callID}${origin}`),
+    element("div", { class: "buttons" },
+      button("accept", "Accept", () => answer("AcceptCall", caller, "")),
+      button("reject", "Reject", () => answer("RejectCall"), { class: "danger" })),
+    element("div", { class: "buttons" }, forwardTo,
+      button("forward", "Forward",
+        () => answer("ForwardCall", forwardTo.value.trim(), caller, ""))),
   );
   offers.set(callID, { caller, callee, element: card });
   $("#offers").prepend(card);
@@ -311,7 +312,8 @@ function addSubscription(id, extension) {
       { class: "title" },
       element("strong", {}, `Extension ${extension}`),
       element("span", { class: "badge" }),
-      element("button", { type: "button", class: "quiet", onclick: () => unsubscribe(id) }, "Unsubscribe"),
+      element("button", { type: "button", class: "quiet", onclick: () => unsubscribe(id) },
+        "Unsubscribe"),
     ),
     element("div", { class: "hint id" }),
     element("ul", { class: "notices" }),
@@ -468,7 +470,7 @@ onSubmit("#subscribe-form", async (form) => {
 $("#clear-ended").addEventListener("click", () => {
   for (const [id, call] of calls) {
     if (!call.ended) continue;
-    if (call.row.nextElementSibling?.classList.contains("editor")) call.row.nextElementSibling.remove();
+    closeEditor(call.row);
     call.row.remove();
     calls.delete(id);
     requested.delete(id);
@@ -484,6 +486,9 @@ $("#clear-failures").addEventListener("click", () => {
 $("#clear-log").addEventListener("click", () => $("#log").replaceChildren());
 
 // ---- start
+
+// A console URL with another token, pasted into this tab, starts afresh.
+addEventListener("hashchange", () => location.reload());
 
 if (token === null) {
   $("#token-field").hidden = false;

@@ -44,14 +44,16 @@ export class Voxtrel {
 
   /**
    * Opens a connection. The token goes into the URL as the bridge expects; a relative URL is
-   * read against the page. Rejects when the bridge refuses the connection (a wrong token, a
-   * page origin it does not allow) or cannot be reached; a browser does not tell these apart.
+   * read against the page, and an http(s) one becomes ws(s). Rejects when the bridge refuses
+   * the connection (a wrong token, a page origin it does not allow) or cannot be reached; a
+   * browser does not tell these apart.
    * @param {string} url the bridge's endpoint, e.g. "ws://127.0.0.1:8765/rpc"
    * @param {string} token the bridge's access token
    * @returns {Promise<Voxtrel>}
    */
   static open(url, token) {
     const address = new URL(url, globalThis.location?.href);
+    address.protocol = address.protocol.replace(/^http/, "ws");
     address.searchParams.set("token", token);
     return new Promise((resolve, reject) => {
       const socket = new WebSocket(address);
