@@ -169,6 +169,21 @@ class BrowserTest(unittest.TestCase):
                    "the accepted call connected")
         self.assertIn("accepted 1", self.simulator("counts"))
 
+        # The buttons of a call: DTMF detection and its digits, a message played, a join.
+        first = f"tr[data-call='{call}']"
+        self.click(f"{first} [data-action=dtmf]")
+        self.until(lambda: self.text(f"{first} .dtmf") == "on", "DTMF detection on")
+        self.simulator(f"dtmf {call} 12#")
+        self.until(lambda: "12#" in self.text(f"{first} .dtmf"), "the digits")
+        self.click(f"{first} [data-action=play]")
+        self.fill("tr.editor", file="greeting.wav")
+        self.click("tr.editor button[type=submit]")
+        self.until(lambda: "message played \u00d71" in self.text(first), "the message played")
+        self.click(f"{first} [data-action=join]")
+        self.click("tr.editor button[type=submit]")  # the other call, the only one offered
+        badges = lambda: {self.text(f"tr[data-call='{c}'] .badge") for c in (call, offered)}
+        self.until(lambda: badges() == {"5 joined"}, "the calls joined")
+
         # A voice-mail notice reaches its subscription.
         subscription = self.browser.find_element(By.CSS_SELECTOR, "li.subscription")
         self.simulator(f"mail {subscription.get_attribute('data-subscription')} pbx:555 42 7")
