@@ -102,6 +102,11 @@ bridge: release
 
 demo: release
 	@if [ -x $(RELEASE)/tools/voxtrel/voxtrel ]; then $(RELEASE)/tools/voxtrel/voxtrel demo; \
+	  status=$$?; \
+	  printf '\n%s\n%s\n' \
+	    "in a browser: make bridge starts a simulator on 127.0.0.1:5060 and the bridge;" \
+	    "open the console URL that it prints and connect as demo, password demo"; \
+	  exit $$status; \
 	else echo "not built yet: the control and the voxtrel command come with later work"; fi
 
 format:
