@@ -307,11 +307,14 @@ class BridgeTest(unittest.IsolatedAsyncioTestCase):
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
         cert, key = (os.path.join(folder.name, name) for name in ("cert.pem", "key.pem"))
-        await asyncio.to_thread(subprocess.run, ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                        "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
-                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
-                        key, "-out", cert], check=True, capture_output=True)
-        base, _, _ = await asyncio.to_thread(start_bridge, self.addCleanup, "--cert", cert, "--key", key)
+        # A self-signed certificate for 127.0.0.1, made off the loop as the bridge is started.
+        await asyncio.to_thread(subprocess.run, [
+            "openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+            "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+            "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert], check=True,
+            capture_output=True)
+        base, _, _ = await asyncio.to_thread(start_bridge, self.addCleanup, "--cert", cert,
+                                             "--key", key)
         self.assertTrue(base.startswith("https://"))
         client = await self.open(base=base.replace("https", "wss"),
                                  ssl=ssl.create_default_context(cafile=cert))

@@ -185,11 +185,16 @@ class Bridge:
         self.app = web.Application()
         self.app.router.add_get("/rpc", self.rpc)
         self.app.router.add_get("/", self.index)
-        self.app.router.add_static("/", STATIC)
+        # An installation that left the console's files out still serves /rpc.
+        if os.path.isdir(STATIC):
+            self.app.router.add_static("/", STATIC)
         self.app.on_shutdown.append(self.close_all)
 
     async def index(self, _: web.Request) -> web.StreamResponse:
-        return web.FileResponse(os.path.join(STATIC, "index.html"))
+        page = os.path.join(STATIC, "index.html")
+        if not os.path.isfile(page):
+            raise web.HTTPNotFound(text="this installation has no console page\n")
+        return web.FileResponse(page)
 
     async def rpc(self, request: web.Request) -> web.StreamResponse:
         given = request.query.get("token", "").encode("utf-8", "surrogateescape")
