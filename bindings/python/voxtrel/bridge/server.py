@@ -17,7 +17,11 @@ import ssl
 import sys
 from typing import Any, Dict, List, Optional, Sequence, Set, Tuple
 
-from aiohttp import WSCloseCode, WSMsgType, web
+try:
+    from aiohttp import WSCloseCode, WSMsgType, web
+except ImportError as missing:  # the package itself needs nothing outside the standard library
+    raise ImportError("voxtrel.bridge needs aiohttp: pip install 'voxtrel[bridge]', or Debian's "
+                      "python3-aiohttp") from missing
 
 from ..aio import AsyncControl, Event
 from ..control import EVENT_PARAMETERS, METHODS, Reconnect
