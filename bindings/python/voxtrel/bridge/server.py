@@ -17,7 +17,11 @@ import ssl
 import sys
 from typing import Any, Dict, List, Optional, Sequence, Set, Tuple
 
-from aiohttp import WSCloseCode, WSMsgType, web
+try:
+    from aiohttp import WSCloseCode, WSMsgType, web
+except ImportError as missing:  # the package itself needs nothing outside the standard library
+    raise ImportError("voxtrel.bridge needs aiohttp: pip install 'voxtrel[bridge]', or Debian's "
+                      "python3-aiohttp") from missing
 
 from ..aio import AsyncControl, Event
 from ..control import EVENT_PARAMETERS, METHODS, Reconnect
@@ -185,11 +189,16 @@ class Bridge:
         self.app = web.Application()
         self.app.router.add_get("/rpc", self.rpc)
         self.app.router.add_get("/", self.index)
-        self.app.router.add_static("/", STATIC)
+        # An installation that left the console's files out still serves /rpc.
+        if os.path.isdir(STATIC):
+            self.app.router.add_static("/", STATIC)
         self.app.on_shutdown.append(self.close_all)
 
     async def index(self, _: web.Request) -> web.StreamResponse:
-        return web.FileResponse(os.path.join(STATIC, "index.html"))
+        page = os.path.join(STATIC, "index.html")
+        if not os.path.isfile(page):
+            raise web.HTTPNotFound(text="this installation has no console page\n")
+        return web.FileResponse(page)
 
     async def rpc(self, request: web.Request) -> web.StreamResponse:
         given = request.query.get("token", "").encode("utf-8", "surrogateescape")
