@@ -6,6 +6,7 @@ Environment: VOXTREL (the voxtrel command), PYTHONPATH and VOXTREL_LIBRARY as fo
 binding. The screenshots and the bridge's log go to VOXTREL_ARTIFACTS (default: the working
 directory). Exits 77 when Chromium, its driver or Selenium is missing."""
 
+import base64
 import functools
 import http.server
 import json
@@ -62,7 +63,7 @@ class BrowserTest(unittest.TestCase):
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
         for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                         "--disable-gpu", "--window-size=1280,1200"):
+                         "--disable-gpu", "--window-size=1280,1030"):
             options.add_argument(argument)
         cls.browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
         cls.addClassCleanup(cls.browser.quit)
@@ -117,9 +118,20 @@ class BrowserTest(unittest.TestCase):
         return self.browser.execute_script(
             "return [...document.querySelectorAll('#log li')].map(li => li.textContent).reverse()")
 
-    def screenshot(self, name):
+    def screenshot(self, name, selector=None):
+        """The page, or one part of it with a margin around, as ARTIFACTS/name."""
         self.browser.execute_script("window.scrollTo(0, 0)")
-        self.browser.save_screenshot(os.path.join(ARTIFACTS, name))
+        path = os.path.join(ARTIFACTS, name)
+        if selector is None:
+            self.browser.save_screenshot(path)
+            return
+        clip = self.browser.execute_script(
+            "const box = document.querySelector(arguments[0]).getBoundingClientRect();"
+            "return { x: box.x - 8, y: box.y - 8, width: box.width + 16,"
+            "         height: box.height + 16, scale: 1 }", selector)
+        shot = self.browser.execute_cdp_cmd("Page.captureScreenshot", {"clip": clip})
+        with open(path, "wb") as file:
+            file.write(base64.b64decode(shot["data"]))
 
     def run_module(self, origin, script, **values):
         """Runs script as the body of an async function in a page of origin that imports the
@@ -162,7 +174,7 @@ class BrowserTest(unittest.TestCase):
         self.click("#subscribe-form button[type=submit]")
         self.until(lambda: "confirmed" in self.text("li.subscription .badge"),
                    "the subscription confirmed")
-        self.screenshot("bridge-incoming.png")
+        self.screenshot("bridge-incoming.png", "#incoming-panel")
         self.click(f"{offer} [name=accept]")
         self.until(lambda: not self.browser.find_elements(By.CSS_SELECTOR, offer), "the answer")
         self.until(lambda: self.text(f"tr[data-call='{offered}'] .badge") == "3 connected",

@@ -307,15 +307,12 @@ function addSubscription(id, extension) {
   const card = element(
     "li",
     { class: "subscription", "data-subscription": id },
-    element(
-      "div",
-      { class: "title" },
-      element("strong", {}, `Extension ${extension}`),
-      element("span", { class: "badge" }),
+    element("div", { class: "title" },
+      element("strong", {}, `Extension ${extension}`), element("span", { class: "badge" })),
+    element("div", { class: "title" },
+      element("span", { class: "hint id" }),
       element("button", { type: "button", class: "quiet", onclick: () => unsubscribe(id) },
-        "Unsubscribe"),
-    ),
-    element("div", { class: "hint id" }),
+        "Unsubscribe")),
     element("ul", { class: "notices" }),
   );
   subscriptions.set(id, { extension, status: "waiting", element: card });
@@ -328,7 +325,7 @@ function drawSubscription(id) {
   const badge = subscription.element.querySelector(".badge");
   badge.textContent = subscription.status;
   badge.dataset.status = subscription.status;
-  subscription.element.querySelector(".id").textContent = `subscription ${id}`;
+  subscription.element.querySelector(".id").textContent = `id ${id}`;
   subscription.element.dataset.subscription = id;
 }
 
@@ -382,7 +379,8 @@ const EVENT_HANDLERS = {
       "li",
       {},
       element("strong", {}, caller || "unknown caller"),
-      ` \u00b7 ${duration} s \u00b7 ${time} \u00b7 mail ${id}`,
+      ` \u00b7 ${duration} s`,
+      element("small", {}, `${time} \u00b7 mail ${id}`),
     );
     subscriptions.get(subscrID).element.querySelector(".notices").prepend(notice);
   },
