@@ -218,6 +218,12 @@ class BrowserTest(unittest.TestCase):
         self.assertNotIn(PASSWORD, kept)
         self.screenshot("bridge-console.png")
 
+        # The service closes the connection: what it held is shown as lost with it.
+        self.simulator("close")
+        self.until(lambda: "disconnected" in self.text("#pbx-status"), "the connection lost")
+        self.assertEqual(self.text("li.subscription .badge"), "lost")
+        self.assertEqual(self.text("#extensions"), "Lost with the connection: 300")
+
     def test_client_module(self):
         result = self.run_module(self.base, """
             const vx = await Voxtrel.open("/rpc", values.token);

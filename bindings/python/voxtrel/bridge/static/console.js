@@ -25,7 +25,8 @@ let opening = null; // the Voxtrel.open under way
 const calls = new Map(); // call id -> { from, to, state, ended, failed, dtmf, digits, played, row }
 const offers = new Map(); // call id -> { caller, callee, element }
 const subscriptions = new Map(); // subscription id -> { extension, status, notices, element }
-const extensions = new Set();
+const extensions = new Set(); // taken over by this page's requests
+let pbxConnected = false;
 const requested = new Map(); // id made by CreateCall or SubscribeToVoiceMail -> the request
 
 // ---- showing things
@@ -110,6 +111,7 @@ function listen(connection) {
     vx = null;
     setStatus("bridge", "bad", `closed (${code})`);
     setStatus("pbx", "idle", "not connected");
+    connectionGone("ended");
     log("info", `bridge connection closed (${code})`);
   });
 }
@@ -124,7 +126,10 @@ async function request(method, ...params) {
   try {
     const result = await connection[method](...params);
     log("request", `${text} \u2192 ${show(result)}`);
-    if (result === false || result === "0") {
+    if (method === "Connect" && result === false) {
+      failure(`${text}:`, "not connected: the PBX refused or did not answer, or a connection "
+        + "exists already.");
+    } else if (result === false || result === "0") {
       failure(`${text}:`, `the control returned ${show(result)}: nothing was sent.`);
     }
     return result;
@@ -269,9 +274,36 @@ function openActionForm(id, action) {
 // ---- offered calls, extensions and voice mail
 
 function drawExtensions() {
-  $("#extensions").textContent = extensions.size
-    ? `Taken over: ${[...extensions].join(", ")}`
-    : "No extension taken over.";
+  const list = [...extensions].join(", ");
+  // Lost ones come back by themselves when the bridge reconnects (Reconnected).
+  $("#extensions").textContent = extensions.size === 0 ? "No extension taken over."
+    : pbxConnected ? `Taken over: ${list}` : `Lost with the connection: ${list}`;
+}
+
+// What the control had: lost with the connection ("lost"), which reconnecting by itself takes
+// over and subscribes again, or ended by the page's own Disconnect ("ended"), which forgets it.
+function connectionGone(how) {
+  pbxConnected = false;
+  if (how === "ended") extensions.clear();
+  drawExtensions();
+  for (const { element: card } of offers.values()) card.remove();
+  offers.clear();
+  for (const [id, subscription] of subscriptions) {
+    subscription.status = how;
+    drawSubscription(id);
+  }
+}
+
+// A connection of the page's own starts with nothing taken over or subscribed.
+function connectionMade() {
+  pbxConnected = true;
+  extensions.clear();
+  drawExtensions();
+  for (const [id, subscription] of subscriptions) {
+    if (subscription.status !== "lost" && subscription.status !== "ended") continue;
+    subscription.element.remove();
+    subscriptions.delete(id);
+  }
 }
 
 function addOffer({ callID, caller, callee, origCallID }) {
@@ -311,10 +343,12 @@ function addSubscription(id, extension) {
       element("strong", {}, `Extension ${extension}`), element("span", { class: "badge" })),
     element("div", { class: "title" },
       element("span", { class: "hint id" }),
-      element("button", { type: "button", class: "quiet", onclick: () => unsubscribe(id) },
-        "Unsubscribe")),
+      element("button", { type: "button", class: "quiet" }, "Unsubscribe")),
     element("ul", { class: "notices" }),
   );
+  // The id changes when the bridge subscribes again after reconnecting (Resubscribed).
+  card.querySelector("button").addEventListener("click", () =>
+    unsubscribe(card.dataset.subscription));
   subscriptions.set(id, { extension, status: "waiting", element: card });
   $("#subscriptions").prepend(card);
   drawSubscription(id);
@@ -365,10 +399,7 @@ const EVENT_HANDLERS = {
   },
   Disconnected() {
     setStatus("pbx", "bad", "disconnected");
-    extensions.clear();
-    drawExtensions();
-    for (const { element: card } of offers.values()) card.remove();
-    offers.clear();
+    connectionGone("lost");
   },
   CallArrived(params) {
     addOffer(params);
@@ -401,6 +432,8 @@ const EVENT_HANDLERS = {
   },
   Reconnected() {
     setStatus("pbx", "good", "connected again");
+    pbxConnected = true;
+    drawExtensions();
   },
 };
 
@@ -424,12 +457,19 @@ onSubmit("#connect-form", async (form) => {
     form.user.value,
     form.password.value,
   );
-  if (result === true) setStatus("pbx", "good", `${form.user.value}@${address}:${form.port.value}`);
-  else setStatus("pbx", vx === null ? "idle" : "bad", "not connected");
+  if (result === true) {
+    setStatus("pbx", "good", `${form.user.value}@${address}:${form.port.value}`);
+    connectionMade();
+  } else {
+    setStatus("pbx", pbxConnected ? "good" : vx === null ? "idle" : "bad",
+      pbxConnected ? "still connected" : "not connected");
+  }
 });
 
 $("#connect-form").elements.disconnect.addEventListener("click", async () => {
-  if ((await request("Disconnect")) === true) setStatus("pbx", "idle", "disconnected");
+  if ((await request("Disconnect")) !== true) return;
+  setStatus("pbx", "idle", "disconnected");
+  connectionGone("ended");
 });
 
 onSubmit("#create-form", async (form) => {
