@@ -17,6 +17,8 @@ import sys
 import threading
 import unittest
 
+import voxtrel
+
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
@@ -192,7 +194,7 @@ class BrowserTest(unittest.TestCase):
         self.click("tr.editor button[type=submit]")
         self.until(lambda: "message played \u00d71" in self.text(first), "the message played")
         self.click(f"{first} [data-action=join]")
-        self.click("tr.editor button[type=submit]")  # the other call, the only one offered
+        self.click("tr.editor button[type=submit]")  # the other live call, the only choice
         badges = lambda: {self.text(f"tr[data-call='{c}'] .badge") for c in (call, offered)}
         self.until(lambda: badges() == {"5 joined"}, "the calls joined")
 
@@ -243,10 +245,9 @@ class BrowserTest(unittest.TestCase):
             """, token=self.token, host=self.pbx_host, port=int(self.pbx_port),
             password=PASSWORD)
         self.assertNotIn("thrown", result, result)
-        from voxtrel.control import METHODS
         self.assertEqual(result["methods"],
                          {name: [parameter for parameter, _ in row[1]]
-                          for name, row in METHODS.items()})
+                          for name, row in voxtrel.METHODS.items()})
         self.assertTrue(result["connected"])
         self.assertEqual(result["states"],
                          [{"callID": result["callID"], "callState": state} for state in (1, 2, 3)])
@@ -256,8 +257,10 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(result["closed"], 1000)
 
     def test_refusals(self):
-        # The console with a wrong token says so and offers nothing else.
-        self.load(f"{self.base}#token=not-{self.token}")
+        # The console given a wrong token says that the bridge refused it. Only the fragment
+        # changes, without a load: the page starts afresh with the new token.
+        self.load(self.base)
+        self.browser.get(f"{self.base}#token=not-{self.token}")
         self.until(lambda: "refused" in self.text("#bridge-status"), "the refusal")
         self.assertIn("Is the token right?", self.text("#failures"))
 
