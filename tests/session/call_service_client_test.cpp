@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "recording_session.h"
 
@@ -244,6 +246,51 @@ TEST(SessionRouting, NotificationsAreAcknowledgedThenDispatched) {
     EXPECT_TRUE(c.session.AcceptCall(55, "100", "Desk"));
     ASSERT_TRUE(c.peer.NextMessage(m));
     EXPECT_NE(m.find("<string>accept</string>"), std::string::npos);
+}
+
+// Records each traced message as its direction and method ("" for an answer), with the thread
+// it arrived on, and counts the documents that show the password or the terminator.
+struct TraceRecorder : WireTraceSink {
+    void OnWireMessage(WireDirection direction, std::chrono::system_clock::time_point,
+                       std::string_view document) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::string text(document);
+        entries.push_back(static_cast<char>(direction) + MethodOf(text));
+        threads.push_back(std::this_thread::get_id());
+        bool masked = MethodOf(text) != "authenticate" || text.find(">****<") != std::string::npos;
+        faults += !masked || text.find("ss>w") != std::string::npos || text.ends_with("\r\n\r\n");
+    }
+    std::mutex mutex;
+    Lines entries;
+    std::vector<std::thread::id> threads;
+    int faults = 0;
+};
+
+TEST(SessionTrace, EveryMessageInOrderOnTheWorkerWithThePasswordMaskedUntilSwitchedOff) {
+    FakePeer peer;
+    RecordingSession session;
+    TraceRecorder trace;
+    session.SetWireTrace(&trace);
+    std::thread service([&] { peer.Authenticate(true); });
+    ASSERT_TRUE(session.Connect("127.0.0.1", peer.Port(), 5, "user", "p&amp;ss>word"));
+    service.join();
+    // Written while connected, where an untraced session writes on the calling thread.
+    uint64_t call = session.CreateCall("pbx:1", "pbx:2");
+    std::string m;
+    ASSERT_TRUE(peer.NextMessage(m));
+    peer.Send(PlainAnswer(std::to_string(call)) + Notification("hold", StringParam("1")) +
+              Notification("callstatechanged", StringParam("7") + IntParam(3)));
+    ASSERT_TRUE(peer.NextMessage(m));
+    EXPECT_EQ(session.WaitFor(1), Lines{"state 7 3"});
+    session.SetWireTrace(nullptr);
+    ASSERT_NE(session.CreateCall("pbx:1", "pbx:2"), 0u);
+    ASSERT_TRUE(peer.NextMessage(m));
+    std::lock_guard<std::mutex> lock(trace.mutex);
+    EXPECT_EQ(trace.entries,
+              (Lines{">authenticate", "<", ">createcall", "<", "<hold", "<callstatechanged", ">"}));
+    EXPECT_EQ(trace.faults, 0);
+    for (std::thread::id thread : trace.threads)
+        EXPECT_NE(thread, std::this_thread::get_id());
 }
 
 TEST(SessionRouting, AFloodWithoutTerminatorIsALostConnection) {
