@@ -3,10 +3,12 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <string>
 
 #include "control/voxtrel_ctrl.h"
 #include "script_host.h"
+#include "session/wire_trace_sink.h"
 #include "subcommands.h"
 
 namespace voxtrel::tools {
@@ -14,7 +16,7 @@ namespace voxtrel::tools {
 namespace {
 
 const char kUsage[] =
-    "usage: voxtrel run [--json] [FILE]\n"
+    "usage: voxtrel run [--json] [--trace TRACE] [FILE]\n"
     "Creates one control on this thread and executes the commands of FILE (standard input\n"
     "when FILE is absent or -), one per line: a method of the control with exactly its\n"
     "arguments, or one of the directives\n"
@@ -23,16 +25,40 @@ const char kUsage[] =
     "  sleep SECONDS          block without pumping\n"
     "  window create|destroy  (re)create or destroy the control's window\n"
     "  quit                   end the script\n"
-    "With --json every method result, event, timed-out wait and error is one JSON line.\n";
+    "With --json every method result, event, timed-out wait and error is one JSON line.\n"
+    "With --trace every message sent (>) and received (<) is one line of TRACE: the UTC time,\n"
+    "the direction and the document, the password of an authenticate request as ****.\n";
+
+// The wire trace's file, written from the control's worker thread, a whole line at a time.
+class TraceFile final : public WireTraceSink {
+  public:
+    bool Open(const char* path) {
+        out_.open(path, std::ios::binary | std::ios::trunc);
+        return static_cast<bool>(out_);
+    }
+    void OnWireMessage(WireDirection direction, std::chrono::system_clock::time_point time,
+                       std::string_view document) override {
+        std::string line = WireTraceLine(direction, time, document);
+        std::lock_guard<std::mutex> lock(lock_);
+        out_ << line << std::flush;
+    }
+
+  private:
+    std::mutex lock_;
+    std::ofstream out_;
+};
 
 }  // namespace
 
 int RunScript(int argc, char** argv) {
     bool json = false;
     const char* file = nullptr;
+    const char* tracePath = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (std::strcmp(argv[i], "--trace") == 0 && i + 1 < argc) {
+            tracePath = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::cout << kUsage;
             return 0;
@@ -55,7 +81,14 @@ int RunScript(int argc, char** argv) {
             return 2;
         }
     }
+    // Declared before the control, whose worker writes to it until the control is gone.
+    TraceFile trace;
+    if (tracePath != nullptr && !trace.Open(tracePath)) {
+        std::cerr << "voxtrel run: cannot write " << tracePath << "\n";
+        return 2;
+    }
     CVoxtrelCtrl control;
+    if (tracePath != nullptr) control.SetWireTrace(&trace);
     ControlScriptTarget target(control);
     ScriptHost host(target, std::cout, json);
     control.SetEventSink(&host);
