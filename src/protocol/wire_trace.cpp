@@ -12,12 +12,19 @@ namespace voxtrel {
 
 namespace {
 
-// Element names compare without letter case, as the reader compares them.
+// Element names compare without letter case, as the reader compares them. A word that starts
+// with '<' (a tag), which the search can skip to, is found in a fraction of the time.
 size_t FindIgnoringCase(std::string_view text, std::string_view word, size_t from) {
     unsigned char first = FoldAscii(word.front());
+    bool tag = word.front() == '<';
     for (size_t at = from; at + word.size() <= text.size(); ++at) {
-        if (FoldAscii(text[at]) == first && EqualsIgnoreCase(text.substr(at, word.size()), word))
-            return at;
+        if (tag) {
+            at = text.find('<', at);
+            if (at == std::string_view::npos || at + word.size() > text.size()) break;
+        } else if (FoldAscii(text[at]) != first) {
+            continue;
+        }
+        if (EqualsIgnoreCase(text.substr(at, word.size()), word)) return at;
     }
     return std::string_view::npos;
 }
