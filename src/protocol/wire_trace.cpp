@@ -54,6 +54,15 @@ bool MayBeAuthenticate(std::string_view name) {
            name.find('&') != std::string_view::npos;
 }
 
+// Whether text is "</params>", perhaps followed by "</methodCall>", with white space anywhere.
+bool OnlyClosingTags(std::string_view text) {
+    std::string bare;
+    for (char c : text) {
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') bare += c;
+    }
+    return EqualsIgnoreCase(bare, "</params>") || EqualsIgnoreCase(bare, "</params></methodCall>");
+}
+
 constexpr std::string_view kMaskedParam =
     "<param>\r\n<value><string>****</string></value>\r\n</param>\r\n";
 
@@ -134,13 +143,16 @@ bool MaskPassword(std::string_view document, std::string& masked) {
         kept = secondStart;
         replacement = kMaskedParam;
     }
+    // The end of the params stays only when nothing but the document's end follows it: a
+    // "</params>" inside the password must not let its rest through.
     size_t tail = document.size();
     size_t paramsEnd = 0;
     for (size_t past = PastTag(document, "</params", kept, &paramsEnd);
          past != std::string_view::npos; past = PastTag(document, "</params", past, &paramsEnd)) {
         tail = paramsEnd;
     }
-    if (replacement == kMaskedPassword) tail = document.size();
+    if (replacement == kMaskedPassword || !OnlyClosingTags(document.substr(tail)))
+        tail = document.size();
     masked.assign(document.substr(0, kept));
     masked += replacement;
     masked += document.substr(tail);

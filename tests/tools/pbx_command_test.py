@@ -108,22 +108,20 @@ class PbxCommandTest(unittest.TestCase):
     def test_verbose_and_run_trace_show_the_same_documents_one_line_each_password_masked(self):
         log, trace = tempfile.TemporaryFile(), tempfile.NamedTemporaryFile()
         service = Service(self, "--verbose", "--user", "u:p&amp;w", log=log)
-        script = f"Connect 127.0.0.1 {service.port} 5 u p&amp;w\nCreateCall pbx:1 pbx:busy\n" \
-                 "wait CallStateChanged 5\nDisconnect\n"
-        subprocess.run([VOXTREL, "run", "--trace", trace.name], input=script.encode(),
-                       capture_output=True, timeout=WAIT, check=True)
+        subprocess.run([VOXTREL, "run", "--trace", trace.name], capture_output=True, check=True,
+                       input=f"Connect 127.0.0.1 {service.port} 5 u p&amp;w\nCreateCall pbx:1 "
+                       "pbx:busy\nwait CallStateChanged 5\nDisconnect\n".encode(), timeout=WAIT)
         self.assertEqual(service.stop(), 0)
         log.seek(0)
-        line = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ([<>]) (<\?xml[^\r]*)"
-        sides = [[re.fullmatch(prefix + line, text) for text in lines] for prefix, lines in
-                 (("", trace.read().decode().split("\n")[:-1]),
-                  ("pbx: connection 1 ", log.read().decode().splitlines()))]
-        self.assertTrue(all(sides[0]))
-        run, pbx = ([(m[1], m[2]) for m in side if m] for side in sides)
+        line = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ([<>]) (<\?xml[^\r\n]*)\n"
+        text = trace.read().decode()
+        self.assertTrue(re.fullmatch(f"(?:{line})+", text))
+        run, pbx = re.findall(line, text), re.findall("pbx: connection 1 " + line,
+                                                      log.read().decode())
         # Each document in both traces, in order; the control may close before reading the last.
-        for pbx_way, run_way in (("<", ">"), (">", "<")):
-            theirs, ours = ([m[1] for m in side if m[0] == way] for side, way in
-                            ((pbx, pbx_way), (run, run_way)))
+        for ours, theirs in ((">", "<"), ("<", ">")):
+            ours, theirs = ([m[1] for m in side if m[0] == way]
+                            for side, way in ((run, ours), (pbx, theirs)))
             self.assertEqual(theirs[:len(ours)], ours)
             self.assertGreater(len(ours), 1)
         self.assertIn("<string>****</string>", run[0][1])
