@@ -57,7 +57,11 @@ int RunScript(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
-        } else if (std::strcmp(argv[i], "--trace") == 0 && i + 1 < argc) {
+        } else if (std::strcmp(argv[i], "--trace") == 0) {
+            if (i + 1 >= argc) {
+                std::cerr << "voxtrel run: --trace needs a file\n" << kUsage;
+                return 2;
+            }
             tracePath = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::cout << kUsage;
