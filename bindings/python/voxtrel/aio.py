@@ -197,8 +197,7 @@ class AsyncControl(Handlers):
         self._closing = True
         await self._idle()
         self._loop.remove_reader(self._descriptor)
-        if self._timer is not None:
-            self._timer.cancel()
+        self._disarm()
         self._control.close()
         for stream in list(self._streams):
             stream._put(None)
@@ -227,8 +226,7 @@ class AsyncControl(Handlers):
             return False
         call = functools.partial(control._call, name, *arguments())
         self._loop.remove_reader(self._descriptor)
-        if self._timer is not None:
-            self._timer.cancel()
+        self._disarm()
         self._blocking = self._loop.run_in_executor(None, call)
         self._blocking.add_done_callback(self._resume)
         return await asyncio.shield(self._blocking)
@@ -249,12 +247,15 @@ class AsyncControl(Handlers):
 
     def _arm(self) -> None:
         """Schedules a pump for when the control has work of its own (a reconnect try)."""
-        if self._timer is not None:
-            self._timer.cancel()
-            self._timer = None
+        self._disarm()
         delay = None if self._closing else self._control.next_timeout()
         if delay is not None:
             self._timer = self._loop.call_later(delay, self._pump)
+
+    def _disarm(self) -> None:
+        if self._timer is not None:
+            self._timer.cancel()
+            self._timer = None
 
     def _deliver(self, name: str, attribute: str, *arguments: Any) -> None:
         event = Event(name, arguments)
