@@ -51,6 +51,8 @@ class InstalledTree(unittest.TestCase):
                              "voxtrel.version())"], PYTHONPATH=os.path.join(
                                  root, "lib", "python3", "dist-packages")).split()
         self.assertTrue(os.path.samefile(path, os.path.join(lib, "libvoxtrel.so.1")))
+        self.assertTrue(os.path.isfile(os.path.join(root, "lib", "python3", "dist-packages",
+                                                    "voxtrel", "py.typed")))
         self.assertEqual(version, "1.0.0.1")
 
 
