@@ -100,6 +100,7 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
     // Follows the methods that a new connection must repeat; a pass-through until reconnecting
     // is switched on.
     voxtrel::ReconnectSupervisor supervisor{control};
+    voxtrel::ReconnectPolicy reconnectPolicy;
     const std::thread::id hostThread = std::this_thread::get_id();
     // How many voxtrel_pump calls and callbacks are on the host thread's stack: a control
     // destroyed inside a callback is freed only when the last of them has left the control's code.
@@ -351,14 +352,28 @@ int voxtrel_set_reconnect(voxtrel_control* control, int min_delay_ms, int max_de
     if (!Usable(control)) return 0;
     control->reconnecting = {reconnecting, user};
     control->reconnected = {reconnected, user};
-    control->supervisor.SetPolicy({std::chrono::milliseconds(min_delay_ms),
-                                   std::chrono::milliseconds(max_delay_ms), max_attempts});
+    control->reconnectPolicy.minDelay = std::chrono::milliseconds(min_delay_ms);
+    control->reconnectPolicy.maxDelay = std::chrono::milliseconds(max_delay_ms);
+    control->reconnectPolicy.maxAttempts = max_attempts;
+    control->supervisor.SetPolicy(control->reconnectPolicy);
     return 1;
 }
 
 int voxtrel_next_timeout(voxtrel_control* control) {
     if (!Usable(control)) return -1;
     return control->supervisor.NextTimeoutMs();
+}
+
+int voxtrel_set_reconnect_by_host(voxtrel_control* control, int by_host) {
+    if (!Usable(control)) return 0;
+    control->reconnectPolicy.triesByHost = by_host != 0;
+    control->supervisor.SetPolicy(control->reconnectPolicy);
+    return 1;
+}
+
+int voxtrel_reconnect_try(voxtrel_control* control) {
+    return Supervised(
+        control, -1, [](voxtrel::ReconnectSupervisor& s) { return s.MakeDueTry(); }, true);
 }
 
 int voxtrel_pump(voxtrel_control* control, int timeout_ms) {

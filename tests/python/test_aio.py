@@ -71,9 +71,14 @@ class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
             self.assertEqual((await until(stream, "SubscriptionConfirmed", seen)).args,
                              (subscription, True, 0))
 
-            # The simulator drops the connection: the take-over and the subscription come back.
+            # The simulator drops the connection: the take-over and the subscription come back,
+            # the try (0.1 s away, then 0.3 s of authenticate) made while the loop goes on.
+            ticks.clear()
+            ticker = asyncio.ensure_future(tick())
             self.assertEqual(await self.command("close"), "ok 1 closed")
             await until(stream, "Reconnected", seen)
+            ticker.cancel()
+            self.assertGreater(len(ticks), 12, "the loop ran while the reconnect try waited")
             names = [event.name for event in seen if isinstance(event, Event)]
             self.assertEqual(names[-4:], ["Disconnected", "Reconnecting", "Resubscribed",
                                           "Reconnected"])
