@@ -8,7 +8,7 @@ TSAN_SUITES := session_tests control_tests pbx_tests capi_tests
 BENCH := build/bench
 CMAKE_GEN := -G Ninja
 
-.PHONY: all release sanitize tsan test check-memory soak bench fuzz demo deps format clean
+.PHONY: all release sanitize tsan test check-memory soak bench fuzz demo bridge deps format clean
 
 all: release
 
@@ -91,6 +91,14 @@ bench: deps
 fuzz: sanitize
 	VOXTREL_FUZZ_SECONDS=60 ctest --test-dir $(SANITIZE) -L fuzz --output-on-failure
 	@scripts/fuzz-summary $(SANITIZE)
+
+# The bridge (docs/bridge.md) with the library just built, against a simulator on
+# 127.0.0.1:5060 (user demo, password demo) that stops with it; BRIDGE_ARGS passes options on.
+bridge: release
+	@$(RELEASE)/tools/voxtrel/voxtrel pbx --listen 127.0.0.1:5060 >/dev/null & pbx=$$!; \
+	trap 'kill $$pbx 2>/dev/null' EXIT INT TERM; \
+	PYTHONPATH=bindings/python VOXTREL_LIBRARY=$(RELEASE)/src/libvoxtrel.so \
+	  /usr/bin/python3 -m voxtrel.bridge $(BRIDGE_ARGS)
 
 demo: release
 	@if [ -x $(RELEASE)/tools/voxtrel/voxtrel ]; then $(RELEASE)/tools/voxtrel/voxtrel demo; \

@@ -15,10 +15,11 @@ loader.
 
 from . import _native
 from ._native import library_path
-from .control import EVENTS, RECONNECT_EVENTS, WIRE_LOGGER, Control, Reconnect, Text
+from .control import (EVENT_PARAMETERS, EVENTS, METHODS, RECONNECT_EVENTS, WIRE_LOGGER, Control,
+                      Reconnect, Text)
 
-__all__ = ["Control", "EVENTS", "RECONNECT_EVENTS", "Reconnect", "Text", "WIRE_LOGGER",
-           "library_path", "version"]
+__all__ = ["Control", "EVENT_PARAMETERS", "EVENTS", "METHODS", "RECONNECT_EVENTS", "Reconnect",
+           "Text", "WIRE_LOGGER", "library_path", "version"]
 
 
 def version() -> str:

@@ -32,6 +32,52 @@ RECONNECT_EVENTS = {
     "Resubscribed": "on_resubscribed",
 }
 
+# The fifteen methods in the order of their dispatch ids, as the control documents them: each
+# one's Control method, its parameters as (name, kind) and the kind of its result. A kind is
+# "text", "short" (16 bits), "long" (32 bits) or "bool".
+METHODS: Dict[str, Tuple[str, Tuple[Tuple[str, str], ...], str]] = {
+    "Connect": ("connect", (("serverAddress", "text"), ("serverPort", "short"),
+                            ("timeout", "long"), ("username", "text"), ("password", "text")),
+                "bool"),
+    "Disconnect": ("disconnect", (), "bool"),
+    "CreateCall": ("create_call", (("from", "text"), ("to", "text")), "text"),
+    "CloseCall": ("close_call", (("callID", "text"),), "bool"),
+    "TransferCall": ("transfer_call", (("callID", "text"), ("to", "text")), "bool"),
+    "JoinCalls": ("join_calls", (("callID", "text"), ("callIDtoJoin", "text")), "bool"),
+    "UnjoinCalls": ("unjoin_calls", (("callID", "text"), ("callIDtoUnjoin", "text")), "bool"),
+    "PlayMessage": ("play_message", (("callID", "text"), ("fileName", "text"),
+                                     ("playCount", "short")), "bool"),
+    "EnableDtmfDetection": ("enable_dtmf_detection", (("callID", "text"), ("onoff", "bool")),
+                            "bool"),
+    "IncomingCallHandling": ("incoming_call_handling", (("extensionName", "text"),
+                                                        ("enable", "bool")), "bool"),
+    "AcceptCall": ("accept_call", (("callID", "text"), ("callerID", "text"),
+                                   ("callerDispName", "text")), "bool"),
+    "RejectCall": ("reject_call", (("callID", "text"),), "bool"),
+    "ForwardCall": ("forward_call", (("callID", "text"), ("callee", "text"), ("callerID", "text"),
+                                     ("callerDispName", "text")), "bool"),
+    "SubscribeToVoiceMail": ("subscribe_to_voice_mail", (("extensionName", "text"),), "text"),
+    "Unsubscribe": ("unsubscribe", (("subscrID", "text"),), "bool"),
+}
+# Each event's parameters, of EVENTS and RECONNECT_EVENTS, as (name, kind) in the order its
+# handler receives them; the kinds are those of METHODS, and "seconds" a float of seconds, which
+# the control's other faces give in whole milliseconds.
+EVENT_PARAMETERS: Dict[str, Tuple[Tuple[str, str], ...]] = {
+    "CallStateChanged": (("callID", "text"), ("callState", "short")),
+    "MessagePlayed": (("callID", "text"),),
+    "DtmfDigitReceived": (("callID", "text"), ("digit", "short")),
+    "RequestFailed": (("callID", "text"), ("failureCode", "long"), ("failureString", "text")),
+    "Disconnected": (),
+    "CallArrived": (("callID", "text"), ("caller", "text"), ("callee", "text"),
+                    ("origCallID", "text")),
+    "MailArrived": (("subscrID", "text"), ("caller", "text"), ("time", "text"),
+                    ("duration", "long"), ("id", "long")),
+    "SubscriptionConfirmed": (("subscrID", "text"), ("confirmed", "bool"), ("errorCode", "long")),
+    "Reconnecting": (("attempt", "long"), ("delay", "seconds")),
+    "Reconnected": (),
+    "Resubscribed": (("extensionName", "text"), ("oldSubscrID", "text"), ("subscrID", "text")),
+}
+
 Text = Union[str, bytes, bytearray, memoryview, None]
 """A text argument: str is encoded Latin-1, bytes-like objects pass as they are, None is the
 empty text."""
