@@ -208,6 +208,10 @@ def build_table(benchmarks, python, runtime):
               get("roundtrip.shared_plain_p50_us"), "us")
     table.add("notification throughput", get("throughput.session_per_s"),
               "raw acknowledged stream", get("throughput.plain_per_s"), "/s", ("≥", 0.9))
+    table.add("request round trip p50, trace sink set", get("roundtrip.session_traced_p50_us"),
+              "the session without a sink", get("roundtrip.session_p50_us"), "us")
+    table.add("notification throughput, trace sink set", get("throughput.session_traced_per_s"),
+              "the session without a sink", get("throughput.session_per_s"), "/s")
     table.add("event delivery rate", get("delivery.control_per_s"), "plain two-thread hand-off",
               get("delivery.plain_per_s"), "/s", ("≥", 0.9))
     table.add("event delivery p50", get("delivery.control_p50_us"), "plain two-thread hand-off",

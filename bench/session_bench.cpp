@@ -1,5 +1,6 @@
 // The session at work, each figure beside a plain loopback reference measured in the same run:
-// notification throughput, request round trip, connecting, and resident memory at scale.
+// notification throughput, request round trip (both also with a wire trace sink that does
+// nothing), connecting, and resident memory at scale.
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -24,6 +25,7 @@
 #include "protocol/message_framer.h"
 #include "protocol/subscription.h"
 #include "session/call_service_client.h"
+#include "session/wire_trace_sink.h"
 
 using namespace voxtrel;
 using Clock = std::chrono::steady_clock;
@@ -80,6 +82,14 @@ class CountingSession : public CallServiceClient {
     std::condition_variable changed_;
     long count_ = 0;
     long target_ = 0;
+};
+
+// A trace sink that takes every message and does nothing with it: what remains is the cost of
+// tracing itself, the worker's writing included.
+class IgnoringTraceSink : public WireTraceSink {
+  public:
+    void OnWireMessage(WireDirection, std::chrono::system_clock::time_point,
+                       std::string_view) override {}
 };
 
 std::string Notice() {
@@ -156,8 +166,8 @@ double PlainStream(int count) {
 }
 
 // The session: a service streams the same notifications; each is parsed, acknowledged and
-// dispatched to the notification operation.
-double SessionStream(int count) {
+// dispatched to the notification operation; with a trace sink, each also goes to it.
+double SessionStream(int count, WireTraceSink* trace = nullptr) {
     Listener listener;
     std::string notice = Notice();
     std::thread service([&] {
@@ -192,6 +202,7 @@ double SessionStream(int count) {
         drain.join();
     });
     CountingSession session;
+    session.SetWireTrace(trace);
     if (!session.Connect("127.0.0.1", listener.port, 10, "u", "p")) {
         service.join();
         return 0;
@@ -281,7 +292,8 @@ struct RoundTrips {
 // Subscribe until OnSubscriptionConfirmed, and a plain ping-pong of the same sizes, with the
 // service's side (the simulator, the plain server) on one processor and the client's side (the
 // host's thread and the session's worker, the plain client) on another.
-RoundTrips MeasureRoundTrips(int serviceProcessor, int clientProcessor) {
+RoundTrips MeasureRoundTrips(int serviceProcessor, int clientProcessor,
+                             WireTraceSink* trace = nullptr) {
     const int rounds = 2000;
     RoundTrips trips;
     PinTo(serviceProcessor);
@@ -296,6 +308,7 @@ RoundTrips MeasureRoundTrips(int serviceProcessor, int clientProcessor) {
         if (i % roundsPerSession == 0) {
             if (subscriber) subscriber->Disconnect();
             subscriber = std::make_unique<CountingSession>();
+            subscriber->SetWireTrace(trace);
             subscriber->Connect(pbx.Host(), pbx.Port(), 10, "demo", "demo");
         }
         auto start = Clock::now();
@@ -325,9 +338,13 @@ int main(int argc, char** argv) {
     std::printf("\n== notification throughput (%d callstatechanged, each acknowledged)\n", count);
     double plain = PlainStream(count);
     double session = SessionStream(count);
+    IgnoringTraceSink ignoring;
+    double traced = SessionStream(count, &ignoring);
     std::printf("  plain loopback stream, acks written per chunk   %10.0f msg/s\n", plain);
     std::printf("  session: parsed, acknowledged, dispatched       %10.0f msg/s   ratio %.2f\n",
                 session, session / plain);
+    std::printf("  the same with a trace sink that does nothing    %10.0f msg/s   ratio %.2f\n",
+                traced, traced / plain);
 
     std::printf("\n== request round trip: Subscribe to OnSubscriptionConfirmed\n");
     // The service is another machine in use: its side gets a processor of its own, as the plain
@@ -339,8 +356,12 @@ int main(int argc, char** argv) {
     // For information: everything on one processor, where no wake-up is dear and the work of
     // the session's extra thread and of the simulator shows.
     RoundTrips shared = MeasureRoundTrips(clientProcessor, clientProcessor);
+    // For information: a traced session writes every request on its worker.
+    RoundTrips tracedTrips = MeasureRoundTrips(serviceProcessor, clientProcessor, &ignoring);
     const std::pair<const char*, RoundTrips*> placements[] = {
-        {"service on a processor of its own", &apart}, {"all on one processor", &shared}};
+        {"service on a processor of its own", &apart},
+        {"all on one processor", &shared},
+        {"own processor, trace sink set", &tracedTrips}};
     for (const auto& [name, trips] : placements) {
         std::printf(
             "  %-34s  plain p50 %7.1f us  p99 %7.1f us   session p50 %7.1f us  p99 %7.1f us"
@@ -399,12 +420,15 @@ int main(int argc, char** argv) {
     const std::pair<const char*, double> figures[] = {
         {"throughput.plain_per_s", plain},
         {"throughput.session_per_s", session},
+        {"throughput.session_traced_per_s", traced},
         {"roundtrip.plain_p50_us", Percentile(apart.plain, 0.5)},
         {"roundtrip.plain_p99_us", Percentile(apart.plain, 0.99)},
         {"roundtrip.session_p50_us", Percentile(apart.session, 0.5)},
         {"roundtrip.session_p99_us", Percentile(apart.session, 0.99)},
         {"roundtrip.shared_plain_p50_us", Percentile(shared.plain, 0.5)},
         {"roundtrip.shared_session_p50_us", Percentile(shared.session, 0.5)},
+        {"roundtrip.session_traced_p50_us", Percentile(tracedTrips.session, 0.5)},
+        {"roundtrip.session_traced_p99_us", Percentile(tracedTrips.session, 0.99)},
         {"connect.p50_ms", Percentile(connects, 0.5)},
         {"connect.p99_ms", Percentile(connects, 0.99)},
         {"scale.kib_per_session", (after - before) / 1000.0},

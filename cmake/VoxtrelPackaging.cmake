@@ -32,7 +32,8 @@ install(FILES ${PROJECT_BINARY_DIR}/voxtrel.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 # The package finds libvoxtrel in its own folder first: a relative link there keeps the
 # installed tree movable.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/python/voxtrel DESTINATION ${VOXTREL_PYTHON_DIR}
-        FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+        FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "*.html" PATTERN "*.css" PATTERN "*.js"
+        PATTERN "__pycache__" EXCLUDE)
 if(NOT WIN32)
   file(RELATIVE_PATH VOXTREL_PYTHON_TO_LIB /prefix/${VOXTREL_PYTHON_DIR}/voxtrel
        /prefix/${CMAKE_INSTALL_LIBDIR})

@@ -170,6 +170,15 @@ VOXTREL_API int voxtrel_on_resubscribed(voxtrel_control* control,
  * voxtrel_pump has work of its own (a reconnect try that is due), 0 when it has now, -1 when it
  * has none. */
 VOXTREL_API int voxtrel_next_timeout(voxtrel_control* control);
+/* For a host thread that must not block, such as an event loop's: with by_host 1, voxtrel_pump
+ * makes no try itself. When voxtrel_next_timeout gives 0 right after a voxtrel_pump, a try is
+ * due, and the host makes it with voxtrel_reconnect_try, which may run on another thread while the
+ * host thread makes no call on the control (as voxtrel_connect may); the next voxtrel_pump on the
+ * host thread reports its outcome and restores what the control had. voxtrel_reconnect_try
+ * returns 1 when the try connected, 0 when it failed, -1 when no try is due (or for a refused
+ * handle). voxtrel_set_reconnect_by_host returns 1, or 0 for a refused handle. */
+VOXTREL_API int voxtrel_set_reconnect_by_host(voxtrel_control* control, int by_host);
+VOXTREL_API int voxtrel_reconnect_try(voxtrel_control* control);
 
 /* The wire trace (off until set): every message the control sends (direction '>') or receives
  * ('<'), as the document without its terminating CR LF CR LF, with the time it was sent or

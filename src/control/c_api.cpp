@@ -4,12 +4,15 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "control/deferred_task.h"
 #include "control/reconnect_supervisor.h"
 #include "control/voxtrel_ctrl.h"
+#include "session/wire_trace_sink.h"
 
 #ifndef VOXTREL_VERSION_TEXT
 #error "VOXTREL_VERSION_TEXT comes from the build"
@@ -90,10 +93,14 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
         static_cast<void>(deferred);
     }
 
+    // The wire trace's receiver, made by voxtrel_set_trace; declared first, so that it outlives
+    // the control's worker, which calls it.
+    std::unique_ptr<voxtrel::WireTraceSink> trace;
     voxtrel::CVoxtrelCtrl control;
     // Follows the methods that a new connection must repeat; a pass-through until reconnecting
     // is switched on.
     voxtrel::ReconnectSupervisor supervisor{control};
+    voxtrel::ReconnectPolicy reconnectPolicy;
     const std::thread::id hostThread = std::this_thread::get_id();
     // How many voxtrel_pump calls and callbacks are on the host thread's stack: a control
     // destroyed inside a callback is freed only when the last of them has left the control's code.
@@ -345,14 +352,28 @@ int voxtrel_set_reconnect(voxtrel_control* control, int min_delay_ms, int max_de
     if (!Usable(control)) return 0;
     control->reconnecting = {reconnecting, user};
     control->reconnected = {reconnected, user};
-    control->supervisor.SetPolicy({std::chrono::milliseconds(min_delay_ms),
-                                   std::chrono::milliseconds(max_delay_ms), max_attempts});
+    control->reconnectPolicy.minDelay = std::chrono::milliseconds(min_delay_ms);
+    control->reconnectPolicy.maxDelay = std::chrono::milliseconds(max_delay_ms);
+    control->reconnectPolicy.maxAttempts = max_attempts;
+    control->supervisor.SetPolicy(control->reconnectPolicy);
     return 1;
 }
 
 int voxtrel_next_timeout(voxtrel_control* control) {
     if (!Usable(control)) return -1;
     return control->supervisor.NextTimeoutMs();
+}
+
+int voxtrel_set_reconnect_by_host(voxtrel_control* control, int by_host) {
+    if (!Usable(control)) return 0;
+    control->reconnectPolicy.triesByHost = by_host != 0;
+    control->supervisor.SetPolicy(control->reconnectPolicy);
+    return 1;
+}
+
+int voxtrel_reconnect_try(voxtrel_control* control) {
+    return Supervised(
+        control, -1, [](voxtrel::ReconnectSupervisor& s) { return s.MakeDueTry(); }, true);
 }
 
 int voxtrel_pump(voxtrel_control* control, int timeout_ms) {
@@ -392,3 +413,43 @@ int voxtrel_has_window(voxtrel_control* control) {
 }
 
 }  // extern "C"
+
+namespace {
+
+// Hands the session's trace to the host's callback, which the lock keeps from running once the
+// host has replaced it.
+class TraceCallback final : public voxtrel::WireTraceSink {
+  public:
+    void Set(voxtrel_trace_fn function, void* user) {
+        std::lock_guard<std::mutex> lock(lock_);
+        callback_.function = function;
+        callback_.user = user;
+    }
+
+    void OnWireMessage(voxtrel::WireDirection direction, std::chrono::system_clock::time_point time,
+                       std::string_view document) override {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (callback_.function == nullptr) return;
+        // The host receives the document zero-terminated as well.
+        document_.assign(document);
+        double seconds = std::chrono::duration<double>(time.time_since_epoch()).count();
+        callback_(static_cast<int>(direction), seconds, document_.c_str(), document_.size());
+    }
+
+  private:
+    std::mutex lock_;
+    Callback<voxtrel_trace_fn> callback_;
+    std::string document_;
+};
+
+}  // namespace
+
+extern "C" int voxtrel_set_trace(voxtrel_control* control, voxtrel_trace_fn callback, void* user) {
+    return Guarded(control, 0, [&](voxtrel::CVoxtrelCtrl& c) {
+        if (!control->trace) control->trace = std::make_unique<TraceCallback>();
+        static_cast<TraceCallback&>(*control->trace).Set(callback, user);
+        // Off means no cost in the session either.
+        c.SetWireTrace(callback != nullptr ? control->trace.get() : nullptr);
+        return 1;
+    });
+}

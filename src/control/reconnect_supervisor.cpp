@@ -132,20 +132,32 @@ int ReconnectSupervisor::PumpEvents(int timeoutMs) {
     for (;;) {
         RunDue();
         int wait = RemainingMs(until, Clock::now());
-        int next = NextTimeoutMs();
+        int next = policy_.triesByHost ? (PumpHasWork() ? 0 : -1) : NextTimeoutMs();
         if (next >= 0) wait = std::min(wait, next);
         handled += control_.PumpEvents(wait);
         int total = handled + fired_ - firedBefore;
         // A try that fell due while pumping, or an announcement, is made before returning.
-        if (NextTimeoutMs() == 0) continue;
+        if (PumpHasWork()) continue;
         if (total > 0 || Clock::now() >= until) return total;
     }
 }
 
 int ReconnectSupervisor::NextTimeoutMs() const {
-    if (announce_) return 0;
+    if (announce_ || phase_ == Phase::kConnected || phase_ == Phase::kFailed) return 0;
     if (phase_ != Phase::kWaiting) return -1;
     return RemainingMs(due_, Clock::now());
+}
+
+bool ReconnectSupervisor::PumpHasWork() const {
+    if (announce_ || phase_ == Phase::kConnected || phase_ == Phase::kFailed) return true;
+    return !policy_.triesByHost && phase_ == Phase::kWaiting && Clock::now() >= due_;
+}
+
+int ReconnectSupervisor::MakeDueTry() {
+    if (announce_ || phase_ != Phase::kWaiting || Clock::now() < due_) return -1;
+    bool connected = control_.Connect(serverAddress_, serverPort_, timeout_, username_, password_);
+    phase_ = connected ? Phase::kConnected : Phase::kFailed;
+    return connected ? 1 : 0;
 }
 
 void ReconnectSupervisor::RunDue() {
@@ -156,19 +168,18 @@ void ReconnectSupervisor::RunDue() {
         // The handler may have stopped or restarted everything: the try waits for the next call.
         return;
     }
-    if (phase_ != Phase::kWaiting || Clock::now() < due_) return;
-    phase_ = Phase::kIdle;
     uint64_t actionsBefore = hostActions_;
-    int32_t attempt = attempt_;
-    bool connected = control_.Connect(serverAddress_, serverPort_, timeout_, username_, password_);
+    if (!policy_.triesByHost && phase_ == Phase::kWaiting && Clock::now() >= due_) MakeDueTry();
     if (hostActions_ != actionsBefore) return;
-    if (connected) {
+    if (phase_ == Phase::kConnected) {
+        phase_ = Phase::kIdle;
         Restore();
-        return;
-    }
-    if (policy_.minDelay > milliseconds(0) &&
-        (policy_.maxAttempts <= 0 || attempt < policy_.maxAttempts)) {
-        Schedule(attempt + 1);
+    } else if (phase_ == Phase::kFailed) {
+        phase_ = Phase::kIdle;
+        if (policy_.minDelay > milliseconds(0) &&
+            (policy_.maxAttempts <= 0 || attempt_ < policy_.maxAttempts)) {
+            Schedule(attempt_ + 1);
+        }
     }
 }
 

@@ -43,6 +43,9 @@ struct ReconnectPolicy {
     std::chrono::milliseconds maxDelay{0};
     // Tries in a row before the supervisor gives up; 0 for no limit.
     int32_t maxAttempts = 0;
+    // The host makes each try itself with MakeDueTry, PumpEvents none: for a host whose thread
+    // must not block, such as an event loop.
+    bool triesByHost = false;
 };
 
 // Stands between the control and the host's event sink. The host calls Connect, Disconnect,
@@ -50,8 +53,9 @@ struct ReconnectPolicy {
 // on the control itself), so the supervisor knows what to restore. Everything runs on the host's
 // thread: a try is a Connect made inside PumpEvents, and it blocks as long as Connect does
 // (refused at once when nothing listens, up to the time-out and some seconds when the PBX does
-// not answer). Connect and Disconnect may also run on another thread while the host's thread
-// makes no call at all, as the control allows.
+// not answer), unless the host makes the tries itself (ReconnectPolicy::triesByHost). Connect,
+// Disconnect and MakeDueTry may also run on another thread while the host's thread makes no call
+// at all, as the control allows.
 class ReconnectSupervisor final : public VoxtrelEvents {
   public:
     // Becomes the control's event sink until destroyed; reconnecting is off.
@@ -78,9 +82,13 @@ class ReconnectSupervisor final : public VoxtrelEvents {
     // The control's PumpEvents, with the tries that fall due meanwhile; the supervisor's events
     // count as handled events.
     int PumpEvents(int timeoutMs);
-    // Milliseconds until PumpEvents has a try to make or an event of its own to fire: 0 now, -1
-    // never. For hosts that wait on the control's descriptor in their own loop.
+    // Milliseconds until PumpEvents has a try to make or an event of its own to fire (with tries
+    // by the host: until MakeDueTry has a try to make): 0 now, -1 never. For hosts that wait on
+    // the control's descriptor in their own loop.
     int NextTimeoutMs() const;
+    // The try that is due, made now: 1 when it connected, 0 when it failed, -1 when none is due.
+    // The next PumpEvents reports its outcome and restores what the host had.
+    int MakeDueTry();
 
     void OnEvent(const ControlMember& event, std::span<const ControlValue> values) override;
 
@@ -89,10 +97,14 @@ class ReconnectSupervisor final : public VoxtrelEvents {
         std::string extension;
         std::string id;
     };
-    enum class Phase { kIdle, kWaiting };
+    // kWaiting until the try is due; kConnected and kFailed hold a try's outcome, made by the
+    // host, until PumpEvents reports it.
+    enum class Phase { kIdle, kWaiting, kConnected, kFailed };
 
     // Runs what is due: the announcement of a try, the try and what follows it.
     void RunDue();
+    // Whether PumpEvents has something of its own to do now.
+    bool PumpHasWork() const;
     void Schedule(int32_t attempt);
     // After a try that succeeded: the take-overs and subscriptions again, then Reconnected.
     void Restore();

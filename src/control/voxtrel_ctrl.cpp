@@ -204,6 +204,10 @@ void CVoxtrelCtrl::SetSessionAccounting(SessionAccounting* accounting) {
     if (session_) session_->SetAccounting(accounting);
 }
 
+void CVoxtrelCtrl::SetWireTrace(WireTraceSink* sink) {
+    if (session_) session_->SetWireTrace(sink);
+}
+
 bool CVoxtrelCtrl::CreateControlWindow() {
     return mailbox_->Open();
 }

@@ -38,6 +38,7 @@ class VoxtrelEvents {
 class ControlServiceClient;
 class EventMailbox;
 class SessionAccounting;
+class WireTraceSink;
 struct ControlMessage;
 
 class CVoxtrelCtrl {
@@ -77,6 +78,9 @@ class CVoxtrelCtrl {
     void SetEventSink(VoxtrelEvents* sink);
     // Accounting of every message the session takes (tests and soak runs); not owned.
     void SetSessionAccounting(SessionAccounting* accounting);
+    // The sink of every message sent and received (not owned; null: none), which runs on the
+    // worker thread. Any thread.
+    void SetWireTrace(WireTraceSink* sink);
 
     // The control's window, the target of event delivery. Without it every event is dropped, as
     // for a control that is not in-place active. Host's thread only.

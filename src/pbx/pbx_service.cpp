@@ -67,10 +67,6 @@ Root RootOf(const std::string& text) {
     return Root::kOther;
 }
 
-std::string Describe(uint32_t methodType, uint64_t id) {
-    return std::string(ShortMethodName(methodType)) + " " + FormatId(id);
-}
-
 }  // namespace
 
 // Takes what a received message's Dispatch hands over: the requests of the control, which it
@@ -393,6 +389,7 @@ void PbxService::Receive(Connection& connection) {
     }
     std::string message;
     while (!connection.closing && connection.framer.Next(message)) {
+        Trace(connection.id, WireDirection::kReceived, message);
         HandleMessage(connection, message);
         if (!connection.closing && Chance(faults_.random, faults_.chaos.closePercent)) {
             Close(connection, "closed at random after a message read");
@@ -428,9 +425,6 @@ void PbxService::HandleMessage(Connection& connection, const std::string& text) 
 void PbxService::HandleRequest(Connection& connection, XmlRpcRequestMethod& request) {
     uint32_t type = request.methodType;
     ++received_.requests;
-    if (Logging())
-        Log("connection " + std::to_string(connection.id) + " <- " +
-            Describe(type, request.GetId()));
     InjectedFault injected;
     // Every answer of the method waits as long; what the connection is sent next waits behind.
     faults_.answerDelay = faults_.methods.Delay(type);
@@ -452,7 +446,10 @@ void PbxService::HandleRequest(Connection& connection, XmlRpcRequestMethod& requ
             request.Dispatch(inbound);
             if (!inbound.Answered()) inbound.AnswerDefault();
             holding_ = 0;
-            if (!held_.empty()) Queue(connection, held_);
+            if (!held_.empty()) {
+                Trace(connection.id, WireDirection::kSent, held_);
+                Queue(connection, held_);
+            }
             held_.clear();
             break;
     }
@@ -485,20 +482,14 @@ void PbxService::Acknowledge(Connection& connection, uint64_t id) {
         return;
     }
     ++received_.acknowledged;
-    if (Logging()) {
-        Log("connection " + std::to_string(connection.id) + " <- acknowledged " +
-            Describe(found->methodType, id));
-    }
     waiting.erase(found);
 }
 
 void PbxService::Answer(Connection& connection, const XmlRpcResponseMethod& answer) {
     std::string text;
     if (!answer.Write(text)) return;
-    if (Logging()) {
-        Log("connection " + std::to_string(connection.id) + " -> answer " +
-            Describe(answer.methodType, answer.GetId()) + LateNote());
-    }
+    NoteLate(connection);
+    Trace(connection.id, WireDirection::kSent, text);
     Queue(connection, text, faults_.answerDelay);
 }
 
@@ -508,8 +499,8 @@ void PbxService::AnswerFault(Connection& connection, uint32_t methodType, int32_
     fault.SetParams(code, text);
     std::string written;
     if (!fault.Write(written)) return;
-    Log("connection " + std::to_string(connection.id) + " -> fault " + std::to_string(code) + " " +
-        text + LateNote());
+    NoteLate(connection);
+    Trace(connection.id, WireDirection::kSent, written);
     Queue(connection, written, faults_.answerDelay);
 }
 
@@ -524,11 +515,11 @@ void PbxService::Notify(ConnectionId to, const XmlRpcRequestMethod& request, uin
         if (waiting.size() >= kMaxUnacknowledged) waiting.pop_front();
         waiting.push_back({request.methodType, id});
     }
-    if (Logging())
-        Log("connection " + std::to_string(to) + " -> " + Describe(request.methodType, id));
     if (holding_ == to) {
+        // Traced when it leaves, after the answer that it waits for.
         held_ += text;
     } else {
+        Trace(to, WireDirection::kSent, text);
         Queue(*connection, text);
     }
 }
@@ -569,9 +560,27 @@ std::vector<ConnectionId> PbxService::HandlersOf(const std::string& extension) {
     return handlers;
 }
 
-std::string PbxService::LateNote() const {
-    if (faults_.answerDelay.count() == 0) return {};
-    return ", " + std::to_string(faults_.answerDelay.count()) + " ms late";
+void PbxService::NoteLate(const Connection& connection) const {
+    if (faults_.answerDelay.count() == 0) return;
+    Log("connection " + std::to_string(connection.id) + " answer below leaves " +
+        std::to_string(faults_.answerDelay.count()) + " ms late");
+}
+
+void PbxService::Trace(ConnectionId id, WireDirection direction, std::string_view text) const {
+    if (!Logging()) return;
+    auto time = std::chrono::system_clock::now();
+    std::string prefix = "connection " + std::to_string(id) + " ";
+    // What leaves together is traced one message at a time.
+    do {
+        size_t end = text.find(kMessageTerminator);
+        std::string_view message = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size()
+                                                         : end + kMessageTerminator.size());
+        std::string line = prefix;
+        AppendWireTraceLine(line, direction, time, message);
+        line.pop_back();
+        Log(line);
+    } while (!text.empty());
 }
 
 void PbxService::Queue(Connection& connection, std::string_view text,

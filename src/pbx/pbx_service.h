@@ -20,6 +20,7 @@
 #include "pbx/pbx_platform.h"
 #include "pbx/pbx_simulator.h"
 #include "protocol/message_framer.h"
+#include "protocol/wire_trace.h"
 #include "protocol/xmlrpc_method.h"
 
 namespace voxtrel::pbx {
@@ -231,8 +232,11 @@ class PbxService final : private CallModelEvents {
     void Log(const std::string& line) const;
     // Whether Log goes anywhere: the lines of every message are built only for a log.
     bool Logging() const { return static_cast<bool>(options_.log); }
-    // ", N ms late" while the answers being written are delayed.
-    std::string LateNote() const;
+    // Logs that the answer about to be written is delayed, when it is.
+    void NoteLate(const Connection& connection) const;
+    // Logs text (one message, or several that leave together) as wire trace lines behind the
+    // connection's number.
+    void Trace(ConnectionId id, WireDirection direction, std::string_view text) const;
 
     PbxOptions options_;
     std::unique_ptr<BsdSocket> listener_;

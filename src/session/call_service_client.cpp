@@ -141,7 +141,9 @@ bool CallServiceClient::Enqueue(std::unique_ptr<XmlRpcMethod> message) {
         // on the way to the service; otherwise it waits its turn in the queue.
         int32_t state = state_.load();
         bool established = state == kConnected || state == kAuthenticated;
-        if (established && sendQueue_.empty() && outputBuffer_.empty()) {
+        // A sink runs on the worker only, so a traced session leaves the writing to it.
+        if (established && sendQueue_.empty() && outputBuffer_.empty() &&
+            wireTrace_.load(std::memory_order_acquire) == nullptr) {
             wake = WriteDirectly(std::move(message));
         } else {
             sendQueue_.push_back(RequestEntry{std::move(message), 0});
@@ -520,6 +522,7 @@ void CallServiceClient::WriteQueued(time_t now) {
     // Everything queued goes to the output in this pass, so that no message depends on a
     // wake-up of its own; what the socket does not take yet waits there, watched for room. The
     // output stops growing past its bound, where the pass ends the connection.
+    WireTraceSink* sink = wireTrace_.load(std::memory_order_acquire);
     while (!sendQueue_.empty() && outputBuffer_.size() <= kMaxUnsentBytes) {
         RequestEntry entry = std::move(sendQueue_.front());
         sendQueue_.pop_front();
@@ -530,6 +533,8 @@ void CallServiceClient::WriteQueued(time_t now) {
             Account(*entry.message, SessionAccounting::kUnwritable);
             continue;
         }
+        if (sink)
+            Trace(*sink, WireDirection::kSent, std::string_view(outputBuffer_).substr(before));
         entry.timeWritten = now;
         if (entry.message->isRequest == 1) {
             awaitingList_.push_back(std::move(entry));
@@ -575,6 +580,8 @@ bool CallServiceClient::WriteAndTimeOut(time_t now, bool writable, Watch& watch)
 bool CallServiceClient::ExtractMessage() {
     std::string_view message;
     if (!receiveBuffer_.Next(message)) return false;
+    WireTraceSink* sink = wireTrace_.load(std::memory_order_acquire);
+    if (sink) Trace(*sink, WireDirection::kReceived, message);
     MessageReader::Root root = reader_.Open(message);
     if (root == MessageReader::Root::kMethodCall) {
         std::unique_ptr<XmlRpcRequestMethod> request = reader_.ReadRequest();
@@ -584,7 +591,11 @@ bool CallServiceClient::ExtractMessage() {
         // Written in place; an answer that cannot be written leaves nothing behind.
         std::lock_guard<std::mutex> lock(queueLock_);
         size_t written = outputBuffer_.size();
-        if (!answer->Write(outputBuffer_)) outputBuffer_.resize(written);
+        if (!answer->Write(outputBuffer_)) {
+            outputBuffer_.resize(written);
+        } else if (sink) {
+            Trace(*sink, WireDirection::kSent, std::string_view(outputBuffer_).substr(written));
+        }
         received_.push_back(std::move(request));
         return true;
     }
@@ -607,6 +618,14 @@ bool CallServiceClient::ExtractMessage() {
     answered.reset();
     received_.push_back(std::move(answer));
     return true;
+}
+
+void CallServiceClient::Trace(WireTraceSink& sink, WireDirection direction,
+                              std::string_view document) {
+    if (document.ends_with(kMessageTerminator)) document.remove_suffix(kMessageTerminator.size());
+    std::string masked;
+    if (MaskPassword(document, masked)) document = masked;
+    sink.OnWireMessage(direction, std::chrono::system_clock::now(), document);
 }
 
 void CallServiceClient::DispatchReceived() {

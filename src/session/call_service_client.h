@@ -23,6 +23,7 @@
 #include "protocol/message_framer.h"
 #include "protocol/party_address.h"
 #include "protocol/xmlrpc_method.h"
+#include "session/wire_trace_sink.h"
 
 namespace voxtrel {
 
@@ -123,6 +124,10 @@ class CallServiceClient : public CallServiceNotifications {
 
     // Attaches the accounting (not owned) before the session is used; null detaches.
     void SetAccounting(SessionAccounting* accounting) { accounting_.store(accounting); }
+    // Any thread: the sink (not owned) of every message sent and received from now on; null
+    // stops the trace. A call already under way may still reach the sink it replaces. While a
+    // sink is set, every message goes out through the worker, so that the sink runs there only.
+    void SetWireTrace(WireTraceSink* sink) { wireTrace_.store(sink, std::memory_order_release); }
 
   protected:
     // Starts the worker thread; the session is idle.
@@ -183,6 +188,8 @@ class CallServiceClient : public CallServiceNotifications {
     bool WriteDirectly(std::unique_ptr<XmlRpcMethod> message);
     // Hands pending output to the connection; keeps what it does not take. Under queueLock_.
     void Flush();
+    // Hands one document to the sink, its password masked; document may end in the terminator.
+    static void Trace(WireTraceSink& sink, WireDirection direction, std::string_view document);
     void Account(const XmlRpcMethod& message, SessionAccounting::Outcome outcome) {
         if (SessionAccounting* accounting = accounting_.load()) accounting->Ended(message, outcome);
     }
@@ -218,6 +225,7 @@ class CallServiceClient : public CallServiceNotifications {
     std::mutex stateLock_;
     std::condition_variable stateChanged_;
     std::atomic<SessionAccounting*> accounting_{nullptr};
+    std::atomic<WireTraceSink*> wireTrace_{nullptr};
 };
 
 }  // namespace voxtrel

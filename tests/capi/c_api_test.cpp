@@ -215,4 +215,30 @@ TEST(CApiLifetime, DestroyedFromInsideACallback) {
     EXPECT_EQ(c.recorder.events, Events{"CallStateChanged 1 3"});
 }
 
+// Each traced document as its direction and method, marked when it is not zero-terminated, keeps
+// its terminator or is not timed by the UTC clock.
+void RecordTrace(void* user, int direction, double time, const char* document, size_t length) {
+    std::string text(document, length);
+    double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    bool sound =
+        document[length] == '\0' && !text.ends_with("\r\n\r\n") && now - time < 10 && now >= time;
+    static_cast<Events*>(user)->push_back(static_cast<char>(direction) + MethodOf(text) +
+                                          (sound ? "" : " unsound"));
+}
+
+TEST(CApiTrace, SentAndReceivedDocumentsUntilSwitchedOff) {
+    Connected c;
+    ASSERT_EQ(c.ok, 1);
+    Events trace;
+    EXPECT_EQ(voxtrel_set_trace(nullptr, RecordTrace, &trace), 0);
+    ASSERT_EQ(voxtrel_set_trace(c.control, RecordTrace, &trace), 1);
+    c.peer.Send(Notification("messageplayed", StringParam("1")));
+    EXPECT_EQ(PumpFor(c.control, c.recorder, 1), Events{"MessagePlayed 1"});
+    ASSERT_EQ(voxtrel_set_trace(c.control, nullptr, &trace), 1);
+    c.peer.Send(Notification("messageplayed", StringParam("2")));
+    EXPECT_EQ(PumpFor(c.control, c.recorder, 2).size(), 2u);
+    EXPECT_EQ(trace, (Events{"<messageplayed", ">"}));
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "pbx/pbx_simulator.h"
 #include "recording_events.h"
@@ -150,6 +151,22 @@ TEST(Reconnect, TheHostDecidesFirst) {
     s.Until("Disconnected");
     EXPECT_EQ(s.supervisor.NextTimeoutMs(), -1);
     EXPECT_NE(s.control.CreateCall("pbx:1", "pbx:2"), "0");
+}
+
+// A host whose thread must not block makes the due try itself, on another thread while its own
+// leaves the control alone; its pump then only reports.
+TEST(Reconnect, TriesMadeByTheHost) {
+    Supervised s({milliseconds(30), milliseconds(30), 0, true});
+    ASSERT_TRUE(s.Connect());
+    s.Command("close");
+    s.Until("Reconnecting");
+    EXPECT_EQ(s.supervisor.PumpEvents(100), 0);
+    EXPECT_EQ(s.supervisor.NextTimeoutMs(), 0);
+    int made = -2;
+    std::thread([&] { made = s.supervisor.MakeDueTry(); }).join();
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(s.supervisor.MakeDueTry(), -1);
+    EXPECT_EQ(s.Until("Reconnected").back(), "Reconnected");
 }
 
 }  // namespace

@@ -51,6 +51,9 @@ class InstalledTree(unittest.TestCase):
                              "voxtrel.version())"], PYTHONPATH=os.path.join(
                                  root, "lib", "python3", "dist-packages")).split()
         self.assertTrue(os.path.samefile(path, os.path.join(lib, "libvoxtrel.so.1")))
+        package = os.path.join(root, "lib", "python3", "dist-packages", "voxtrel")
+        for data in ("py.typed", "bridge/static/index.html"):
+            self.assertTrue(os.path.isfile(os.path.join(package, data)), data)
         self.assertEqual(version, "1.0.0.1")
 
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "pbx/pbx_service.h"
 #include "pbx_test_client.h"
 #include "protocol/call_notifications.h"
@@ -202,8 +204,10 @@ TEST_F(PbxSimulatorTest, CommandsAreLookedUpAndStartStopsAndStartsAgain) {
     EXPECT_TRUE(client->Sync());
     simulator.Stop();
     EXPECT_TRUE(client->WaitClosed());
-    // The simulator's own thread logs each request and closes the connections.
-    EXPECT_NE(log.find("\nconnection 1 <- incomingcallhandling 0\n"), std::string::npos) << log;
+    // The simulator's own thread traces each request and closes the connections.
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex("\nconnection 1 [-0-9T:.]+Z < [^\n]*incomingcallhandling</methodName>")))
+        << log;
     EXPECT_NE(log.find("\nconnection 1 closed: service stopped\n"), std::string::npos) << log;
     Start();
     EXPECT_TRUE(Connect()->Sync());

@@ -1,10 +1,11 @@
 // The protocol: party addresses, the exact bytes of every written document, what documents read
-// as, the bounds that reading keeps and every byte through the texts.
+// as, the bounds that reading keeps, every byte through the texts and the wire trace's lines.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
 
+#include "protocol/wire_trace.h"
 #include "recording_client.h"
 #include "small_stack.h"
 
@@ -292,6 +293,34 @@ TEST(EveryByte, ThroughTheTextFields) {
         for (const auto& [read, sent] : reads)
             EXPECT_EQ(read == sent, byte != '<') << byte << " " << read;
     }
+}
+
+// Each row: a document and the trace line's text of it, the password masked in every shape of an
+// authenticate request (a name that only the reader resolves, markup, a params end inside it).
+TEST(WireTrace, OneLinePerMessageThePasswordMaskedInEveryShape) {
+    const std::string call = "<methodCall><methodName>", user = "<params><param>u</param >";
+    const std::string masked =
+        "<param>\\r\\n<value><string>****</string></value>\\r\\n</param>\\r\\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {call + "a.AuthentiCATE</methodName>" + user + "<PARAM>pw</param></params>",
+         call + "a.AuthentiCATE</methodName>" + user + masked + "</params>"},
+        {call + "&#97;uthenticate</methodName>" + user + "<param><![CDATA[pw</params>]]></param>",
+         call + "&#97;uthenticate</methodName>" + user + masked},
+        {call + "authenticate</methodName><params><param>pw</param>", call + "authenticate****"},
+        {call + "createcall</methodName>\r\n\\" + user,
+         call + "createcall</methodName>\\r\\n\\\\" + user},
+        {"\x01\t\x7f\r\n\r\n", "\\x01\t\\x7f"},
+    };
+    auto time = std::chrono::system_clock::time_point(std::chrono::microseconds(1796562245123456));
+    for (const auto& [document, shown] : cases) {
+        EXPECT_EQ(WireTraceLine(WireDirection::kSent, time, document),
+                  "2026-12-06T13:04:05.123456Z > " + shown + "\n");
+    }
+    // What this side writes reads as the request written with "****".
+    std::string masking;
+    EXPECT_TRUE(MaskPassword(Written(AuthenticateMethod(), "u", "p&amp;w>"), masking));
+    EXPECT_EQ(masking, Written(AuthenticateMethod(), "u", "****"));
+    EXPECT_FALSE(MaskPassword("<methodResponse><params><param>pw</param>", masking));
 }
 
 }  // namespace

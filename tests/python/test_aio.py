@@ -1,11 +1,14 @@
 """voxtrel.aio against `voxtrel pbx`: connect off the loop, a call's states, an offer accepted by
-a coroutine handler, voice mail, a reconnect with what it restores."""
+a coroutine handler, voice mail, a reconnect with what it restores, and the wire trace through
+logging."""
 
 import asyncio
+import logging
 import os
 import unittest
 
 from voxtrel.aio import AsyncControl, Event
+from voxtrel.control import _wire_line
 
 VOXTREL = os.environ.get("VOXTREL")
 
@@ -68,9 +71,14 @@ class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
             self.assertEqual((await until(stream, "SubscriptionConfirmed", seen)).args,
                              (subscription, True, 0))
 
-            # The simulator drops the connection: the take-over and the subscription come back.
+            # The simulator drops the connection: the take-over and the subscription come back,
+            # the try (0.1 s away, then 0.3 s of authenticate) made while the loop goes on.
+            ticks.clear()
+            ticker = asyncio.ensure_future(tick())
             self.assertEqual(await self.command("close"), "ok 1 closed")
             await until(stream, "Reconnected", seen)
+            ticker.cancel()
+            self.assertGreater(len(ticks), 12, "the loop ran while the reconnect try waited")
             names = [event.name for event in seen if isinstance(event, Event)]
             self.assertEqual(names[-4:], ["Disconnected", "Reconnecting", "Resubscribed",
                                           "Reconnected"])
@@ -92,6 +100,19 @@ class AsyncControlTest(unittest.IsolatedAsyncioTestCase):
         with self.assertRaises(StopAsyncIteration):
             await until(stream, "", seen)
         self.assertFalse(await c.close_call(call_id))
+
+    async def test_the_wire_trace_through_logging(self):
+        with self.assertLogs("voxtrel.wire", logging.DEBUG) as logs:
+            async with AsyncControl() as c:
+                self.assertTrue(await c.connect("127.0.0.1", self.port, 5, "demo", "s3cret"))
+        sent = [line for line in logs.output if " > " in line and "authenticate" in line]
+        self.assertEqual(len(sent), 1, logs.output)
+        self.assertRegex(sent[0], r"^DEBUG:voxtrel\.wire:\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z > "
+                                  r"<\?xml[^\r\n]*\\r\\n.*<string>\*\*\*\*</string>")
+        self.assertNotIn("s3cret", "".join(logs.output))
+        # The line as voxtrel run --trace writes it: microseconds cut, control characters escaped.
+        self.assertEqual(_wire_line(ord("<"), 1796562245.1234569, b"a\\b\r\n\t\x01\x7f\xe9"),
+                         "2026-12-06T13:04:05.123456Z < a\\\\b\\r\\n\t\\x01\\x7f\xe9")
 
 
 if __name__ == "__main__":

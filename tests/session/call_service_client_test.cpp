@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
 
 #include "recording_session.h"
@@ -244,6 +245,48 @@ TEST(SessionRouting, NotificationsAreAcknowledgedThenDispatched) {
     EXPECT_TRUE(c.session.AcceptCall(55, "100", "Desk"));
     ASSERT_TRUE(c.peer.NextMessage(m));
     EXPECT_NE(m.find("<string>accept</string>"), std::string::npos);
+}
+
+// Records each traced message as its direction and method ("" for an answer), marked when it ran
+// on the test's thread or shows the password or the terminator.
+struct TraceRecorder : WireTraceSink {
+    void OnWireMessage(WireDirection direction, std::chrono::system_clock::time_point,
+                       std::string_view document) override {
+        std::string text(document);
+        bool sound = std::this_thread::get_id() != test && text.find("ss>w") == std::string::npos &&
+                     !text.ends_with("\r\n\r\n") &&
+                     (MethodOf(text) != "authenticate" || text.find(">****<") != std::string::npos);
+        std::lock_guard<std::mutex> lock(mutex);
+        entries.push_back(static_cast<char>(direction) + MethodOf(text) +
+                          (sound ? "" : " unsound"));
+    }
+    std::thread::id test = std::this_thread::get_id();
+    std::mutex mutex;
+    Lines entries;
+};
+
+TEST(SessionTrace, EveryMessageInOrderOnTheWorkerWithThePasswordMaskedUntilSwitchedOff) {
+    FakePeer peer;
+    RecordingSession session;
+    TraceRecorder trace;
+    session.SetWireTrace(&trace);
+    std::thread service([&] { peer.Authenticate(true); });
+    ASSERT_TRUE(session.Connect("127.0.0.1", peer.Port(), 5, "user", "p&amp;ss>word"));
+    service.join();
+    // Written while connected, where an untraced session writes on the calling thread.
+    uint64_t call = session.CreateCall("pbx:1", "pbx:2");
+    std::string m;
+    ASSERT_TRUE(peer.NextMessage(m));
+    peer.Send(PlainAnswer(std::to_string(call)) + Notification("hold", StringParam("1")) +
+              Notification("callstatechanged", StringParam("7") + IntParam(3)));
+    ASSERT_TRUE(peer.NextMessage(m));
+    EXPECT_EQ(session.WaitFor(1), Lines{"state 7 3"});
+    session.SetWireTrace(nullptr);
+    ASSERT_NE(session.CreateCall("pbx:1", "pbx:2"), 0u);
+    ASSERT_TRUE(peer.NextMessage(m));
+    std::lock_guard<std::mutex> lock(trace.mutex);
+    EXPECT_EQ(trace.entries,
+              (Lines{">authenticate", "<", ">createcall", "<", "<hold", "<callstatechanged", ">"}));
 }
 
 TEST(SessionRouting, AFloodWithoutTerminatorIsALostConnection) {

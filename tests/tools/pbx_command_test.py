@@ -6,6 +6,7 @@ import select
 import signal
 import socket
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -24,9 +25,9 @@ def s(text):
 
 
 class Service:
-    def __init__(self, test, *options):
+    def __init__(self, test, *options, log=subprocess.DEVNULL):
         self.process = subprocess.Popen([VOXTREL, "pbx", *options], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                        stdout=subprocess.PIPE, stderr=log)
         test.addCleanup(lambda: self.process.poll() is None and self.process.kill())
         test.addCleanup(self.process.stdout.close)
         match = re.fullmatch(r"listening 127\.0\.0\.1:(\d+)", self.line())
@@ -103,6 +104,28 @@ class PbxCommandTest(unittest.TestCase):
         self.assertIsNone(service.process.poll())
         self.assertEqual(service.stop(signal.SIGINT), 0)
         self.assertEqual(Service(self).stop(), 0)
+
+    def test_verbose_and_run_trace_show_the_same_documents_one_line_each_password_masked(self):
+        log, trace = tempfile.TemporaryFile(), tempfile.NamedTemporaryFile()
+        service = Service(self, "--verbose", "--user", "u:p&amp;w", log=log)
+        subprocess.run([VOXTREL, "run", "--trace", trace.name], capture_output=True, check=True,
+                       input=f"Connect 127.0.0.1 {service.port} 5 u p&amp;w\nCreateCall pbx:1 "
+                       "pbx:busy\nwait CallStateChanged 5\nDisconnect\n".encode(), timeout=WAIT)
+        self.assertEqual(service.stop(), 0)
+        log.seek(0)
+        line = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z ([<>]) (<\?xml[^\r\n]*)\n"
+        text = trace.read().decode()
+        self.assertTrue(re.fullmatch(f"(?:{line})+", text))
+        run, pbx = re.findall(line, text), re.findall("pbx: connection 1 " + line,
+                                                      log.read().decode())
+        # Each document in both traces, in order; the control may close before reading the last.
+        for ours, theirs in ((">", "<"), ("<", ">")):
+            ours, theirs = ([m[1] for m in side if m[0] == way]
+                            for side, way in ((run, ours), (pbx, theirs)))
+            self.assertEqual(theirs[:len(ours)], ours)
+            self.assertGreater(len(ours), 1)
+        self.assertIn("<string>****</string>", run[0][1])
+        self.assertNotIn("p&amp;w", str(run + pbx))
 
     def test_help_and_usage_errors(self):
         result = subprocess.run([VOXTREL, "pbx", "--help"], capture_output=True, timeout=WAIT)

@@ -35,8 +35,9 @@ void PrintHelp() {
         "  --max-connections N    connections served at once (default " +
         std::to_string(defaults.maxConnections) +
         "); more are closed\n"
-        "  --verbose              reports connections, requests, answers and notifications on\n"
-        "                         standard error\n"
+        "  --verbose              reports connections and calls on standard error, and every\n"
+        "                         message received (<) and sent (>) as a wire trace line behind\n"
+        "                         its connection: UTC time, direction, document\n"
         "  --help                 this text\n"
         "\n"
         "Faults to inject from the start (the console commands below change them later):\n"

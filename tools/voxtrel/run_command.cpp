@@ -6,12 +6,14 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "control/reconnect_supervisor.h"
 #include "control/voxtrel_ctrl.h"
 #include "script_host.h"
+#include "session/wire_trace_sink.h"
 #include "subcommands.h"
 
 namespace voxtrel::tools {
@@ -19,7 +21,7 @@ namespace voxtrel::tools {
 namespace {
 
 const char kUsage[] =
-    "usage: voxtrel run [--json] [--reconnect MIN,MAX[,ATTEMPTS]] [FILE]\n"
+    "usage: voxtrel run [--json] [--reconnect MIN,MAX[,ATTEMPTS]] [--trace TRACE] [FILE]\n"
     "Creates one control on this thread and executes the commands of FILE (standard input\n"
     "when FILE is absent or -), one per line: a method of the control with exactly its\n"
     "arguments, or one of the directives\n"
@@ -34,7 +36,9 @@ const char kUsage[] =
     "ATTEMPTS tries in a row (no limit without it), while the script pumps or waits; then the\n"
     "extensions taken over and the subscriptions held are made again. The events Reconnecting\n"
     "(attempt, delay), Resubscribed (extensionName, oldSubscrID, subscrID) and Reconnected\n"
-    "report it, and wait accepts their names.\n";
+    "report it, and wait accepts their names.\n"
+    "With --trace every message sent (>) and received (<) is one line of TRACE: the UTC time,\n"
+    "the direction and the document, the password of an authenticate request as ****.\n";
 
 // MIN,MAX[,ATTEMPTS] in milliseconds: MIN at least 1, MAX at least MIN, ATTEMPTS at least 0.
 bool ParseReconnect(const char* text, ReconnectPolicy& policy) {
@@ -57,6 +61,25 @@ bool ParseReconnect(const char* text, ReconnectPolicy& policy) {
     return true;
 }
 
+// The wire trace's file, written from the control's worker thread, a whole line at a time.
+class TraceFile final : public WireTraceSink {
+  public:
+    bool Open(const char* path) {
+        out_.open(path, std::ios::binary | std::ios::trunc);
+        return static_cast<bool>(out_);
+    }
+    void OnWireMessage(WireDirection direction, std::chrono::system_clock::time_point time,
+                       std::string_view document) override {
+        std::string line = WireTraceLine(direction, time, document);
+        std::lock_guard<std::mutex> lock(lock_);
+        out_ << line << std::flush;
+    }
+
+  private:
+    std::mutex lock_;
+    std::ofstream out_;
+};
+
 }  // namespace
 
 int RunScript(int argc, char** argv) {
@@ -64,6 +87,7 @@ int RunScript(int argc, char** argv) {
     const char* file = nullptr;
     const char* reconnect = nullptr;
     ReconnectPolicy policy;
+    const char* tracePath = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
@@ -74,6 +98,12 @@ int RunScript(int argc, char** argv) {
                           << kUsage;
                 return 2;
             }
+        } else if (std::strcmp(argv[i], "--trace") == 0) {
+            if (i + 1 >= argc) {
+                std::cerr << "voxtrel run: --trace needs a file\n" << kUsage;
+                return 2;
+            }
+            tracePath = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::cout << kUsage;
             return 0;
@@ -96,12 +126,19 @@ int RunScript(int argc, char** argv) {
             return 2;
         }
     }
+    // Declared before the control, whose worker writes to it until the control is gone.
+    TraceFile trace;
+    if (tracePath != nullptr && !trace.Open(tracePath)) {
+        std::cerr << "voxtrel run: cannot write " << tracePath << "\n";
+        return 2;
+    }
     CVoxtrelCtrl control;
     std::optional<ReconnectSupervisor> supervisor;
     if (reconnect != nullptr) {
         supervisor.emplace(control);
         supervisor->SetPolicy(policy);
     }
+    if (tracePath != nullptr) control.SetWireTrace(&trace);
     ControlScriptTarget target(control, supervisor ? &*supervisor : nullptr);
     ScriptHost host(target, std::cout, json);
     if (supervisor) {

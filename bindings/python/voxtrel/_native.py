@@ -78,6 +78,8 @@ _FUNCTIONS: Dict[str, Tuple[Any, List[Any]]] = {
                                      ctypes.c_void_p]),
     "voxtrel_on_resubscribed": (_int, [_handle, Resubscribed, ctypes.c_void_p]),
     "voxtrel_next_timeout": (_int, [_handle]),
+    "voxtrel_set_reconnect_by_host": (_int, [_handle, _int]),
+    "voxtrel_reconnect_try": (_int, [_handle]),
     "voxtrel_set_trace": (_int, [_handle, Trace, ctypes.c_void_p]),
 }
 

@@ -86,13 +86,18 @@ class AsyncControl(Handlers):
         self._tasks: Set[asyncio.Future[Any]] = set()
         # The connect() or disconnect() under way on the executor. The loop's thread makes no
         # call into the control meanwhile, and the handle outlives it.
-        self._blocking: Optional[asyncio.Future[bool]] = None
+        self._blocking: Optional[asyncio.Future[Any]] = None
         self._timer: Optional[asyncio.TimerHandle] = None
         self._closing = False
         for name, attribute in list(EVENTS.items()) + list(RECONNECT_EVENTS.items()):
             setattr(self._control, attribute, functools.partial(self._deliver, name, attribute))
         self._descriptor = self._control.fileno()
         self._loop.add_reader(self._descriptor, self._pump)
+        # Reconnect tries are made on the executor like connect(), never inside a pump on the
+        # loop, which would hold up the loop as long as a connect can take.
+        self._tries_by_host = hasattr(self._control._library, "voxtrel_reconnect_try")
+        if self._tries_by_host:
+            self._control._library.voxtrel_set_reconnect_by_host(self._control._handle, 1)
         self.reconnect = reconnect  # type: ignore[assignment]
 
     # The fifteen methods.
@@ -165,7 +170,7 @@ class AsyncControl(Handlers):
 
     @property
     def reconnect(self) -> Optional[Reconnect]:
-        """As Control.reconnect; the tries run on the loop, at their time. It cannot change
+        """As Control.reconnect; the tries run on the executor, at their time. It cannot change
         while connect() or disconnect() runs (RuntimeError)."""
         return self._control.reconnect
 
@@ -197,8 +202,7 @@ class AsyncControl(Handlers):
         self._closing = True
         await self._idle()
         self._loop.remove_reader(self._descriptor)
-        if self._timer is not None:
-            self._timer.cancel()
+        self._disarm()
         self._control.close()
         for stream in list(self._streams):
             stream._put(None)
@@ -227,13 +231,12 @@ class AsyncControl(Handlers):
             return False
         call = functools.partial(control._call, name, *arguments())
         self._loop.remove_reader(self._descriptor)
-        if self._timer is not None:
-            self._timer.cancel()
+        self._disarm()
         self._blocking = self._loop.run_in_executor(None, call)
         self._blocking.add_done_callback(self._resume)
         return await asyncio.shield(self._blocking)
 
-    def _resume(self, _: asyncio.Future[bool]) -> None:
+    def _resume(self, _: asyncio.Future[Any]) -> None:
         self._blocking = None
         if not self._closing:
             self._loop.add_reader(self._descriptor, self._pump)
@@ -245,16 +248,38 @@ class AsyncControl(Handlers):
         except Exception as error:  # noqa: BLE001 - the loop reports it, delivery goes on
             self._loop.call_exception_handler({"message": "a voxtrel handler raised",
                                                "exception": error})
-        self._arm()
+        # Right after a pump, no time left means that a reconnect try is due.
+        if (self._tries_by_host and not self._closing and self._blocking is None
+                and self._control.next_timeout() == 0):
+            self._try_off_the_loop()
+        else:
+            self._arm()
+
+    def _try_off_the_loop(self) -> None:
+        attempt = functools.partial(self._control._library.voxtrel_reconnect_try,
+                                    self._control._handle)
+        self._loop.remove_reader(self._descriptor)
+        self._disarm()
+        self._blocking = self._loop.run_in_executor(None, attempt)
+        self._blocking.add_done_callback(self._reported)
+
+    def _reported(self, future: asyncio.Future[Any]) -> None:
+        """After a try: the pump fires its outcome and restores what the control had."""
+        self._resume(future)
+        if not self._closing:
+            self._pump()
 
     def _arm(self) -> None:
         """Schedules a pump for when the control has work of its own (a reconnect try)."""
-        if self._timer is not None:
-            self._timer.cancel()
-            self._timer = None
+        self._disarm()
         delay = None if self._closing else self._control.next_timeout()
         if delay is not None:
             self._timer = self._loop.call_later(delay, self._pump)
+
+    def _disarm(self) -> None:
+        if self._timer is not None:
+            self._timer.cancel()
+            self._timer = None
 
     def _deliver(self, name: str, attribute: str, *arguments: Any) -> None:
         event = Event(name, arguments)

@@ -224,7 +224,9 @@ _LINE_ESCAPES = {**{code: f"\\x{code:02x}" for code in [*range(0x20), 0x7F] if c
 def _wire_line(direction: int, time: float, document: bytes) -> str:
     """One traced message as `voxtrel run --trace` writes it: the UTC time to the microsecond
     (cut, not rounded), the direction and the document, escaped onto one line."""
-    seconds, micro = divmod(math.floor(time * 1_000_000), 1_000_000)
+    # The whole seconds apart first: time * 1e6 would round to the nearest quarter microsecond.
+    seconds = math.floor(time)
+    micro = math.floor((time - seconds) * 1_000_000)
     stamp = datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc)
     text = document.decode("latin-1").translate(_LINE_ESCAPES)
     return f"{stamp:%Y-%m-%dT%H:%M:%S}.{micro:06d}Z {chr(direction)} {text}"
