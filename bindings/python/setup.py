@@ -1,9 +1,9 @@
 """Builds the voxtrel package: libvoxtrel comes from the project's own CMake (the repository root
 is two folders up), built in a folder of its own, and travels inside the package."""
 
-import importlib.util
 import os
 import re
+import runpy
 import shutil
 import subprocess
 
@@ -23,11 +23,7 @@ def project_version():
 def library_names():
     """The names the package's loader looks for in its own folder (it loads nothing as it is
     imported)."""
-    spec = importlib.util.spec_from_file_location("_native", os.path.join(HERE, "voxtrel",
-                                                                          "_native.py"))
-    loader = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(loader)
-    return loader.LOCAL_NAMES
+    return runpy.run_path(os.path.join(HERE, "voxtrel", "_native.py"))["LOCAL_NAMES"]
 
 
 class BuildWithLibrary(build_py):

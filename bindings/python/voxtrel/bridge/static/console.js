@@ -251,19 +251,19 @@ function closeEditor(row) {
 function openActionForm(id, action) {
   const { row } = calls.get(id);
   closeEditor(row);
-  const spec = ACTION_FORMS[action];
+  const chosen = ACTION_FORMS[action];
   const editor = element("tr", { class: "editor" });
   const form = element(
     "form",
     {},
-    element("span", {}, `${spec.label}:`),
-    ...spec.fields(id),
+    element("span", {}, `${chosen.label}:`),
+    ...chosen.fields(id),
     element("button", { type: "submit" }, "Send"),
     element("button", { type: "button", class: "quiet", onclick: () => editor.remove() }, "Cancel"),
   );
   form.addEventListener("submit", (event) => {
     event.preventDefault();
-    spec.send(id, form.elements);
+    chosen.send(id, form.elements);
     editor.remove();
   });
   editor.append(element("td", { colspan: "5" }, form));
