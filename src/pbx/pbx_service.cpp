@@ -577,7 +577,8 @@ void PbxService::Trace(ConnectionId id, WireDirection direction, std::string_vie
         text.remove_prefix(end == std::string_view::npos ? text.size()
                                                          : end + kMessageTerminator.size());
         std::string line = prefix;
-        AppendWireTraceLine(line, direction, time, message);
+        std::string masked;
+        AppendWireTraceLine(line, direction, time, TracedDocument(message, masked));
         line.pop_back();
         Log(line);
     } while (!text.empty());

@@ -159,11 +159,13 @@ bool MaskPassword(std::string_view document, std::string& masked) {
     return true;
 }
 
+std::string_view TracedDocument(std::string_view message, std::string& storage) {
+    if (message.ends_with(kMessageTerminator)) message.remove_suffix(kMessageTerminator.size());
+    return MaskPassword(message, storage) ? std::string_view(storage) : message;
+}
+
 void AppendWireTraceLine(std::string& out, WireDirection direction,
                          std::chrono::system_clock::time_point time, std::string_view document) {
-    if (document.ends_with(kMessageTerminator)) document.remove_suffix(kMessageTerminator.size());
-    std::string masked;
-    if (MaskPassword(document, masked)) document = masked;
     AppendTime(out, time);
     out += ' ';
     out += static_cast<char>(direction);

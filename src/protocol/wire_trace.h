@@ -24,8 +24,12 @@ inline constexpr std::string_view kMaskedPassword = "****";
 // the same request written with "****".
 bool MaskPassword(std::string_view document, std::string& masked);
 
-// Appends one trace line, ending in a line feed: the UTC time with microseconds, the direction
-// and the document (masked as above, without its terminator), with CR, LF, backslash and the
+// The document as every trace shows it: the message without its terminator, an authenticate
+// request's password masked as above (the masked copy kept in storage).
+std::string_view TracedDocument(std::string_view message, std::string& storage);
+
+// Appends one trace line of a document as TracedDocument gives it, ending in a line feed: the
+// UTC time with microseconds, the direction and the document, with CR, LF, backslash and the
 // other control characters but tab escaped so that the entry stays on one line:
 //   2026-12-06T13:04:05.123456Z > <?xml version="1.0"?>\r\n<methodCall>...
 void AppendWireTraceLine(std::string& out, WireDirection direction,

@@ -622,10 +622,9 @@ bool CallServiceClient::ExtractMessage() {
 
 void CallServiceClient::Trace(WireTraceSink& sink, WireDirection direction,
                               std::string_view document) {
-    if (document.ends_with(kMessageTerminator)) document.remove_suffix(kMessageTerminator.size());
     std::string masked;
-    if (MaskPassword(document, masked)) document = masked;
-    sink.OnWireMessage(direction, std::chrono::system_clock::now(), document);
+    sink.OnWireMessage(direction, std::chrono::system_clock::now(),
+                       TracedDocument(document, masked));
 }
 
 void CallServiceClient::DispatchReceived() {

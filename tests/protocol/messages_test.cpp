@@ -313,7 +313,8 @@ TEST(WireTrace, OneLinePerMessageThePasswordMaskedInEveryShape) {
     };
     auto time = std::chrono::system_clock::time_point(std::chrono::microseconds(1796562245123456));
     for (const auto& [document, shown] : cases) {
-        EXPECT_EQ(WireTraceLine(WireDirection::kSent, time, document),
+        std::string storage;
+        EXPECT_EQ(WireTraceLine(WireDirection::kSent, time, TracedDocument(document, storage)),
                   "2026-12-06T13:04:05.123456Z > " + shown + "\n");
     }
     // What this side writes reads as the request written with "****".
