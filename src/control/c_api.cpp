@@ -100,7 +100,6 @@ struct voxtrel_control final : voxtrel::VoxtrelEvents {
     // Follows the methods that a new connection must repeat; a pass-through until reconnecting
     // is switched on.
     voxtrel::ReconnectSupervisor supervisor{control};
-    voxtrel::ReconnectPolicy reconnectPolicy;
     const std::thread::id hostThread = std::this_thread::get_id();
     // How many voxtrel_pump calls and callbacks are on the host thread's stack: a control
     // destroyed inside a callback is freed only when the last of them has left the control's code.
@@ -352,10 +351,11 @@ int voxtrel_set_reconnect(voxtrel_control* control, int min_delay_ms, int max_de
     if (!Usable(control)) return 0;
     control->reconnecting = {reconnecting, user};
     control->reconnected = {reconnected, user};
-    control->reconnectPolicy.minDelay = std::chrono::milliseconds(min_delay_ms);
-    control->reconnectPolicy.maxDelay = std::chrono::milliseconds(max_delay_ms);
-    control->reconnectPolicy.maxAttempts = max_attempts;
-    control->supervisor.SetPolicy(control->reconnectPolicy);
+    voxtrel::ReconnectPolicy policy = control->supervisor.Policy();
+    policy.minDelay = std::chrono::milliseconds(min_delay_ms);
+    policy.maxDelay = std::chrono::milliseconds(max_delay_ms);
+    policy.maxAttempts = max_attempts;
+    control->supervisor.SetPolicy(policy);
     return 1;
 }
 
@@ -366,8 +366,9 @@ int voxtrel_next_timeout(voxtrel_control* control) {
 
 int voxtrel_set_reconnect_by_host(voxtrel_control* control, int by_host) {
     if (!Usable(control)) return 0;
-    control->reconnectPolicy.triesByHost = by_host != 0;
-    control->supervisor.SetPolicy(control->reconnectPolicy);
+    voxtrel::ReconnectPolicy policy = control->supervisor.Policy();
+    policy.triesByHost = by_host != 0;
+    control->supervisor.SetPolicy(policy);
     return 1;
 }
 

@@ -132,12 +132,12 @@ int ReconnectSupervisor::PumpEvents(int timeoutMs) {
     for (;;) {
         RunDue();
         int wait = RemainingMs(until, Clock::now());
-        int next = policy_.triesByHost ? (PumpHasWork() ? 0 : -1) : NextTimeoutMs();
+        int next = PumpTimeoutMs();
         if (next >= 0) wait = std::min(wait, next);
         handled += control_.PumpEvents(wait);
         int total = handled + fired_ - firedBefore;
         // A try that fell due while pumping, or an announcement, is made before returning.
-        if (PumpHasWork()) continue;
+        if (PumpTimeoutMs() == 0) continue;
         if (total > 0 || Clock::now() >= until) return total;
     }
 }
@@ -148,9 +148,9 @@ int ReconnectSupervisor::NextTimeoutMs() const {
     return RemainingMs(due_, Clock::now());
 }
 
-bool ReconnectSupervisor::PumpHasWork() const {
-    if (announce_ || phase_ == Phase::kConnected || phase_ == Phase::kFailed) return true;
-    return !policy_.triesByHost && phase_ == Phase::kWaiting && Clock::now() >= due_;
+int ReconnectSupervisor::PumpTimeoutMs() const {
+    if (policy_.triesByHost && phase_ == Phase::kWaiting && !announce_) return -1;
+    return NextTimeoutMs();
 }
 
 int ReconnectSupervisor::MakeDueTry() {
@@ -169,7 +169,7 @@ void ReconnectSupervisor::RunDue() {
         return;
     }
     uint64_t actionsBefore = hostActions_;
-    if (!policy_.triesByHost && phase_ == Phase::kWaiting && Clock::now() >= due_) MakeDueTry();
+    if (!policy_.triesByHost) MakeDueTry();
     if (hostActions_ != actionsBefore) return;
     if (phase_ == Phase::kConnected) {
         phase_ = Phase::kIdle;

@@ -69,6 +69,7 @@ class ReconnectSupervisor final : public VoxtrelEvents {
     void SetEventSink(VoxtrelEvents* sink) { sink_ = sink; }
     // Switching off drops a try that is waiting.
     void SetPolicy(const ReconnectPolicy& policy);
+    const ReconnectPolicy& Policy() const { return policy_; }
 
     // The control's methods, followed. A Connect or Disconnect of the host stops the tries and
     // forgets what the last connection had.
@@ -103,8 +104,9 @@ class ReconnectSupervisor final : public VoxtrelEvents {
 
     // Runs what is due: the announcement of a try, the try and what follows it.
     void RunDue();
-    // Whether PumpEvents has something of its own to do now.
-    bool PumpHasWork() const;
+    // Milliseconds until PumpEvents itself has something to do: NextTimeoutMs, less a try that
+    // the host makes.
+    int PumpTimeoutMs() const;
     void Schedule(int32_t attempt);
     // After a try that succeeded: the take-overs and subscriptions again, then Reconnected.
     void Restore();
