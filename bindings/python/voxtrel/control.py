@@ -102,26 +102,28 @@ def _seconds(milliseconds: int) -> float:
     return milliseconds / 1000
 
 
+# How an argument of each kind of EVENT_PARAMETERS reaches a handler.
+_CONVERSIONS: Dict[str, Callable[[Any], Any]] = {
+    "text": _decode, "short": _same, "long": _same, "bool": _flag, "seconds": _seconds}
+
 # Per event: the C callback type, the setter (None: set with voxtrel_set_reconnect), and how
 # each argument reaches the handler.
 _WIRING: Dict[str, Tuple[Any, Optional[str], Tuple[Callable[[Any], Any], ...]]] = {
-    "CallStateChanged": (_native.CallStateChanged, "voxtrel_on_call_state_changed",
-                         (_decode, _same)),
-    "MessagePlayed": (_native.MessagePlayed, "voxtrel_on_message_played", (_decode,)),
-    "DtmfDigitReceived": (_native.DtmfDigitReceived, "voxtrel_on_dtmf_digit_received",
-                          (_decode, _same)),
-    "RequestFailed": (_native.RequestFailed, "voxtrel_on_request_failed",
-                      (_decode, _same, _decode)),
-    "Disconnected": (_native.Disconnected, "voxtrel_on_disconnected", ()),
-    "CallArrived": (_native.CallArrived, "voxtrel_on_call_arrived",
-                    (_decode, _decode, _decode, _decode)),
-    "MailArrived": (_native.MailArrived, "voxtrel_on_mail_arrived",
-                    (_decode, _decode, _decode, _same, _same)),
-    "SubscriptionConfirmed": (_native.SubscriptionConfirmed, "voxtrel_on_subscription_confirmed",
-                              (_decode, _flag, _same)),
-    "Reconnecting": (_native.Reconnecting, None, (_same, _seconds)),
-    "Reconnected": (_native.Reconnected, None, ()),
-    "Resubscribed": (_native.Resubscribed, "voxtrel_on_resubscribed", (_decode, _decode, _decode)),
+    event: (kind, setter, tuple(_CONVERSIONS[k] for _, k in EVENT_PARAMETERS[event]))
+    for event, (kind, setter) in {
+        "CallStateChanged": (_native.CallStateChanged, "voxtrel_on_call_state_changed"),
+        "MessagePlayed": (_native.MessagePlayed, "voxtrel_on_message_played"),
+        "DtmfDigitReceived": (_native.DtmfDigitReceived, "voxtrel_on_dtmf_digit_received"),
+        "RequestFailed": (_native.RequestFailed, "voxtrel_on_request_failed"),
+        "Disconnected": (_native.Disconnected, "voxtrel_on_disconnected"),
+        "CallArrived": (_native.CallArrived, "voxtrel_on_call_arrived"),
+        "MailArrived": (_native.MailArrived, "voxtrel_on_mail_arrived"),
+        "SubscriptionConfirmed": (_native.SubscriptionConfirmed,
+                                  "voxtrel_on_subscription_confirmed"),
+        "Reconnecting": (_native.Reconnecting, None),
+        "Reconnected": (_native.Reconnected, None),
+        "Resubscribed": (_native.Resubscribed, "voxtrel_on_resubscribed"),
+    }.items()
 }
 
 
