@@ -229,12 +229,16 @@ class AsyncControl(Handlers):
         control = await self._idle()
         if self._closing:
             return False
-        call = functools.partial(control._call, name, *arguments())
+        blocking = self._hand_off(functools.partial(control._call, name, *arguments()))
+        blocking.add_done_callback(self._resume)
+        return bool(await asyncio.shield(blocking))
+
+    def _hand_off(self, call: Callable[[], Any]) -> asyncio.Future[Any]:
+        """Runs call on the executor; the loop's thread leaves the control alone until it ends."""
         self._loop.remove_reader(self._descriptor)
         self._disarm()
         self._blocking = self._loop.run_in_executor(None, call)
-        self._blocking.add_done_callback(self._resume)
-        return await asyncio.shield(self._blocking)
+        return self._blocking
 
     def _resume(self, _: asyncio.Future[Any]) -> None:
         self._blocking = None
@@ -256,12 +260,8 @@ class AsyncControl(Handlers):
             self._arm()
 
     def _try_off_the_loop(self) -> None:
-        attempt = functools.partial(self._control._library.voxtrel_reconnect_try,
-                                    self._control._handle)
-        self._loop.remove_reader(self._descriptor)
-        self._disarm()
-        self._blocking = self._loop.run_in_executor(None, attempt)
-        self._blocking.add_done_callback(self._reported)
+        self._hand_off(functools.partial(self._control._library.voxtrel_reconnect_try,
+                                         self._control._handle)).add_done_callback(self._reported)
 
     def _reported(self, future: asyncio.Future[Any]) -> None:
         """After a try: the pump fires its outcome and restores what the control had."""
