@@ -160,12 +160,11 @@ typedef void (*voxtrel_reconnecting_fn)(void* user, int attempt, int delay_ms);
 typedef void (*voxtrel_reconnected_fn)(void* user);
 typedef void (*voxtrel_resubscribed_fn)(void* user, const char* extension_name,
                                         const char* old_subscr_id, const char* subscr_id);
-VOXTREL_API int voxtrel_set_reconnect(voxtrel_control* control, int min_delay_ms,
-                                      int max_delay_ms, int max_attempts,
-                                      voxtrel_reconnecting_fn reconnecting,
+VOXTREL_API int voxtrel_set_reconnect(voxtrel_control* control, int min_delay_ms, int max_delay_ms,
+                                      int max_attempts, voxtrel_reconnecting_fn reconnecting,
                                       voxtrel_reconnected_fn reconnected, void* user);
-VOXTREL_API int voxtrel_on_resubscribed(voxtrel_control* control,
-                                        voxtrel_resubscribed_fn callback, void* user);
+VOXTREL_API int voxtrel_on_resubscribed(voxtrel_control* control, voxtrel_resubscribed_fn callback,
+                                        void* user);
 /* For a host that polls voxtrel_event_descriptor in its own loop: the milliseconds until
  * voxtrel_pump has work of its own (a reconnect try that is due), 0 when it has now, -1 when it
  * has none. */
@@ -189,8 +188,7 @@ VOXTREL_API int voxtrel_reconnect_try(voxtrel_control* control);
  * Returns 1, or 0 for a refused handle. */
 typedef void (*voxtrel_trace_fn)(void* user, int direction, double time, const char* document,
                                  size_t length);
-VOXTREL_API int voxtrel_set_trace(voxtrel_control* control, voxtrel_trace_fn callback,
-                                  void* user);
+VOXTREL_API int voxtrel_set_trace(voxtrel_control* control, voxtrel_trace_fn callback, void* user);
 
 #ifdef __cplusplus
 }
